@@ -1,0 +1,37 @@
+#include "app/command_line.h"
+
+namespace tarvi {
+
+CommandLine parseCommandLine(const std::vector<std::string>& arguments)
+{
+    CommandLine line;
+    bool optionsEnded = false;
+    for (const auto& argument : arguments) {
+        if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
+            line.files.push_back(argument);
+        } else if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "--help" || argument == "-h") {
+            line.help = true;
+        } else if (argument == "--version" || argument == "-v") {
+            line.version = true;
+        } else if (line.error.empty()) {
+            line.error = "unknown option '" + argument + "'";
+        }
+    }
+    return line;
+}
+
+std::string usageText(const std::string& programName)
+{
+    return "Usage: " + programName + " [OPTION]... [FILE]...\n"
+           "Camera, telescope and image program for the observing night.\n"
+           "\n"
+           "Opens each FILE (a 24-bit BMP or a FITS file) in an image window.\n"
+           "Settings are kept in tarvi.ini in the directory Tarvi starts in.\n"
+           "\n"
+           "  -h, --help     show this help and exit\n"
+           "  -v, --version  show the version and exit\n";
+}
+
+}  // namespace tarvi

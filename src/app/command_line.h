@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tarvi {
+
+struct CommandLine {
+    bool help = false;
+    bool version = false;
+    std::vector<std::string> files;
+    std::string error;  // set when the line cannot be used
+};
+
+// Reads the arguments after the program name. Options start with "-"; "--"
+// makes everything after it a file name.
+CommandLine parseCommandLine(const std::vector<std::string>& arguments);
+
+std::string usageText(const std::string& programName);
+
+}  // namespace tarvi

@@ -1,0 +1,255 @@
+#include "app/main_frame.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QIcon>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+
+#include "app/command_router.h"
+#include "app/command_table.h"
+#include "app/tarvi_app.h"
+
+namespace tarvi {
+
+namespace {
+
+QString text(std::string_view view)
+{
+    return QString::fromUtf8(view.data(), static_cast<qsizetype>(view.size()));
+}
+
+const char* toolbarIcon(int id)
+{
+    switch (id) {
+    case cmd::fileNew: return ":/icons/new.xpm";
+    case cmd::fileOpen: return ":/icons/open.xpm";
+    case cmd::fileSave: return ":/icons/save.xpm";
+    case cmd::filePrint: return ":/icons/print.xpm";
+    case cmd::appAbout: return ":/icons/about.xpm";
+    case cmd::contextHelp: return ":/icons/contexthelp.xpm";
+    default: return nullptr;
+    }
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(CTarviApp& app, const CommandRouter& router) : app_(app), router_(router)
+{
+    // The File New that an empty command line asks for is turned away.
+    app_.skipNextNewDocument = 1;
+}
+
+CMainFrame::~CMainFrame() = default;
+
+bool CMainFrame::create()
+{
+    setWindowTitle(QStringLiteral("Tarvi"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/tarvi48.xpm")));
+    setAcceptDrops(true);
+
+    mdiArea_ = new QMdiArea(this);
+    mdiArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    mdiArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(mdiArea_);
+    connect(mdiArea_, &QMdiArea::subWindowActivated, this, [this] { updateCommandUi(); });
+
+    createActions();
+
+    toolBar_ = new QToolBar(QStringLiteral("Standard"), this);
+    toolBar_->setObjectName(QStringLiteral("standardToolBar"));
+    toolBar_->setIconSize(QSize(16, 15));
+    toolBar_->setMovable(true);
+    toolBar_->setFloatable(true);
+    toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
+    for (int id : toolbarLayout()) {
+        if (id == cmd::separator)
+            toolBar_->addSeparator();
+        else
+            toolBar_->addAction(commandAction(id));
+    }
+    addToolBar(Qt::TopToolBarArea, toolBar_);
+
+    QStatusBar* bar = statusBar();
+    for (int i = 0; i < paneCount; ++i) {
+        panes_[i] = new QLabel(bar);
+        panes_[i]->setObjectName(QStringLiteral("statusPane%1").arg(i));
+        panes_[i]->setTextFormat(Qt::PlainText);
+    }
+    panes_[0]->setMinimumWidth(0);
+    bar->addWidget(panes_[0], 1);
+    panes_[1]->setFixedWidth(baudPaneWidth);
+    panes_[2]->setFixedWidth(0);
+    panes_[3]->setFixedWidth(0);
+    for (int i = 1; i < paneCount; ++i)
+        bar->addPermanentWidget(panes_[i]);
+    setPaneText(0, QStringLiteral("Ready"));
+
+    commandAction(cmd::viewToolbar)->setChecked(true);
+    commandAction(cmd::viewStatusBar)->setChecked(true);
+
+    buildMenuBar(menuNoDocument);
+    updateCommandUi();
+    resize(900, 650);
+    return true;
+}
+
+void CMainFrame::createActions()
+{
+    for (const Command& command : commandTable()) {
+        auto* action = new QAction(this);
+        const auto menuText = menuItemText(command);
+        action->setText(text(menuText.empty() ? command.tip : menuText));
+        action->setData(command.id);
+        action->setStatusTip(text(command.prompt));
+        if (!command.tip.empty())
+            action->setToolTip(text(command.tip));
+        if (!command.shortcut.empty())
+            action->setShortcut(QKeySequence(text(command.shortcut), QKeySequence::PortableText));
+        if (const char* icon = toolbarIcon(command.id))
+            action->setIcon(QIcon(QString::fromLatin1(icon)));
+        if (command.id == cmd::viewToolbar || command.id == cmd::viewStatusBar)
+            action->setCheckable(true);
+        const int id = command.id;
+        connect(action, &QAction::triggered, this, [this, id] { router_.route(id); });
+        // Shortcuts work whichever menu bar is showing.
+        addAction(action);
+        actions_.emplace(command.id, action);
+    }
+}
+
+QAction* CMainFrame::commandAction(int id) const
+{
+    const auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+QLabel* CMainFrame::pane(int index) const
+{
+    return index >= 0 && index < paneCount ? panes_[index] : nullptr;
+}
+
+void CMainFrame::buildMenuBar(int menuResource)
+{
+    if (currentMenu_ == menuResource)
+        return;
+    currentMenu_ = menuResource;
+    QMenuBar* bar = menuBar();
+    const auto oldMenus = bar->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly);
+    bar->clear();
+    for (QMenu* menu : oldMenus)
+        menu->deleteLater();
+    for (const MenuDef& def : menuLayout(menuResource)) {
+        QMenu* menu = bar->addMenu(text(def.title));
+        for (int id : def.items) {
+            if (id == cmd::separator)
+                menu->addSeparator();
+            else
+                menu->addAction(commandAction(id));
+        }
+    }
+}
+
+bool CMainFrame::hasActiveChild() const
+{
+    return mdiArea_ != nullptr && mdiArea_->currentSubWindow() != nullptr;
+}
+
+void CMainFrame::updateCommandUi()
+{
+    const bool anyWindow = mdiArea_ != nullptr && !mdiArea_->subWindowList().isEmpty();
+    buildMenuBar(anyWindow ? menuDocument : menuNoDocument);
+    const bool child = hasActiveChild();
+    for (const Command& command : commandTable()) {
+        const bool ownerHere = command.owner == CommandOwner::app || command.owner == CommandOwner::mainFrame
+                               || child;
+        commandAction(command.id)->setEnabled(ownerHere && router_.hasHandler(command.handler));
+    }
+    if (toolBar_ != nullptr)
+        commandAction(cmd::viewToolbar)->setChecked(!toolBar_->isHidden());
+    commandAction(cmd::viewStatusBar)->setChecked(!statusBar()->isHidden());
+}
+
+QMdiSubWindow* CMainFrame::addImageWindow(QWidget* content)
+{
+    QMdiSubWindow* window = mdiArea_->addSubWindow(content);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    // Queued: while "destroyed" is emitted the window is still in the list.
+    connect(window, &QObject::destroyed, this, [this] { updateCommandUi(); }, Qt::QueuedConnection);
+    updateCommandUi();
+    return window;
+}
+
+void CMainFrame::setPaneText(int index, const QString& paneText)
+{
+    if (index < 0 || index >= paneCount || panes_[index] == nullptr)
+        return;
+    if (index == 0)
+        paneZeroText_ = paneText;
+    panes_[index]->setText(paneText);
+}
+
+bool CMainFrame::event(QEvent* event)
+{
+    if (event->type() == QEvent::StatusTip) {
+        // A menu prompt covers pane 0 while its item is highlighted; the
+        // program's own text comes back when the prompt goes.
+        const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
+        if (panes_[0] != nullptr)
+            panes_[0]->setText(tip.isEmpty() ? paneZeroText_ : tip);
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    // Each image window asks about unsaved changes as it closes; one that is
+    // kept open keeps the program running.
+    if (mdiArea_ != nullptr) {
+        mdiArea_->closeAllSubWindows();
+        if (!mdiArea_->subWindowList().isEmpty()) {
+            event->ignore();
+            return;
+        }
+    }
+    event->accept();
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls()) {
+        for (const QUrl& url : event->mimeData()->urls()) {
+            if (url.isLocalFile()) {
+                event->acceptProposedAction();
+                return;
+            }
+        }
+    }
+}
+
+void CMainFrame::dropEvent(QDropEvent* event)
+{
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    }
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    activateWindow();
+    emit filesDropped(paths);
+}
+
+}  // namespace tarvi

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <map>
+
+#include "platform/qt_ui.h"
+
+class QLabel;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QToolBar;
+
+namespace tarvi {
+
+class CTarviApp;
+class CommandRouter;
+
+// The main window: the MDI area holding the image windows, the toolbar, the
+// status bar with its four panes, and the menu bar, which is menu 128 while
+// no image window is open and menu 129 while one is.
+class CMainFrame final : public QMainWindow, public StatusPanes {
+    Q_OBJECT
+public:
+    static constexpr int paneCount = 4;
+    static constexpr int baudPaneWidth = 200;
+
+    CMainFrame(CTarviApp& app, const CommandRouter& router);
+    ~CMainFrame() override;
+
+    // Builds the MDI area, toolbar, status bar and menus; false on failure.
+    bool create();
+
+    QMdiArea* mdiArea() const { return mdiArea_; }
+    QToolBar* toolBar() const { return toolBar_; }
+    QAction* commandAction(int id) const;
+    QLabel* pane(int index) const;
+    int currentMenu() const { return currentMenu_; }
+
+    // Adds an image window to the MDI area and keeps the menus in step with it.
+    QMdiSubWindow* addImageWindow(QWidget* content);
+
+    // Greys what cannot run now and picks menu 128 or 129.
+    void updateCommandUi();
+
+    void setPaneText(int pane, const QString& text) override;
+
+signals:
+    void filesDropped(const QStringList& paths);
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void createActions();
+    void buildMenuBar(int menuResource);
+    bool hasActiveChild() const;
+
+    CTarviApp& app_;
+    const CommandRouter& router_;
+    QMdiArea* mdiArea_ = nullptr;
+    QToolBar* toolBar_ = nullptr;
+    std::map<int, QAction*> actions_;
+    QLabel* panes_[paneCount] = {};
+    QString paneZeroText_;  // what pane 0 shows when no menu prompt covers it
+    int currentMenu_ = 0;
+};
+
+}  // namespace tarvi

@@ -1,0 +1,146 @@
+#include "app/settings.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+namespace tarvi {
+
+namespace {
+
+struct IntField {
+    int st4Settings::*member;
+    int low;
+    int high;
+};
+
+// Fields in line order, except the float, which is seventh.
+constexpr std::array<IntField, 16> intFields{{
+    {&st4Settings::antiBloom, 0, 1},
+    {&st4Settings::smoothImage, 0, 1},
+    {&st4Settings::subtractDarkFrame, 0, 1},
+    {&st4Settings::operationsInPC, 0, 1},
+    {&st4Settings::useCompression, 0, 1},
+    {&st4Settings::cameraGain, 0, 3},
+    {&st4Settings::exposureDelay, 0, 99},
+    {&st4Settings::baselineLevel, 0, 255},
+    {&st4Settings::subtractionConstant, 0, 255},
+    {&st4Settings::cameraPort, 0, 3},
+    {&st4Settings::cameraSpeed, 0, 3},
+    {&st4Settings::cameraSpeedInUse, 0, 3},
+    {&st4Settings::telescopePort, 0, 3},
+    {&st4Settings::cameraHandle, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()},
+    {&st4Settings::telescopeHandle, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()},
+    {&st4Settings::downloadStop, 0, 1},
+}};
+
+constexpr int floatPosition = 6;
+constexpr float shortestExposure = 0.01f;
+constexpr float longestExposure = 600.0f;
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+void skipSpace(std::string_view& text)
+{
+    while (!text.empty() && isSpace(text.front()))
+        text.remove_prefix(1);
+}
+
+// A leading "+" is accepted as scanf accepts it; from_chars does not.
+std::string_view withoutPlus(std::string_view text)
+{
+    if (text.size() > 1 && text[0] == '+' && text[1] != '-' && text[1] != '+')
+        text.remove_prefix(1);
+    return text;
+}
+
+bool scanInt(std::string_view& text, long long& value)
+{
+    skipSpace(text);
+    const auto digits = withoutPlus(text);
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (end == digits.data())
+        return false;
+    if (error == std::errc::result_out_of_range)
+        value = std::numeric_limits<long long>::max();
+    text.remove_prefix(static_cast<std::size_t>(end - text.data()));
+    return true;
+}
+
+bool scanFloat(std::string_view& text, float& value)
+{
+    skipSpace(text);
+    const auto digits = withoutPlus(text);
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (end == digits.data())
+        return false;
+    if (error == std::errc::result_out_of_range)
+        value = std::numeric_limits<float>::infinity();
+    text.remove_prefix(static_cast<std::size_t>(end - text.data()));
+    return true;
+}
+
+}  // namespace
+
+st4Settings st4Settings::defaults()
+{
+    st4Settings s;
+    s.operationsInPC = 1;
+    s.useCompression = 1;
+    s.exposureTime = 0.5f;
+    s.telescopePort = 1;
+    s.cameraHandle = -1;
+    s.telescopeHandle = -1;
+    return s;
+}
+
+std::string formatSettingsLine(const st4Settings& s)
+{
+    std::string line;
+    std::size_t next = 0;
+    for (int i = 0; i < settingsFieldCount; ++i) {
+        if (i > 0)
+            line += ' ';
+        char buffer[64];
+        std::to_chars_result written;
+        if (i == floatPosition) {
+            written = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(s.exposureTime),
+                                    std::chars_format::fixed, 6);
+        } else {
+            written = std::to_chars(buffer, buffer + sizeof buffer, s.*intFields[next++].member);
+        }
+        line.append(buffer, written.ptr);
+    }
+    line += '\n';
+    return line;
+}
+
+int parseSettingsLine(std::string_view line, st4Settings& s)
+{
+    const st4Settings fallback = st4Settings::defaults();
+    std::size_t next = 0;
+    for (int i = 0; i < settingsFieldCount; ++i) {
+        if (i == floatPosition) {
+            float value = 0.0f;
+            if (!scanFloat(line, value))
+                return i;
+            const bool inRange = std::isfinite(value) && value >= shortestExposure && value <= longestExposure;
+            s.exposureTime = inRange ? value : fallback.exposureTime;
+            continue;
+        }
+        const IntField& field = intFields[next++];
+        long long value = 0;
+        if (!scanInt(line, value))
+            return i;
+        const bool inRange = value >= field.low && value <= field.high;
+        s.*field.member = inRange ? static_cast<int>(value) : fallback.*field.member;
+    }
+    return settingsFieldCount;
+}
+
+}  // namespace tarvi

@@ -1,0 +1,68 @@
+#include "app/tarvi_app.h"
+
+#include <cerrno>
+#include <climits>
+#include <unistd.h>
+#include <vector>
+
+namespace tarvi {
+
+namespace {
+// The profile reader's answer when the key cannot be read.
+constexpr std::string_view missingValue = "ERROR";
+constexpr std::size_t settingsBufferSize = 256;
+}
+
+std::string CTarviApp::currentDirectory()
+{
+    std::vector<char> buffer(PATH_MAX);
+    for (;;) {
+        if (::getcwd(buffer.data(), buffer.size()) != nullptr)
+            return buffer.data();
+        if (errno != ERANGE)
+            return ".";  // the directory was removed under us
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+CTarviApp::CTarviApp(Ui& ui, Clock& clock, std::string startDir)
+    : startDirectory(std::move(startDir)), iniPath(startDirectory + "/tarvi.ini"), ini_(iniPath),
+      ui_(ui), clock_(clock)
+{
+    const std::string text = ini_.readString(settingsSection, settingsKey, missingValue, settingsBufferSize);
+    if (text == missingValue) {
+        settings = st4Settings::defaults();
+        ini_.writeString(settingsSection, settingsKey, defaultSettingsLine);
+    } else {
+        parseSettingsLine(text, settings);
+    }
+    // Says "Cannot get settings" when the default line could not be written;
+    // the values above stay in force.
+    loadSettings();
+
+    portMap = PortMap::read(ini_);
+    nextWindowX = nextWindowY = nextWindowWidth = nextWindowHeight = 0;
+    darkFrame.fill(0);
+    // A handle stored by an earlier run means nothing in this one.
+    settings.cameraHandle = PortTable::closed;
+    settings.telescopeHandle = PortTable::closed;
+    fitsDirectory = bmpDirectory = startDirectory;
+}
+
+int CTarviApp::loadSettings()
+{
+    const std::string text = ini_.readString(settingsSection, settingsKey, missingValue, settingsBufferSize);
+    if (text == missingValue) {
+        ui_.messageBox("Cannot get settings", "Information", Buttons::ok, BoxStyle{.noOwner = true});
+        return 0;
+    }
+    parseSettingsLine(text, settings);
+    return 1;
+}
+
+int CTarviApp::saveSettings()
+{
+    return ini_.writeString(settingsSection, settingsKey, formatSettingsLine(settings)).failed() ? 0 : 1;
+}
+
+}  // namespace tarvi

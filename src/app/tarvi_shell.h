@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/command_router.h"
+#include "app/tarvi_app.h"
+#include "platform/clock.h"
+#include "platform/qt_ui.h"
+
+namespace tarvi {
+
+class CMainFrame;
+class HelpWindow;
+
+// The Qt side of the application object: it builds the main frame, routes
+// the commands of the menus, toolbar and keys to their routines, opens the
+// files named on the command line or dropped on the window, and runs the
+// start-up and exit steps around the event loop.
+class TarviShell final : public QObject {
+    Q_OBJECT
+public:
+    // Constructing reads the settings from startDirectory/tarvi.ini.
+    explicit TarviShell(std::string startDirectory);
+    ~TarviShell() override;
+
+    // Builds and shows the main window and processes the command line; false
+    // ends the program.
+    bool initInstance(const CommandLine& commandLine);
+    void exitInstance();
+
+    CTarviApp& app() { return app_; }
+    QtUi& ui() { return ui_; }
+    CommandRouter& router() { return router_; }
+    CMainFrame* mainFrame() const { return mainFrame_.get(); }
+    HelpWindow* helpWindow() const;
+
+    // File New as the shell command of an empty command line runs it.
+    void newDocument();
+    // A file from the command line or dropped on the window.
+    void openDocumentFile(const QString& path);
+
+private:
+    void registerHandlers();
+    void onAppAbout();
+    void onHelpTopics();
+    void onContextHelp();
+    void onViewToolbar();
+    void onViewStatusBar();
+
+    QtUi ui_;
+    SystemClock clock_;
+    CTarviApp app_;
+    CommandRouter router_;
+    std::unique_ptr<CMainFrame> mainFrame_;
+    QPointer<HelpWindow> help_;
+};
+
+}  // namespace tarvi

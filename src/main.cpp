@@ -1,0 +1,61 @@
+#include <QApplication>
+#include <QIcon>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/tarvi_shell.h"
+#include "app/version.h"
+
+namespace {
+
+std::vector<std::string> argumentsOf(const QStringList& list)
+{
+    std::vector<std::string> arguments;
+    for (qsizetype i = 1; i < list.size(); ++i)
+        arguments.push_back(list[i].toStdString());
+    return arguments;
+}
+
+// --help and --version answer without a display.
+bool answeredWithoutWindow(const tarvi::CommandLine& line, int& status)
+{
+    if (line.help) {
+        std::fputs(tarvi::usageText("tarvi").c_str(), stdout);
+        status = 0;
+        return true;
+    }
+    if (line.version) {
+        std::printf("tarvi %s (%s)\n", tarvi::tarviVersion, tarvi::tarviReleaseDate);
+        status = 0;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> raw(argv + 1, argv + argc);
+    int status = 0;
+    if (answeredWithoutWindow(tarvi::parseCommandLine(raw), status))
+        return status;
+
+    QApplication application(argc, argv);  // takes Qt's own options off the line
+    application.setWindowIcon(QIcon(QStringLiteral(":/icons/tarvi48.xpm")));
+    const tarvi::CommandLine line = tarvi::parseCommandLine(argumentsOf(QCoreApplication::arguments()));
+    if (!line.error.empty()) {
+        std::fprintf(stderr, "tarvi: %s\nTry 'tarvi --help' for more information.\n", line.error.c_str());
+        return 2;
+    }
+
+    tarvi::TarviShell shell(tarvi::CTarviApp::currentDirectory());
+    if (!shell.initInstance(line))
+        return 1;
+    status = QApplication::exec();
+    shell.exitInstance();
+    return status;
+}

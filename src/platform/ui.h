@@ -1,0 +1,77 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tarvi {
+
+// The desktop as the program's logic sees it: message boxes, the status bar,
+// the wait cursor, the message pump and sound. The Qt main window implements
+// it; tests use a fake that records everything and answers from a script.
+
+enum class Buttons { ok, okCancel, retryCancel, yesNo, yesNoCancel };
+
+enum class Answer { ok, cancel, retry, yes, no };
+
+struct BoxStyle {
+    // The box comes to the front even when another program has the focus.
+    bool setForeground = false;
+    // The box has no owner window (used before the main window exists).
+    bool noOwner = false;
+};
+
+enum class PumpMode {
+    one,  // one pass over what is pending, without waiting
+    all   // everything that is pending, without waiting
+};
+
+// What went by while events were pumped.
+struct PumpReport {
+    bool escapeTyped = false;
+    bool leftButtonPressed = false;
+    bool leftButtonReleased = false;
+};
+
+class Ui {
+public:
+    // The caption every box carries when the caller names none.
+    static constexpr std::string_view applicationTitle = "Tarvi";
+
+    virtual ~Ui() = default;
+
+    // An empty caption means the application title.
+    virtual Answer messageBox(std::string_view text, std::string_view caption = {},
+                              Buttons buttons = Buttons::ok, BoxStyle style = {}) = 0;
+
+    // Pane 0 carries messages and read-outs, pane 1 the camera's speed and version.
+    virtual void setStatusText(int pane, std::string_view text) = 0;
+
+    // Nested calls count: the cursor comes back after the last end.
+    virtual void beginWaitCursor() = 0;
+    virtual void endWaitCursor() = 0;
+
+    virtual PumpReport pumpMessages(PumpMode mode) = 0;
+
+    // Starts the wave file and returns at once; a missing or unplayable file
+    // gives the desktop beep instead.
+    virtual void playSound(const std::string& wavPath) = 0;
+    virtual void beep() = 0;
+};
+
+class WaitCursor {
+public:
+    explicit WaitCursor(Ui& ui) : ui_(ui) { ui_.beginWaitCursor(); }
+    ~WaitCursor() { ui_.endWaitCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    Ui& ui_;
+};
+
+inline std::string_view captionOrTitle(std::string_view caption)
+{
+    return caption.empty() ? Ui::applicationTitle : caption;
+}
+
+}  // namespace tarvi

@@ -1,0 +1,58 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+namespace tarvi {
+namespace {
+
+struct LineCase {
+    std::vector<std::string> arguments;
+    bool help;
+    bool version;
+    std::vector<std::string> files;
+    std::string error;
+};
+
+void PrintTo(const LineCase& c, std::ostream* out)
+{
+    for (const auto& argument : c.arguments)
+        *out << argument << ' ';
+}
+
+class CommandLineCases : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(CommandLineCases, Parses)
+{
+    const auto& c = GetParam();
+    const CommandLine line = parseCommandLine(c.arguments);
+    EXPECT_EQ(line.help, c.help);
+    EXPECT_EQ(line.version, c.version);
+    EXPECT_EQ(line.files, c.files);
+    EXPECT_EQ(line.error, c.error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, CommandLineCases,
+    ::testing::Values(LineCase{{}, false, false, {}, ""},
+                      LineCase{{"m42.bmp"}, false, false, {"m42.bmp"}, ""},
+                      LineCase{{"a.fit", "b.bmp"}, false, false, {"a.fit", "b.bmp"}, ""},
+                      LineCase{{"--help"}, true, false, {}, ""},
+                      LineCase{{"-h"}, true, false, {}, ""},
+                      LineCase{{"--version"}, false, true, {}, ""},
+                      LineCase{{"--", "--help"}, false, false, {"--help"}, ""},
+                      LineCase{{"-"}, false, false, {"-"}, ""},
+                      LineCase{{"--frobnicate", "x.bmp"}, false, false, {"x.bmp"}, "unknown option '--frobnicate'"},
+                      LineCase{{"-x", "-y"}, false, false, {}, "unknown option '-x'"}));
+
+TEST(CommandLine, UsageNamesTheOptions)
+{
+    const std::string usage = usageText("tarvi");
+    EXPECT_EQ(usage.rfind("Usage: tarvi [OPTION]... [FILE]...\n", 0), 0u);
+    EXPECT_NE(usage.find("--help"), std::string::npos);
+    EXPECT_NE(usage.find("--version"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarvi

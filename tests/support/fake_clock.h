@@ -1,0 +1,32 @@
+#pragma once
+
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace tarvi::test {
+
+// A clock that stands still until somebody sleeps or advances it.
+class FakeClock final : public Clock {
+public:
+    explicit FakeClock(std::time_t startSeconds = 1796515200)  // 2026-12-06 00:00 UTC
+        : startSeconds_(startSeconds) {}
+
+    std::int64_t nowMs() override { return nowMs_; }
+    std::time_t nowSeconds() override { return startSeconds_ + static_cast<std::time_t>(nowMs_ / 1000); }
+    void sleepMs(std::int64_t ms) override
+    {
+        sleeps.push_back(ms);
+        if (ms > 0)
+            nowMs_ += ms;
+    }
+    void advance(std::int64_t ms) { nowMs_ += ms; }
+
+    std::vector<std::int64_t> sleeps;
+
+private:
+    std::time_t startSeconds_;
+    std::int64_t nowMs_ = 1000000;
+};
+
+}  // namespace tarvi::test

@@ -1,12 +1,32 @@
 #include <QApplication>
 
+#include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
+
+namespace {
+
+QtMessageHandler standardHandler = nullptr;
+
+// The offscreen platform warns about every window feature it lacks; those
+// warnings say nothing about the program.
+void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (message.startsWith(QLatin1String("This plugin does not support")))
+        return;
+    if (standardHandler != nullptr)
+        standardHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
     // Widgets are tested without a display.
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    standardHandler = qInstallMessageHandler(quietHandler);
     ::testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);
     return RUN_ALL_TESTS();

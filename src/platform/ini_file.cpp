@@ -242,7 +242,9 @@ SysError IniFile::writeString(std::string_view section, std::string_view key, st
     }
 
     if (sectionLine == lines.size()) {
-        lines.push_back("[" + std::string(section) + "]");
+        std::string header(1, '[');
+        header.append(section).append(1, ']');
+        lines.push_back(std::move(header));
         lines.insert(lines.end(), entry.begin(), entry.end());
     } else {
         std::size_t sectionEnd = sectionLine + 1;

@@ -112,6 +112,8 @@ void CMainFrame::createActions()
         action->setText(text(menuText.empty() ? command.tip : menuText));
         action->setData(command.id);
         action->setStatusTip(text(command.prompt));
+        // Shift+F1 and a click on the item show the same words.
+        action->setWhatsThis(text(command.prompt));
         if (!command.tip.empty())
             action->setToolTip(text(command.tip));
         if (!command.shortcut.empty())

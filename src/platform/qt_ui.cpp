@@ -85,11 +85,12 @@ QtUi::~QtUi()
         qApp->removeEventFilter(this);
     while (waitDepth_ > 0)
         endWaitCursor();
+    // The players are children of this object and go with it; a sound still
+    // playing is cut off first.
     for (QProcess* player : players_) {
         player->disconnect();
         player->kill();
         player->waitForFinished(1000);
-        delete player;
     }
 }
 
@@ -193,7 +194,7 @@ void QtUi::playSound(const std::string& wavPath)
         beep();
         return;
     }
-    auto* process = new QProcess;
+    auto* process = new QProcess(this);
     process->setProgram(player);
     process->setArguments({path});
     process->setStandardOutputFile(QProcess::nullDevice());

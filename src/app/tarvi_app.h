@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/settings.h"
+#include "image/bmp.h"
 #include "platform/clock.h"
 #include "platform/ini_file.h"
 #include "platform/port_map.h"
@@ -76,9 +77,14 @@ public:
     std::string fitsDirectory;
     std::string bmpDirectory;
 
-    // File conversion.
+    // The image a capture turns into files; only while the command runs.
+    std::unique_ptr<bmp> captureImageObject;
+
+    // File conversion: the gammas that take 16-bit FITS data to 8 bits, and
+    // the image a conversion run works on (only while it runs).
     double gamma1 = 1.0;
     double gamma2 = 1.0;
+    std::unique_ptr<bmp> conversionImage;
 
 private:
     IniFile ini_;

@@ -1,14 +1,62 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/ui.h"
 
 namespace tarvi {
+
+// Memory for pixel arrays, all zeros when handed out. Big pictures get pages
+// of 2 MiB: faulting in a 48 MB array 4 KiB at a time costs more than reading
+// the file it comes from.
+void* allocatePixels(std::size_t bytes);
+void freePixels(void* memory, std::size_t bytes) noexcept;
+
+// An array of bytes on that memory, zeroed once by whoever hands the memory
+// out and never a second time.
+class PixelBuffer {
+public:
+    PixelBuffer() = default;
+    ~PixelBuffer() { freePixels(bytes_, size_); }
+    PixelBuffer(PixelBuffer&& other) noexcept : bytes_(other.bytes_), size_(other.size_)
+    {
+        other.bytes_ = nullptr;
+        other.size_ = 0;
+    }
+    PixelBuffer& operator=(PixelBuffer&& other) noexcept
+    {
+        std::swap(bytes_, other.bytes_);
+        std::swap(size_, other.size_);
+        return *this;
+    }
+    PixelBuffer(const PixelBuffer&) = delete;
+    PixelBuffer& operator=(const PixelBuffer&) = delete;
+
+    // As for a vector: the bytes kept keep their values, new ones are 0.
+    void resize(std::size_t size);
+
+    std::uint8_t* data() { return bytes_; }
+    const std::uint8_t* data() const { return bytes_; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    std::uint8_t* begin() { return bytes_; }
+    std::uint8_t* end() { return bytes_ + size_; }
+    const std::uint8_t* begin() const { return bytes_; }
+    const std::uint8_t* end() const { return bytes_ + size_; }
+    std::uint8_t& operator[](std::size_t at) { return bytes_[at]; }
+    std::uint8_t operator[](std::size_t at) const { return bytes_[at]; }
+
+private:
+    std::uint8_t* bytes_ = nullptr;
+    std::size_t size_ = 0;
+};
 
 // One image: a 24-bit device-independent bitmap. Pixels are blue, green, red,
 // each row padded to rowStride bytes (a multiple of 4), rows bottom-up: the
@@ -20,7 +68,7 @@ struct bmpData {
     std::uint32_t imageSize = 0;   // rowStride * height
     std::array<std::uint8_t, 14> fileHeader{};  // BITMAPFILEHEADER, little-endian
     std::array<std::uint8_t, 1060> info{};      // BITMAPINFOHEADER + room for 256 RGBQUADs
-    std::vector<std::uint8_t> pixels;
+    PixelBuffer pixels;
 };
 
 // Where draw() paints: the view implements it with the toolkit's painter.
@@ -63,6 +111,8 @@ public:
 
     static int rowStrideFor(int width);
 
+    // A width or height below 1, no buffer, or a pixel array over 1 GiB makes
+    // no image and gives 0.
     int createFromGray(const std::uint8_t* gray, int width, int height);
     int readBmp(const std::string& path);
     int writeBmp(const std::string& path);
@@ -88,6 +138,16 @@ public:
     const bmpData* record() const { return data.get(); }
 
 private:
+    // A grey-image record of width x height with its headers filled in and
+    // every pixel 0; the caller has checked the size.
+    static std::unique_ptr<bmpData> makeGrayRecord(int width, int height);
+    // One grey byte becomes blue, green and red.
+    static void widenGrayRow(const std::uint8_t* gray, std::uint8_t* bgr, std::size_t width);
+    void adopt(std::unique_ptr<bmpData> record);
+    void freeImage();
+    // Every box has an OK button and no owner; an empty caption is the title.
+    void showBox(const std::string& text, std::string_view caption = {});
+
     Ui& ui_;
     std::unique_ptr<bmpData> data;
     double scale = 1.0;

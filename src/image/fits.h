@@ -1,0 +1,141 @@
+#pragma once
+
+// Internals of the BMP and FITS readers and writers, kept apart so that they
+// can be tested on their own.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace tarvi {
+
+class SysError;
+
+namespace imagefile {
+
+// Pictures whose pixel array, or whose data in the file, would pass this size
+// are refused, so that a damaged header cannot make us ask for gigabytes.
+inline constexpr std::uint64_t largestImageBytes = std::uint64_t{1} << 30;
+
+// Byte count of a pixel array, wide enough for any header's numbers.
+std::uint64_t pixelArrayBytes(std::int64_t width, std::int64_t rows);
+
+// Reads until count bytes are in, the file ends or a read fails; the number
+// of bytes read.
+std::size_t readFully(int fd, void* buffer, std::size_t count);
+std::size_t preadFully(int fd, void* buffer, std::size_t count, std::uint64_t offset);
+
+// Writes the parts one after another with as few calls as the system allows;
+// the number of bytes written before the first failure (all of them when
+// every write succeeded).
+std::uint64_t writeParts(int fd, std::initializer_list<std::span<const std::uint8_t>> parts);
+
+// "Open Error:  " + the system's text for the error (at most 255 characters) + "\n".
+std::string openErrorText(const SysError& error);
+
+// Opens an existing regular file for reading; -1 otherwise (a directory or a
+// device is no picture, and a fifo would block).
+int openForReading(const std::string& path);
+
+// Creates the file or opens the one that is there for writing from its
+// first byte; -1 with errno set when neither works. Writing over the old
+// bytes and cutting the file at the end leaves what truncating at the open
+// would, without making the file system flush and wait for the old content.
+int openForWriting(const std::string& path);
+// Cuts a regular file after the bytes just written; false when that fails.
+bool cutAfter(int fd, std::uint64_t length);
+
+// "<path> <reason> \nNo image will be displayed.", the wording of the
+// zero-length file.
+std::string noImageText(const std::string& path, std::string_view reason);
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor();
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    // False when the system reports an error on closing, where a delayed
+    // write error can show.
+    bool close();
+
+private:
+    int fd_;
+};
+
+}  // namespace imagefile
+
+namespace fits {
+
+inline constexpr std::size_t blockSize = 2880;
+inline constexpr std::size_t cardSize = 80;
+
+// What the reader takes from the header. A keyword counts only in the
+// keyword field, columns 1 to 8, so a COMMENT or HISTORY card that mentions
+// one cannot change the picture; a later card overrides an earlier one.
+struct Header {
+    std::optional<std::int64_t> bitpix;
+    std::optional<std::int64_t> naxis1;
+    std::optional<std::int64_t> naxis2;
+    double bzero = 0.0;   // the standard's default
+    double bscale = 1.0;  // the standard's default
+    bool operator==(const Header&) const = default;
+};
+
+bool isEndCard(std::string_view card);
+void readCard(std::string_view card, Header& header);
+// Every card of a run of 80-character cards, in order (a short last card is
+// read as far as it goes).
+Header parseHeader(std::string_view cards);
+
+// The value part of a card: blanks skipped, then as much of a number as the
+// text holds; 0 when it holds none. Integers saturate instead of overflowing;
+// the decimal point is always ".", whatever the user's locale.
+std::int64_t parseInteger(std::string_view text);
+double parseReal(std::string_view text);
+
+// A 30-character card text: the keyword padded to 8 columns, "=" in column 9
+// and the value right-aligned to end in column 30.
+std::string integerCard(std::string_view keyword, std::int64_t value);
+// The whole header block writeFits puts in front of a width x height picture.
+std::string headerBlock(int width, int height);
+
+// Bytes a pixel takes in the file for a BITPIX we read; 0 for any other.
+int bytesPerPixel(std::int64_t bitpix);
+
+// The grey level of a pixel of physical value p in a picture whose largest
+// physical value is max: the first gamma stretches p / max onto 0..255 and
+// is truncated; the second reshapes that level through a logarithm and an
+// exponential and is truncated again. Any step without a finite result, and
+// any p at or below 0, gives 0.
+std::uint8_t grayLevel(double p, double max, double gamma1, double gamma2);
+
+// grayLevel for many pixels of one picture: the second step depends only on
+// the first step's level, so it is looked up, and a first gamma of 1.0 needs
+// no power.
+class GrayScale {
+public:
+    GrayScale(double max, double gamma1, double gamma2);
+    std::uint8_t operator()(double p) const;
+
+private:
+    double max_;
+    double inverseGamma1_;
+    bool linear_;
+    std::array<std::uint8_t, 256> secondStep_{};
+};
+
+// The grey level of every 16-bit raw value, indexed by the value's two bytes
+// as they stand in the file read as one big-endian unsigned number.
+using Raw16Table = std::array<std::uint8_t, 65536>;
+void fillRaw16Table(Raw16Table& table, double bzero, double bscale, double max, double gamma1,
+                    double gamma2);
+
+}  // namespace fits
+}  // namespace tarvi

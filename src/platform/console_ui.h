@@ -1,0 +1,35 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "platform/ui.h"
+
+namespace tarvi {
+
+// Ui for runs without a window: each message box becomes one line
+// "caption: text" on a stream and is answered with its safe way out (OK,
+// Cancel, No). Status texts, cursors and sounds have nowhere to go.
+class ConsoleUi final : public Ui {
+public:
+    explicit ConsoleUi(std::ostream& out) : out_(out) {}
+
+    // The text on one line: line breaks, with the blanks around them, become
+    // one space; those at either end go.
+    static std::string oneLine(std::string_view text);
+    static Answer safeAnswer(Buttons buttons);
+
+    Answer messageBox(std::string_view text, std::string_view caption, Buttons buttons,
+                      BoxStyle style) override;
+    void setStatusText(int, std::string_view) override {}
+    void beginWaitCursor() override {}
+    void endWaitCursor() override {}
+    PumpReport pumpMessages(PumpMode) override { return {}; }
+    void playSound(const std::string&) override {}
+    void beep() override {}
+
+private:
+    std::ostream& out_;
+};
+
+}  // namespace tarvi

@@ -1,0 +1,126 @@
+// One whole 165-row frame from the paced simulated camera at 57600 baud,
+// through the program's own camera link and serial port, against the time
+// the bytes need on the line (11 bits a byte: start, 8 data, parity, stop).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+
+#include "app/tarvi_app.h"
+#include "camera/st4_protocol.h"
+#include "platform/device_opener.h"
+#include "sim/camera_sim.h"
+
+namespace {
+
+class QuietUi final : public tarvi::Ui {
+public:
+    tarvi::Answer messageBox(std::string_view text, std::string_view, tarvi::Buttons, tarvi::BoxStyle) override
+    {
+        std::fprintf(stderr, "%.*s\n", int(text.size()), text.data());
+        return tarvi::Answer::cancel;
+    }
+    void setStatusText(int, std::string_view) override {}
+    void beginWaitCursor() override {}
+    void endWaitCursor() override {}
+    tarvi::PumpReport pumpMessages(tarvi::PumpMode) override { return {}; }
+    void playSound(const std::string&) override {}
+    void beep() override {}
+};
+
+void downloadFrame(benchmark::State& state, bool compress)
+{
+    char pattern[] = "/tmp/tarvi-bench-XXXXXX";
+    const std::string dir = ::mkdtemp(pattern);
+    {
+        FILE* ini = std::fopen((dir + "/tarvi.ini").c_str(), "w");
+        std::fputs("[Ports]\nCOM1=sim:camera\n", ini);
+        std::fclose(ini);
+    }
+    tarvi::sim::CameraOptions options;
+    options.startSpeedIndex = 0;
+    options.timeScale = 0;
+    options.pace = true;
+    tarvi::sim::CameraSimulator camera(options);
+    camera.start();
+    tarvi::DeviceOpener opener([&](const std::string& name) { return name == "camera" ? camera.slavePath() : ""; });
+    QuietUi ui;
+    tarvi::SystemClock clock;
+    tarvi::CTarviApp app(ui, clock, dir);
+    app.setPortOpener(&opener);
+    if (app.openCameraPort() != 1) {
+        state.SkipWithError("no camera");
+        return;
+    }
+
+    double lineSeconds = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::uint8_t mode[] = {std::uint8_t(compress ? 0xF2 : 0xF0)};
+        const auto start = tarvi::writeRamFrame(tarvi::st4::ram::mode, mode);
+        app.writeCamera(start.data(), int(start.size()));
+        std::uint8_t busy = 0xFF;
+        while ((busy & tarvi::st4::busyBits) != 0 && app.readRAM(tarvi::st4::ram::mode, 1, &busy) == 1) {
+        }
+        camera.clearTraffic();
+        state.ResumeTiming();
+
+        tarvi::CTarviApp::Frame frame{};
+        for (int row = 0; row < tarvi::st4::rowCount; ++row) {
+            if (app.downloadRow(row, frame.data() + (164 - row) * 192) != 1)
+                state.SkipWithError("row failed");
+        }
+
+        state.PauseTiming();
+        std::size_t bytes = 0;
+        for (const auto& request : camera.receivedFrames())
+            bytes += request.bytes.size();
+        for (const auto& reply : camera.sentReplies())
+            bytes += reply.onWire.size();
+        lineSeconds += double(bytes) * 11.0 / 57600.0;
+        state.ResumeTiming();
+    }
+    state.counters["line_bound_s"] = benchmark::Counter(lineSeconds, benchmark::Counter::kAvgIterations);
+}
+
+void FrameRaw57600(benchmark::State& state)
+{
+    downloadFrame(state, false);
+}
+
+void FrameCompressed57600(benchmark::State& state)
+{
+    downloadFrame(state, true);
+}
+
+BENCHMARK(FrameRaw57600)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(FrameCompressed57600)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+class BoundReporter final : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.error_occurred || run.iterations == 0)
+                continue;
+            const double seconds = run.GetAdjustedRealTime() / 1000.0;
+            const auto bound = run.counters.find("line_bound_s");
+            if (bound == run.counters.end() || bound->second.value <= 0)
+                continue;
+            std::printf("%-28s %.3f s a frame, line bound %.3f s: %.3fx (goal <= 1.05x)\n",
+                        run.benchmark_name().c_str(), seconds, double(bound->second.value),
+                        seconds / bound->second.value);
+        }
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    BoundReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

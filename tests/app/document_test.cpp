@@ -1,0 +1,489 @@
+#include <QApplication>
+#include <QDialog>
+#include <QFile>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPrinter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "app/child_frame.h"
+#include "app/command_table.h"
+#include "app/doc_manager.h"
+#include "app/main_frame.h"
+#include "app/night_vision.h"
+#include "app/tarvi_doc.h"
+#include "app/tarvi_shell.h"
+#include "image/bmp.h"
+#include "support/fake_ui.h"
+#include "support/temp_dir.h"
+#include "view/display_size_dialog.h"
+#include "view/tarvi_view.h"
+
+namespace tarvi {
+namespace {
+
+void settle()
+{
+    for (int i = 0; i < 6; ++i) {
+        QApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+    }
+}
+
+// A grey picture whose value at (col, row from the bottom) is (row + col) % 256.
+void writePicture(const std::string& path, bool fits, int width = 192, int height = 165)
+{
+    test::FakeUi ui;
+    std::vector<std::uint8_t> gray(std::size_t(width) * height);
+    for (int row = 0; row < height; ++row) {
+        for (int col = 0; col < width; ++col)
+            gray[std::size_t(row) * width + col] = std::uint8_t((row + col) % 256);
+    }
+    bmp image(ui);
+    image.createFromGray(gray.data(), width, height);
+    ASSERT_EQ(fits ? image.writeFits(path) : image.writeBmp(path), 1);
+}
+
+class DocumentTest : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    test::FakeUi ui;
+    std::unique_ptr<TarviShell> shell;
+    std::vector<QString> proposals;
+    QString nextSavePath;
+
+    void start(const CommandLine& line = {})
+    {
+        QSettings("Local AppWizard-Generated Applications", "Tarvi").remove("Recent File List");
+        shell = std::make_unique<TarviShell>(dir.path(), &ui);
+        ASSERT_TRUE(shell->initInstance(line));
+        docs().chooseSaveFile = [this](const QString& proposal, const QString&) {
+            proposals.push_back(proposal);
+            return nextSavePath;
+        };
+        settle();
+    }
+    void TearDown() override
+    {
+        // Nothing is asked while the test's windows go.
+        if (shell) {
+            for (const auto& doc : docs().documents())
+                doc->setModifiedFlag(false);
+        }
+    }
+
+    DocManager& docs() { return shell->docManager(); }
+    CMainFrame& frame() { return *shell->mainFrame(); }
+    CTarviApp& app() { return shell->app(); }
+    QString file(const char* name) const { return QString::fromStdString(dir.file(name)); }
+
+    CTarviView* viewOf(CTarviDoc* doc) { return doc == nullptr || doc->views().empty() ? nullptr : doc->views().front(); }
+    QMdiSubWindow* frameOf(CTarviDoc* doc) { return qobject_cast<QMdiSubWindow*>(viewOf(doc)->parentWidget()); }
+};
+
+TEST_F(DocumentTest, NewDocumentShowsTheTemporaryImageAndIsModified)
+{
+    writePicture(dir.file("tarvitemp.bmp"), false);
+    start();
+    CTarviDoc* doc = docs().newDocument();
+    ASSERT_NE(doc, nullptr);
+    settle();
+    EXPECT_EQ(doc->title(), "Tarvi1");
+    EXPECT_TRUE(doc->pathName().isEmpty());
+    EXPECT_TRUE(doc->isModified());
+    EXPECT_EQ(viewOf(doc)->imageLoaded(), 1);
+    EXPECT_EQ(app().currentView, viewOf(doc));
+    EXPECT_EQ(frame().currentMenu(), 129);
+
+    // Closing it asks; Cancel keeps it, No lets it go.
+    QMdiSubWindow* window = frameOf(doc);
+    ui.answers = {Answer::cancel};
+    window->close();
+    settle();
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "Save changes to Tarvi1?");
+    EXPECT_EQ(ui.boxes[0].buttons, Buttons::yesNoCancel);
+    EXPECT_EQ(frame().mdiArea()->subWindowList().size(), 1);
+    ui.answers = {Answer::no};
+    window->close();
+    settle();
+    EXPECT_TRUE(frame().mdiArea()->subWindowList().isEmpty());
+    EXPECT_EQ(app().currentView, nullptr);
+    EXPECT_EQ(frame().currentMenu(), 128);
+}
+
+TEST_F(DocumentTest, FirstFileNewIsTurnedAwayOnlyOnce)
+{
+    writePicture(dir.file("m42.bmp"), false);
+    writePicture(dir.file("tarvitemp.bmp"), false);
+    start(parseCommandLine({dir.file("m42.bmp")}));
+    EXPECT_EQ(docs().documents().size(), 1u);
+    EXPECT_EQ(app().skipNextNewDocument, 1);
+    EXPECT_EQ(docs().newDocument(), nullptr);
+    EXPECT_EQ(app().skipNextNewDocument, 0);
+    CTarviDoc* doc = docs().newDocument();
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(doc->title(), "Tarvi1");
+    EXPECT_EQ(docs().newDocument()->title(), "Tarvi2");
+}
+
+TEST_F(DocumentTest, AveragingRunTitlesTheNewWindow)
+{
+    writePicture(dir.file("tarvitemp.bmp"), false);
+    start();
+    app().averagedFrameCount = 10;
+    CTarviDoc* doc = docs().newDocument();
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(doc->title(), "Tarvi1AveOf10");
+    EXPECT_EQ(app().averagedFrameCount, 0);
+}
+
+TEST_F(DocumentTest, UpperCaseFitsNameLoadsThroughTheFitsReader)
+{
+    writePicture(dir.file("M42.FTS"), true);
+    start();
+    CTarviDoc* doc = docs().openDocumentFile(file("M42.FTS"));
+    ASSERT_NE(doc, nullptr);
+    settle();
+    EXPECT_EQ(doc->title(), "M42.FTS");
+    EXPECT_FALSE(doc->isModified());
+    CTarviView* view = viewOf(doc);
+    ASSERT_EQ(view->imageLoaded(), 1);
+    EXPECT_EQ(view->image()->getWidth(), 192);
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(DocumentTest, DisplaySizeTwoDrawsTwiceAsLargeAndFitsTheWindow)
+{
+    writePicture(dir.file("m42.bmp"), false);
+    start();
+    app().displaySize = 2.0;
+    CTarviDoc* doc = docs().openDocumentFile(file("m42.bmp"));
+    ASSERT_NE(doc, nullptr);
+    settle();
+    CTarviView* view = viewOf(doc);
+    EXPECT_FLOAT_EQ(view->displayScale(), 2.0f);
+    EXPECT_DOUBLE_EQ(view->image()->getScale(), 2.0);
+    EXPECT_EQ(view->scrollSize(), QSize(384, 330));
+    EXPECT_EQ(view->viewport()->size(), QSize(384, 330));
+    EXPECT_EQ(frameOf(doc)->size(), view->fittedFrameSize());
+}
+
+TEST_F(DocumentTest, ReadoutShowsThePixelUnderThePointer)
+{
+    writePicture(dir.file("m42.bmp"), false);
+    start();
+    CTarviDoc* doc = docs().openDocumentFile(file("m42.bmp"));
+    settle();
+    CTarviView* view = viewOf(doc);
+    ASSERT_EQ(view->imageLoaded(), 1);
+    QMouseEvent move(QEvent::MouseMove, QPointF(300, 200), QPointF(300, 200), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(view->viewport(), &move);
+    EXPECT_EQ(ui.paneText(0).substr(0, 37), "(191,164): R=191, G=191, B=191 - Q = ");
+    EXPECT_NEAR(std::stod(ui.paneText(0).substr(37)), view->meanLevel(), 1e-6);
+}
+
+TEST_F(DocumentTest, EscapeInAnImageWindowAsksRunningCapturesToStop)
+{
+    writePicture(dir.file("m42.bmp"), false);
+    start();
+    CTarviDoc* doc = docs().openDocumentFile(file("m42.bmp"));
+    settle();
+    EXPECT_EQ(app().stopRequested, 0);
+    QTest::keyClick(viewOf(doc), Qt::Key_Escape);
+    EXPECT_EQ(app().stopRequested, 1);
+}
+
+TEST_F(DocumentTest, UnreadableFileIsReportedOnceAndCenterDoesNothing)
+{
+    QFile bad(file("bad.bmp"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("XX not a bitmap at all");
+    bad.close();
+    start();
+    CTarviDoc* doc = docs().openDocumentFile(file("bad.bmp"));
+    ASSERT_NE(doc, nullptr);
+    settle();
+    for (int i = 0; i < 3; ++i) {
+        viewOf(doc)->viewport()->repaint();
+        settle();
+    }
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "Not a Bitmap File!");
+    EXPECT_EQ(viewOf(doc)->image(), nullptr);
+    shell->router().route(cmd::center);
+    EXPECT_FALSE(doc->isModified());
+}
+
+TEST_F(DocumentTest, WindowsCascadeFromTwentyAndWrapPastTwoHundred)
+{
+    start();
+    std::vector<CTarviDoc*> opened;
+    for (int i = 1; i <= 11; ++i) {
+        const std::string name = "frame" + std::to_string(i) + ".bmp";
+        writePicture(dir.file(name), false);
+        opened.push_back(docs().openDocumentFile(QString::fromStdString(dir.file(name))));
+        settle();
+    }
+    EXPECT_EQ(frameOf(opened[0])->pos(), QPoint(20, 20));
+    EXPECT_EQ(frameOf(opened[1])->pos(), QPoint(40, 40));
+    EXPECT_EQ(frameOf(opened[9])->pos(), QPoint(200, 200));
+    EXPECT_EQ(frameOf(opened[10])->pos(), QPoint(0, 0));
+}
+
+TEST_F(DocumentTest, SaveAsProposesANameAndWritesOnlyBmpAndFit)
+{
+    writePicture(dir.file("tarvitemp.bmp"), false);
+    start();
+    docs().newDocument();
+    CTarviDoc* doc = docs().newDocument();
+    ASSERT_NE(doc, nullptr);
+    settle();
+    ASSERT_EQ(doc->title(), "Tarvi2");
+    ASSERT_TRUE(doc->isModified());
+
+    nextSavePath = file("shot.FIT");
+    shell->router().route(cmd::fileSaveAs);
+    ASSERT_EQ(proposals.size(), 1u);
+    EXPECT_EQ(proposals[0], "Tarvi2.bmp");
+    EXPECT_FALSE(QFile::exists(file("shot.FIT")));
+    EXPECT_TRUE(doc->isModified()) << "nothing was written, so the picture is still unsaved";
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_NE(ui.boxes[0].text.find("Nothing was saved"), std::string::npos);
+
+    struct Case {
+        const char* name;
+        const char* startsWith;
+    };
+    for (const Case c : {Case{"shot.fit", "SIMPLE  ="}, Case{"shot.bmp.fit", "SIMPLE  ="}, Case{"shot.bmp", "BM"}}) {
+        doc->setModifiedFlag(true);
+        nextSavePath = file(c.name);
+        shell->router().route(cmd::fileSaveAs);
+        QFile written(file(c.name));
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly)) << c.name;
+        EXPECT_TRUE(written.readAll().startsWith(c.startsWith)) << c.name;
+        EXPECT_FALSE(doc->isModified()) << c.name;
+    }
+    // Save As writes a copy: the document keeps its name.
+    EXPECT_EQ(doc->title(), "Tarvi2");
+    EXPECT_TRUE(doc->pathName().isEmpty());
+}
+
+TEST_F(DocumentTest, SaveOfAFitsDocumentWritesFitsAndAFailedSaveKeepsTheChanges)
+{
+    writePicture(dir.file("m42.fit"), true);
+    start();
+    CTarviDoc* doc = docs().openDocumentFile(file("m42.fit"));
+    settle();
+    shell->router().route(cmd::center);
+    EXPECT_TRUE(doc->isModified());
+    shell->router().route(cmd::fileSave);
+    EXPECT_FALSE(doc->isModified());
+    QFile written(file("m42.fit"));
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(written.readAll().startsWith("SIMPLE  ="));
+
+    doc->setModifiedFlag(true);
+    EXPECT_FALSE(doc->OnSaveDocument(file("no/such/dir/m42.bmp")));
+    EXPECT_TRUE(doc->isModified());
+}
+
+TEST_F(DocumentTest, NewDocumentSavedUnderANameTakesThatName)
+{
+    writePicture(dir.file("tarvitemp.bmp"), false);
+    start();
+    CTarviDoc* doc = docs().newDocument();
+    settle();
+    nextSavePath = file("saved.bmp");
+    shell->router().route(cmd::fileSave);
+    EXPECT_EQ(proposals, std::vector<QString>{"Tarvi1.bmp"});
+    EXPECT_EQ(doc->title(), "saved.bmp");
+    EXPECT_FALSE(doc->isModified());
+    EXPECT_EQ(docs().recentFiles().files().value(0), file("saved.bmp"));
+}
+
+TEST_F(DocumentTest, RecentFilesListTheOpenedFilesMostRecentFirst)
+{
+    start();
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp"}) {
+        writePicture(dir.file(name), false);
+        docs().openDocumentFile(file(name));
+    }
+    EXPECT_EQ(docs().recentFiles().files(),
+              (QStringList{file("e.bmp"), file("d.bmp"), file("c.bmp"), file("b.bmp")}));
+    QStringList shown;
+    for (QAction* menu : frame().menuBar()->actions()) {
+        if (menu->text() != "&File")
+            continue;
+        for (QAction* item : menu->menu()->actions()) {
+            if (item->data().toInt() >= 57616 && item->data().toInt() <= 57619)
+                shown << item->text();
+        }
+    }
+    ASSERT_EQ(shown.size(), 4);
+    EXPECT_TRUE(shown[0].startsWith("&1 ")) << shown[0].toStdString();
+    EXPECT_TRUE(shown[0].endsWith("e.bmp")) << shown[0].toStdString();
+}
+
+TEST_F(DocumentTest, NewWindowShowsTheSameDocumentTwice)
+{
+    writePicture(dir.file("m42.bmp"), false);
+    start();
+    CTarviDoc* doc = docs().openDocumentFile(file("m42.bmp"));
+    settle();
+    shell->router().route(cmd::windowNew);
+    settle();
+    ASSERT_EQ(doc->views().size(), 2u);
+    QStringList titles;
+    for (QMdiSubWindow* window : frame().mdiArea()->subWindowList(QMdiArea::CreationOrder))
+        titles << window->windowTitle();
+    EXPECT_EQ(titles, (QStringList{"m42.bmp:1[*]", "m42.bmp:2[*]"}));
+    // Opening the same file again brings its window forward instead.
+    EXPECT_EQ(docs().openDocumentFile(file("m42.bmp")), doc);
+    EXPECT_EQ(docs().documents().size(), 1u);
+}
+
+TEST_F(DocumentTest, PrintingPutsThePictureOnPaper)
+{
+    writePicture(dir.file("m42.bmp"), false);
+    start();
+    CTarviDoc* doc = docs().openDocumentFile(file("m42.bmp"));
+    settle();
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(file("print.pdf"));
+    viewOf(doc)->print(&printer);
+    QFile pdf(file("print.pdf"));
+    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+    const QByteArray content = pdf.readAll();
+    EXPECT_TRUE(content.startsWith("%PDF"));
+    EXPECT_TRUE(content.contains("/Image")) << "the page holds no picture";
+}
+
+class NightVisionTest : public DocumentTest {};
+
+TEST_F(NightVisionTest, DarkThenLightThenNormalBringsBackTheFirstColours)
+{
+    start();
+    const QPalette before = QApplication::palette();
+    const QBrush workspace = frame().mdiArea()->background();
+    shell->router().route(cmd::nightVisionDark);
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), QColor(80, 0, 0));
+    EXPECT_EQ(QApplication::palette().color(QPalette::WindowText), QColor(0, 0, 0));
+    EXPECT_EQ(QApplication::palette("QMenu").color(QPalette::Window), QColor(100, 0, 0));
+    EXPECT_EQ(frame().mdiArea()->background().color(), QColor(0, 0, 0));
+    EXPECT_EQ(app().colorsSaved, 1);
+    shell->router().route(cmd::nightVisionLight);
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), QColor(160, 0, 0));
+    EXPECT_EQ(QApplication::palette().color(QPalette::Base), QColor(180, 0, 0));
+    EXPECT_EQ(QApplication::palette().color(QPalette::HighlightedText), QColor(200, 0, 0));
+    shell->router().route(cmd::normalVision);
+    EXPECT_EQ(QApplication::palette(), before);
+    EXPECT_EQ(frame().mdiArea()->background(), workspace);
+    EXPECT_EQ(app().colorsSaved, 1);
+}
+
+TEST_F(NightVisionTest, NormalVisionWithoutASchemeChangesNothing)
+{
+    start();
+    const QPalette before = QApplication::palette();
+    const QString style = QApplication::style()->name();
+    shell->router().route(cmd::normalVision);
+    EXPECT_EQ(QApplication::palette(), before);
+    EXPECT_EQ(QApplication::style()->name(), style);
+    EXPECT_EQ(app().colorsSaved, 0);
+}
+
+TEST_F(NightVisionTest, ReachesDialogsMessageBoxesAndImageWindowsOpenedLater)
+{
+    writePicture(dir.file("m42.bmp"), false);
+    start();
+    shell->router().route(cmd::nightVisionDark);
+    QDialog dialog;
+    QLineEdit edit(&dialog);
+    QMessageBox box;
+    EXPECT_EQ(dialog.palette().color(QPalette::Window), QColor(80, 0, 0));
+    EXPECT_EQ(edit.palette().color(QPalette::Base), QColor(90, 0, 0));
+    EXPECT_EQ(edit.palette().color(QPalette::Text), QColor(0, 0, 0));
+    EXPECT_EQ(box.palette().color(QPalette::Window), QColor(80, 0, 0));
+    CTarviDoc* doc = docs().openDocumentFile(file("m42.bmp"));
+    settle();
+    EXPECT_EQ(frameOf(doc)->palette().color(QPalette::Highlight), QColor(60, 0, 0));
+    shell->router().route(cmd::normalVision);
+}
+
+TEST(DisplaySizeDialog, ShowsTheValueAndMovesByTheScrollBar)
+{
+    SetImageDisplaySize dialog;
+    dialog.factor = 1.0;
+    dialog.OnInitDialog();
+    EXPECT_EQ(dialog.valueEdit()->text(), " 1.00");
+    EXPECT_EQ(dialog.scrollBar()->value(), 20);
+    EXPECT_EQ(dialog.scrollBar()->minimum(), 0);
+    EXPECT_EQ(dialog.scrollBar()->maximum(), 100);
+
+    struct Step {
+        QAbstractSlider::SliderAction action;
+        int thumb;
+        int position;
+        const char* shown;
+    };
+    const Step steps[] = {
+        {QAbstractSlider::SliderToMinimum, 0, 0, " 0.10"},
+        {QAbstractSlider::SliderSingleStepAdd, 0, 1, " 0.10"},
+        {QAbstractSlider::SliderSingleStepAdd, 0, 2, " 0.10"},
+        {QAbstractSlider::SliderSingleStepAdd, 0, 3, " 0.15"},
+        {QAbstractSlider::SliderPageStepAdd, 0, 8, " 0.40"},
+        {QAbstractSlider::SliderMove, 97, 97, " 4.85"},
+        {QAbstractSlider::SliderPageStepAdd, 0, 100, " 5.00"},
+        {QAbstractSlider::SliderSingleStepAdd, 0, 100, " 5.00"},
+        {QAbstractSlider::SliderPageStepSub, 0, 95, " 4.75"},
+    };
+    for (const Step& step : steps) {
+        if (step.action == QAbstractSlider::SliderMove)
+            dialog.scrollBar()->setSliderPosition(step.thumb);
+        else
+            dialog.scrollBar()->triggerAction(step.action);
+        EXPECT_EQ(dialog.scrollBar()->value(), step.position) << step.shown;
+        EXPECT_EQ(dialog.valueEdit()->text(), step.shown);
+    }
+}
+
+TEST_F(DocumentTest, DisplaySizeChangesOnlyOnOk)
+{
+    start();
+    for (const bool ok : {false, true}) {
+        QTimer::singleShot(0, [ok] {
+            auto* dialog = qobject_cast<SetImageDisplaySize*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(dialog->windowTitle(), "Set Image Display Size");
+            dialog->scrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+            for (int i = 0; i < 11; ++i)
+                dialog->scrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+            if (ok)
+                dialog->accept();
+            else
+                dialog->reject();
+        });
+        shell->router().route(cmd::setImageDisplaySize);
+        EXPECT_DOUBLE_EQ(app().displaySize, ok ? 0.55 : 1.0);
+    }
+}
+
+}  // namespace
+}  // namespace tarvi

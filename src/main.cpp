@@ -2,10 +2,12 @@
 #include <QIcon>
 
 #include <cstdio>
+#include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/convert_command.h"
 #include "app/tarvi_shell.h"
 #include "app/version.h"
 
@@ -40,6 +42,10 @@ bool answeredWithoutWindow(const tarvi::CommandLine& line, int& status)
 int main(int argc, char** argv)
 {
     std::vector<std::string> raw(argv + 1, argv + argc);
+    // Conversion runs in scripts and on machines with no display at all, so
+    // it is done before Qt looks for one.
+    if (!raw.empty() && raw.front() == "convert")
+        return tarvi::runConvertCommand({raw.begin() + 1, raw.end()}, std::cout, std::cerr);
     int status = 0;
     if (answeredWithoutWindow(tarvi::parseCommandLine(raw), status))
         return status;

@@ -26,6 +26,11 @@ int main(int argc, char** argv)
 {
     // Widgets are tested without a display.
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // The recent-file list and other desktop settings go to a directory of
+    // this run's own, never to the user's.
+    char settings[] = "/tmp/tarvi-settings-XXXXXX";
+    if (::mkdtemp(settings) != nullptr)
+        ::setenv("XDG_CONFIG_HOME", settings, 1);
     standardHandler = qInstallMessageHandler(quietHandler);
     ::testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);

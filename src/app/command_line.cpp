@@ -15,6 +15,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
             line.help = true;
         } else if (argument == "--version" || argument == "-v") {
             line.version = true;
+        } else if (argument == "--simulate") {
+            line.simulate = true;
         } else if (line.error.empty()) {
             line.error = "unknown option '" + argument + "'";
         }
@@ -25,13 +27,19 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
 std::string usageText(const std::string& programName)
 {
     return "Usage: " + programName + " [OPTION]... [FILE]...\n"
+           "  or:  " + programName + " convert --to fits|bmp --out DIR [--gamma1 G] [--gamma2 G] FILE...\n"
            "Camera, telescope and image program for the observing night.\n"
            "\n"
            "Opens each FILE (a 24-bit BMP or a FITS file) in an image window.\n"
            "Settings are kept in tarvi.ini in the directory Tarvi starts in.\n"
            "\n"
-           "  -h, --help     show this help and exit\n"
-           "  -v, --version  show the version and exit\n";
+           "      --simulate  use the built-in simulated camera on COM1 for this run\n"
+           "  -h, --help      show this help and exit\n"
+           "  -v, --version   show the version and exit\n"
+           "\n"
+           "'" + programName + " convert' converts BMP and FITS files without a window;\n"
+           "'" + programName + " convert --help' tells how. To open a file named convert,\n"
+           "write ./convert.\n";
 }
 
 }  // namespace tarvi

@@ -8,6 +8,7 @@ namespace tarvi {
 struct CommandLine {
     bool help = false;
     bool version = false;
+    bool simulate = false;  // COM1 is the simulated camera for this run
     std::vector<std::string> files;
     std::string error;  // set when the line cannot be used
 };

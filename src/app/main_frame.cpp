@@ -156,10 +156,39 @@ void CMainFrame::buildMenuBar(int menuResource)
         for (int id : def.items) {
             if (id == cmd::separator)
                 menu->addSeparator();
+            else if (id == cmd::fileMru1 && !recentActions_.empty())
+                menu->addActions(QList<QAction*>(recentActions_.begin(), recentActions_.end()));
             else
                 menu->addAction(commandAction(id));
         }
     }
+}
+
+void CMainFrame::setRecentFiles(const QStringList& paths)
+{
+    recentFiles_ = paths;
+    for (QAction* action : recentActions_)
+        action->deleteLater();
+    recentActions_.clear();
+    for (int i = 0; i < paths.size(); ++i) {
+        auto* action = new QAction(this);
+        // Long paths keep their start and their file name.
+        QString shown = paths[i];
+        if (shown.size() > 60)
+            shown = shown.left(20) + QStringLiteral("...") + shown.right(37);
+        shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        action->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(shown));
+        action->setData(cmd::fileMru1 + i);
+        action->setStatusTip(QStringLiteral("Open this document"));
+        const QString path = paths[i];
+        connect(action, &QAction::triggered, this, [this, path] { emit recentFileChosen(path); });
+        recentActions_.push_back(action);
+    }
+    if (actions_.empty())
+        return;
+    const int menu = currentMenu_;
+    currentMenu_ = 0;
+    buildMenuBar(menu == 0 ? menuNoDocument : menu);
 }
 
 bool CMainFrame::hasActiveChild() const

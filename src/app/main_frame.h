@@ -3,6 +3,7 @@
 #include <QMainWindow>
 
 #include <map>
+#include <vector>
 
 #include "platform/qt_ui.h"
 
@@ -46,8 +47,12 @@ public:
 
     void setPaneText(int pane, const QString& text) override;
 
+    // The File menu lists these, most recent first, in place of "Recent File".
+    void setRecentFiles(const QStringList& paths);
+
 signals:
     void filesDropped(const QStringList& paths);
+    void recentFileChosen(const QString& path);
 
 protected:
     bool event(QEvent* event) override;
@@ -66,7 +71,9 @@ private:
     QToolBar* toolBar_ = nullptr;
     std::map<int, QAction*> actions_;
     QLabel* panes_[paneCount] = {};
-    QString paneZeroText_;  // what pane 0 shows when no menu prompt covers it
+    QString paneZeroText_;
+    QStringList recentFiles_;
+    std::vector<QAction*> recentActions_;  // what pane 0 shows when no menu prompt covers it
     int currentMenu_ = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <unistd.h>
 #include <vector>
 
@@ -47,6 +48,7 @@ CTarviApp::CTarviApp(Ui& ui, Clock& clock, std::string startDir)
     settings.cameraHandle = PortTable::closed;
     settings.telescopeHandle = PortTable::closed;
     fitsDirectory = bmpDirectory = startDirectory;
+    log = [](const std::string& line) { std::fprintf(stderr, "tarvi: %s\n", line.c_str()); };
 }
 
 int CTarviApp::loadSettings()

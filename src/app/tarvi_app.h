@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/settings.h"
@@ -42,6 +43,35 @@ public:
 
     Ui& ui() { return ui_; }
     Clock& clock() { return clock_; }
+
+    // Serial ports. A port selector names the port a routine works on; any
+    // other value makes the routines do nothing.
+    static constexpr int telescopePortSelector = 0;
+    static constexpr int cameraPortSelector = 1;
+
+    // Who turns a device name of the port map into an open port.
+    void setPortOpener(PortOpener* opener) { opener_ = opener; }
+    int setPortTimeouts(int port, std::uint32_t readMs, std::uint32_t writeMs);
+    int configurePort(int port, int speedIndex);
+    void closePort(int port);
+    int openTelescopePort();
+    int readCamera(std::uint8_t* buffer, int count);
+    int readTelescope(int handle, std::uint8_t* buffer, int count);
+    int writeCameraRaw(const std::uint8_t* buffer, int count);
+    int writeCamera(const std::uint8_t* buffer, int count);
+    int writeTelescope(int handle, const std::uint8_t* buffer, int count);
+
+    // The camera link.
+    int openCameraPort();
+    int sendCameraSettings();
+    int readRAM(std::uint16_t address, int count, std::uint8_t* out);
+    int downloadRow(int row, std::uint8_t* destination);
+
+    // Runs when the telescope port has been opened afresh and a telescope
+    // control sheet exists: the sheet is built again on the new port.
+    std::function<void()> telescopeReopened;
+    // Where the system's reasons go that the messages do not show.
+    std::function<void(const std::string&)> log;
 
     // Shell state.
     std::string startDirectory;
@@ -87,7 +117,21 @@ public:
     std::unique_ptr<bmp> conversionImage;
 
 private:
+    struct KeptPortState {
+        bool valid = false;
+        LineSettings line;
+        PortTimeouts timeouts;
+    };
+    int* handleFor(int port);
+    KeptPortState* keptFor(int port);
+    SerialPort* portFor(int port);
+    int openPort(int port);
+    void portLost(int port);
+
     IniFile ini_;
+    PortOpener* opener_ = nullptr;
+    KeptPortState keptCamera_;
+    KeptPortState keptTelescope_;
     Ui& ui_;
     Clock& clock_;
 };

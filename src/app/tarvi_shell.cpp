@@ -9,19 +9,48 @@
 
 #include "app/about_dialog.h"
 #include "app/command_table.h"
+#include "app/doc_manager.h"
 #include "app/help_window.h"
 #include "app/main_frame.h"
+#include "app/night_vision.h"
+#include "sim/camera_sim.h"
+#include "view/display_size_dialog.h"
+#include "image/conversion_dialog.h"
+#include "image/gamma_dialog.h"
 
 namespace tarvi {
 
-TarviShell::TarviShell(std::string startDirectory) : app_(ui_, clock_, std::move(startDirectory))
+TarviShell::TarviShell(std::string startDirectory, Ui* ui)
+    : app_(ui != nullptr ? *ui : ui_, clock_, std::move(startDirectory))
 {
+    opener_.setSimulatorHook([this](const std::string& name) { return simulatorPath(name); });
+    app_.setPortOpener(&opener_);
     registerHandlers();
 }
 
 TarviShell::~TarviShell()
 {
+    docManager_.reset();
+    nightVision_.reset();
     ui_.setMainWindow(nullptr, nullptr);
+}
+
+void TarviShell::useSimulators()
+{
+    // For this run only: the ini file keeps the user's own devices.
+    app_.portMap.setDevice(0, "sim:camera");
+}
+
+std::string TarviShell::simulatorPath(const std::string& name)
+{
+    if (name != "camera")
+        return {};
+    if (!cameraSimulator_) {
+        sim::CameraOptions options;
+        cameraSimulator_ = std::make_unique<sim::CameraSimulator>(options);
+        cameraSimulator_->start();
+    }
+    return cameraSimulator_->slavePath();
 }
 
 HelpWindow* TarviShell::helpWindow() const
@@ -40,6 +69,12 @@ void TarviShell::registerHandlers()
     router_.setHandler(Handler::help, [this] { onHelpTopics(); });
     router_.setHandler(Handler::contextHelp, [this] { onContextHelp(); });
     router_.setHandler(Handler::appAbout, [this] { onAppAbout(); });
+    router_.setHandler(Handler::setConversionGammas, [this] { setConversionGammas(app_, mainFrame_.get()); });
+    router_.setHandler(Handler::conversion, [this] { convertFilesCommand(app_, mainFrame_.get()); });
+    router_.setHandler(Handler::setImageDisplaySize, [this] { onSetImageDisplaySize(); });
+    router_.setHandler(Handler::nightVisionDark, [this] { nightVision_->OnNightVisionDark(); });
+    router_.setHandler(Handler::nightVisionLight, [this] { nightVision_->OnNightVisionLight(); });
+    router_.setHandler(Handler::normalVision, [this] { nightVision_->OnNormalVision(); });
 }
 
 bool TarviShell::initInstance(const CommandLine& commandLine)
@@ -48,10 +83,17 @@ bool TarviShell::initInstance(const CommandLine& commandLine)
     QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
     QCoreApplication::setApplicationName(QStringLiteral("Tarvi"));
 
+    if (commandLine.simulate)
+        useSimulators();
+
     mainFrame_ = std::make_unique<CMainFrame>(app_, router_);
     if (!mainFrame_->create())
         return false;
     ui_.setMainWindow(mainFrame_.get(), mainFrame_.get());
+    docManager_ = std::make_unique<DocManager>(app_, *mainFrame_);
+    docManager_->registerHandlers(router_);
+    nightVision_ = std::make_unique<NightVision>(app_, *mainFrame_);
+    mainFrame_->updateCommandUi();
     connect(mainFrame_.get(), &CMainFrame::filesDropped, this, [this](const QStringList& paths) {
         for (const QString& path : paths)
             openDocumentFile(path);
@@ -78,18 +120,20 @@ void TarviShell::exitInstance()
 
 void TarviShell::newDocument()
 {
-    if (app_.skipNextNewDocument) {
-        app_.skipNextNewDocument = 0;
-        return;
-    }
-    router_.route(cmd::fileNew);
+    docManager_->newDocument();
 }
 
 void TarviShell::openDocumentFile(const QString& path)
 {
-    // Image windows come with the document and view; until then a file to
-    // open is accepted and left alone.
-    Q_UNUSED(path);
+    docManager_->openDocumentFile(path);
+}
+
+void TarviShell::onSetImageDisplaySize()
+{
+    SetImageDisplaySize dialog(mainFrame_.get());
+    dialog.factor = app_.displaySize;
+    if (dialog.exec() == QDialog::Accepted)
+        app_.displaySize = dialog.factor;
 }
 
 void TarviShell::onAppAbout()

@@ -10,12 +10,19 @@
 #include "app/command_router.h"
 #include "app/tarvi_app.h"
 #include "platform/clock.h"
+#include "platform/device_opener.h"
 #include "platform/qt_ui.h"
 
 namespace tarvi {
 
 class CMainFrame;
+class DocManager;
 class HelpWindow;
+class NightVision;
+
+namespace sim {
+class CameraSimulator;
+}
 
 // The Qt side of the application object: it builds the main frame, routes
 // the commands of the menus, toolbar and keys to their routines, opens the
@@ -24,8 +31,10 @@ class HelpWindow;
 class TarviShell final : public QObject {
     Q_OBJECT
 public:
-    // Constructing reads the settings from startDirectory/tarvi.ini.
-    explicit TarviShell(std::string startDirectory);
+    // Constructing reads the settings from startDirectory/tarvi.ini. The
+    // program's logic talks through ui where one is given (tests), else
+    // through the desktop.
+    explicit TarviShell(std::string startDirectory, Ui* ui = nullptr);
     ~TarviShell() override;
 
     // Builds and shows the main window and processes the command line; false
@@ -38,6 +47,8 @@ public:
     CommandRouter& router() { return router_; }
     CMainFrame* mainFrame() const { return mainFrame_.get(); }
     HelpWindow* helpWindow() const;
+    DocManager& docManager() { return *docManager_; }
+    NightVision& nightVision() { return *nightVision_; }
 
     // File New as the shell command of an empty command line runs it.
     void newDocument();
@@ -51,12 +62,20 @@ private:
     void onContextHelp();
     void onViewToolbar();
     void onViewStatusBar();
+    void onSetImageDisplaySize();
+    void useSimulators();
+    std::string simulatorPath(const std::string& name);
 
     QtUi ui_;
     SystemClock clock_;
     CTarviApp app_;
     CommandRouter router_;
+    DeviceOpener opener_;
+    std::unique_ptr<sim::CameraSimulator> cameraSimulator_;
     std::unique_ptr<CMainFrame> mainFrame_;
+    // Documents and the colour schemes go before the main frame they work on.
+    std::unique_ptr<DocManager> docManager_;
+    std::unique_ptr<NightVision> nightVision_;
     QPointer<HelpWindow> help_;
 };
 

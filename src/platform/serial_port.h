@@ -12,7 +12,9 @@
 
 namespace tarvi {
 
-enum class Parity { none, odd, even };
+// mark and space exist so that a port found in either reads back as what it
+// is, rather than as even or odd.
+enum class Parity { none, odd, even, mark, space };
 
 // The line settings the program sets on a port. `native` keeps the driver's
 // whole state as read, so that applying a kept copy restores every field the
@@ -27,6 +29,11 @@ struct LineSettings {
     bool softwareFlow = false; // XON/XOFF in and out
     bool dtrOn = false;
     bool rtsOn = false;
+    // A raw data line: no echo, no line editing, no signal characters, no
+    // newline translation in or out, modem status lines ignored. A port left
+    // cooked by a terminal program reads back false, so a kept copy puts it
+    // back cooked; the program sets it to true when it configures a port.
+    bool binary = true;
     std::vector<std::uint8_t> native;
 };
 
@@ -62,6 +69,8 @@ public:
     virtual SysError setTimeouts(const PortTimeouts& timeouts) = 0;
     // Clears a pending line error and reports the port's status.
     virtual SysError clearErrors(PortStatus& status) = 0;
+    // Throws away what has arrived and not been read.
+    virtual SysError discardInput() = 0;
     virtual IoResult read(std::span<std::uint8_t> buffer) = 0;
     virtual IoResult write(std::span<const std::uint8_t> bytes) = 0;
 };

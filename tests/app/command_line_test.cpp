@@ -44,7 +44,15 @@ INSTANTIATE_TEST_SUITE_P(
                       LineCase{{"--", "--help"}, false, false, {"--help"}, ""},
                       LineCase{{"-"}, false, false, {"-"}, ""},
                       LineCase{{"--frobnicate", "x.bmp"}, false, false, {"x.bmp"}, "unknown option '--frobnicate'"},
-                      LineCase{{"-x", "-y"}, false, false, {}, "unknown option '-x'"}));
+                      LineCase{{"-x", "-y"}, false, false, {}, "unknown option '-x'"},
+                      LineCase{{"--simulate", "m42.bmp"}, false, false, {"m42.bmp"}, ""}));
+
+TEST(CommandLine, SimulateIsAnOptionOfItsOwn)
+{
+    EXPECT_TRUE(parseCommandLine({"--simulate"}).simulate);
+    EXPECT_FALSE(parseCommandLine({"m42.bmp"}).simulate);
+    EXPECT_FALSE(parseCommandLine({"--", "--simulate"}).simulate);
+}
 
 TEST(CommandLine, UsageNamesTheOptions)
 {
@@ -52,6 +60,14 @@ TEST(CommandLine, UsageNamesTheOptions)
     EXPECT_EQ(usage.rfind("Usage: tarvi [OPTION]... [FILE]...\n", 0), 0u);
     EXPECT_NE(usage.find("--help"), std::string::npos);
     EXPECT_NE(usage.find("--version"), std::string::npos);
+}
+
+TEST(CommandLine, UsageNamesTheConvertCommand)
+{
+    const std::string usage = usageText("tarvi");
+    EXPECT_NE(usage.find("tarvi convert --to fits|bmp --out DIR [--gamma1 G] [--gamma2 G] FILE...\n"),
+              std::string::npos);
+    EXPECT_NE(usage.find("tarvi convert --help"), std::string::npos);
 }
 
 }  // namespace

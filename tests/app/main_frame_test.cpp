@@ -10,6 +10,7 @@
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QSettings>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
@@ -26,6 +27,8 @@
 #include "app/help_window.h"
 #include "app/tarvi_shell.h"
 #include "platform/dialog_units.h"
+#include "image/bmp.h"
+#include "support/fake_ui.h"
 #include "support/temp_dir.h"
 
 namespace tarvi {
@@ -143,9 +146,25 @@ QAction* menuItem(const CMainFrame& frame, const QString& menuTitle, int id)
     return nullptr;
 }
 
+void writePicture(const std::string& path)
+{
+    test::FakeUi ui;
+    const std::vector<std::uint8_t> gray(192 * 165, 77);
+    bmp image(ui);
+    image.createFromGray(gray.data(), 192, 165);
+    ASSERT_EQ(image.writeBmp(path), 1);
+}
+
+// Each test starts with no recent files.
+void forgetRecentFiles()
+{
+    QSettings("Local AppWizard-Generated Applications", "Tarvi").remove("Recent File List");
+}
+
 class MainFrameTest : public ::testing::Test {
 protected:
     test::TempDir dir;
+    const bool forgotten = (forgetRecentFiles(), true);
     TarviShell shell{dir.path()};
 
     CMainFrame& start(const CommandLine& line = {})
@@ -184,9 +203,11 @@ TEST_F(MainFrameTest, StartingWithoutArgumentsShowsTheMainWindowAndNoImageWindow
 
 TEST_F(MainFrameTest, AFileOnTheCommandLineLeavesTheRefusalForTheNextNewDocument)
 {
-    CMainFrame& frame = start(parseCommandLine({"m42.bmp"}));
+    writePicture(dir.file("m42.bmp"));
+    CMainFrame& frame = start(parseCommandLine({dir.file("m42.bmp")}));
     EXPECT_EQ(shell.app().skipNextNewDocument, 1);
-    EXPECT_EQ(frame.currentMenu(), 128);
+    ASSERT_EQ(frame.mdiArea()->subWindowList().size(), 1);
+    EXPECT_EQ(frame.currentMenu(), 129);
 }
 
 TEST_F(MainFrameTest, MenuWithoutDocumentIsMenu128)
@@ -393,14 +414,17 @@ TEST_F(MainFrameTest, DroppedFilesGoToTheOpenRoutine)
     CMainFrame& frame = start();
     QSignalSpy dropped(&frame, &CMainFrame::filesDropped);
     QMimeData data;
-    data.setUrls({QUrl::fromLocalFile("/tmp/m42.fit"), QUrl("https://example.invalid/x.bmp")});
+    writePicture(dir.file("m42.bmp"));
+    const QString path = QString::fromStdString(dir.file("m42.bmp"));
+    data.setUrls({QUrl::fromLocalFile(path), QUrl("https://example.invalid/x.bmp")});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&frame, &enter);
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&frame, &drop);
     ASSERT_EQ(dropped.count(), 1);
-    EXPECT_EQ(dropped.at(0).at(0).toStringList(), QStringList{"/tmp/m42.fit"});
+    EXPECT_EQ(dropped.at(0).at(0).toStringList(), QStringList{path});
+    EXPECT_EQ(frame.mdiArea()->subWindowList().size(), 1) << "the dropped file opens";
 }
 
 TEST_F(MainFrameTest, ExitClosesTheMainWindow)

@@ -56,6 +56,7 @@ public:
     SysError getTimeouts(PortTimeouts&) override { return {}; }
     SysError setTimeouts(const PortTimeouts&) override { return {}; }
     SysError clearErrors(PortStatus&) override { return {}; }
+    SysError discardInput() override { return {}; }
     IoResult read(std::span<std::uint8_t>) override { return {}; }
     IoResult write(std::span<const std::uint8_t> bytes) override { return {bytes.size(), {}}; }
 

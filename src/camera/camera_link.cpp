@@ -1,0 +1,184 @@
+// The camera link of the application object: connecting at the right speed,
+// sending the exposure settings, reading camera RAM and fetching rows.
+#include <cstring>
+
+#include "app/tarvi_app.h"
+#include "camera/st4_protocol.h"
+
+namespace tarvi {
+
+namespace {
+
+constexpr int replyCapacity = 1000;
+// The camera port at 57600 baud waits no longer than this for a read or a write.
+constexpr std::uint32_t fastTimeoutMs = 15;
+// A row's read passes; the last one may complete the frame too.
+constexpr int rowPasses = 4;
+
+}  // namespace
+
+int CTarviApp::sendCameraSettings()
+{
+    if (openCameraPort() == 0)
+        return 1;  // the user has been told why
+    const std::uint8_t antiBloomByte[] = {static_cast<std::uint8_t>(settings.antiBloom ? 0x60 : 0x20)};
+    const std::uint8_t gain[] = {gainValue(settings.cameraGain)};
+    const std::uint16_t exposure = exposureValue(settings.exposureTime);
+    const std::uint8_t exposureBytes[] = {static_cast<std::uint8_t>(exposure & 0xFF),
+                                          static_cast<std::uint8_t>(exposure >> 8)};
+    const std::uint8_t baseline[] = {static_cast<std::uint8_t>(settings.baselineLevel & 0xFF)};
+    const std::uint8_t subtraction[] = {
+        static_cast<std::uint8_t>(settings.operationsInPC ? 0 : settings.subtractionConstant & 0xFF)};
+    const std::vector<std::uint8_t> frames[] = {
+        writeRamFrame(st4::ram::antiBloom, antiBloomByte), writeRamFrame(st4::ram::gain, gain),
+        writeRamFrame(st4::ram::exposure, exposureBytes), writeRamFrame(st4::ram::baseline, baseline),
+        writeRamFrame(st4::ram::subtraction, subtraction)};
+    for (const auto& frame : frames) {
+        if (writeCamera(frame.data(), static_cast<int>(frame.size())) != 1)
+            return 0;
+    }
+    return 1;
+}
+
+int CTarviApp::openCameraPort()
+{
+    if (settings.cameraHandle != PortTable::closed)
+        return 1;
+    const std::string name = PortMap::portName(settings.cameraPort);
+    ui_.setStatusText(0, "Please Wait.  Establishing camera communications");
+
+    if (openPort(cameraPortSelector) == 0) {
+        ui_.setStatusText(0, "");
+        ui_.messageBox("Cannot open/setup camera port " + name, {}, Buttons::ok, {});
+        saveSettings();
+        return 0;
+    }
+    setPortTimeouts(cameraPortSelector, 100, 300);
+    configurePort(cameraPortSelector, settings.cameraSpeedInUse);
+    quietComm = 1;
+
+    // The camera is looked for at the speed it was last set to, then at the
+    // wanted speed, then at the 9600 baud it falls back to after a power cut.
+    if (sendCameraSettings() != 1) {
+        settings.cameraSpeedInUse = settings.cameraSpeed;
+        configurePort(cameraPortSelector, settings.cameraSpeedInUse);
+        if (sendCameraSettings() != 1) {
+            settings.cameraSpeedInUse = st4::speedIndex9600;
+            configurePort(cameraPortSelector, settings.cameraSpeedInUse);
+            if (sendCameraSettings() != 1) {
+                quietComm = 0;
+                ui_.messageBox("Cannot open camera port " + name, {}, Buttons::ok, {});
+                ui_.setStatusText(0, "");
+                closePort(cameraPortSelector);
+                return 0;
+            }
+        }
+    }
+
+    const int wanted = settings.cameraSpeed >= 0 && settings.cameraSpeed < 4 ? settings.cameraSpeed : 0;
+    const std::uint8_t divisor[] = {st4::divisors[static_cast<std::size_t>(wanted)]};
+    const auto speedFrame = writeRamFrame(st4::ram::divisor, divisor);
+    if (writeCamera(speedFrame.data(), static_cast<int>(speedFrame.size())) != 1) {
+        ui_.setStatusText(0, "");
+        return 0;
+    }
+    configurePort(cameraPortSelector, settings.cameraSpeed);
+
+    std::uint8_t version = 0;
+    if (readRAM(st4::ram::version, 1, &version) == 1) {
+        settings.cameraSpeedInUse = settings.cameraSpeed;
+        if (settings.cameraSpeedInUse == 0)
+            setPortTimeouts(cameraPortSelector, fastTimeoutMs, fastTimeoutMs);
+    } else {
+        ui_.messageBox("Can not change baud rate...\nNOTE if the ST-4 power was interrupted, it reverted to 9600 Baud.  "
+                       "You should changeto 9600 Baud, then change to other speeds.",
+                       {}, Buttons::ok, {});
+        settings.cameraSpeed = settings.cameraSpeedInUse;
+    }
+
+    const int inUse = settings.cameraSpeedInUse >= 0 && settings.cameraSpeedInUse < 4 ? settings.cameraSpeedInUse : 0;
+    ui_.setStatusText(1, "Baud rate: " + std::string(st4::speedLabels[static_cast<std::size_t>(inUse)])
+                             + ".  ST-4 Version:  " + std::to_string(version));
+    ui_.setStatusText(0, "");
+    saveSettings();
+    return 1;
+}
+
+int CTarviApp::readRAM(std::uint16_t address, int count, std::uint8_t* out)
+{
+    WaitCursor wait(ui_);
+    const auto frame = readRamFrame(address, static_cast<std::uint8_t>(count));
+    std::uint8_t reply[replyCapacity] = {};
+    bool accepted = false;
+
+    SerialPort* serial = portFor(cameraPortSelector);
+    const IoResult written = serial != nullptr ? serial->write(frame) : IoResult{0, SysError(EBADF)};
+    const bool writeCallFailed = serial == nullptr || (written.error.failed() && written.count == 0
+                                                       && written.error.code() != ETIMEDOUT);
+    if (!writeCallFailed) {
+        if (written.count < frame.size())
+            ui_.messageBox("readRAM:  Write to camera operation failed...", {}, Buttons::ok, {});
+        int received = 0;
+        for (int read = 0; read < 2 && !accepted; ++read) {
+            received += readCamera(reply + received, replyCapacity - received);
+            if (received > 0)
+                accepted = checksumOk(reply, received) && received == count + 3 && reply[0] == st4::readRamCommand;
+        }
+        std::memcpy(out, reply + 2, static_cast<std::size_t>(count));
+    }
+    if (accepted)
+        return 1;
+    ui_.messageBox("readRAM:  Failed to read RAM", {}, Buttons::ok, {});
+    return 0;
+}
+
+int CTarviApp::downloadRow(int row, std::uint8_t* destination)
+{
+    if (ui_.pumpMessages(PumpMode::one).escapeTyped)
+        stopRequested = 1;
+
+    // Bytes left from an earlier reply that went wrong are no answer to this
+    // request; read as its start they would spoil this row and the next ones.
+    if (SerialPort* serial = portFor(cameraPortSelector))
+        serial->discardInput();
+    const auto request = rowRequestFrame(row);
+    if (writeCameraRaw(request.data(), static_cast<int>(request.size())) == 0) {
+        ui_.messageBox("Image download failed - Row " + std::to_string(row), {}, Buttons::ok, {});
+        return 0;
+    }
+
+    std::uint8_t reply[st4::largestRowFrame + 2] = {};
+    int expected = st4::rawPayload + st4::rowFrameOverhead;
+    int received = 0;
+    const auto stopAsked = [this] {
+        if (!settings.downloadStop)
+            return false;
+        settings.downloadStop = 0;
+        return true;
+    };
+
+    for (int pass = 0; pass < rowPasses; ++pass) {
+        // Two bytes tell the frame's length; then exactly the rest is asked
+        // for, so that a healthy line never waits out a read's deadline.
+        for (int read = 0; read < 2 && received < expected; ++read) {
+            if (stopAsked())
+                return 0;
+            const int wanted = received < 2 ? 2 - received : expected - received;
+            received += readCamera(reply + received, wanted);
+            if (received >= 2)
+                expected = reply[1] + st4::rowFrameOverhead;
+        }
+        if (stopAsked())
+            return 0;
+        const bool bad = received < expected || !checksumOk(reply + received - expected, expected);
+        if (!bad) {
+            if (stopAsked())
+                return 0;
+            decodeRow(reply + 2, destination, reply[1]);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace tarvi

@@ -1,0 +1,402 @@
+#include "platform/tcp_serial_port.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace tarvi {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+
+[[noreturn]] void fail(const std::string& what)
+{
+    throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+// The far end of the connection, as the test plays it.
+class Peer {
+public:
+    explicit Peer(int fd) : fd_(fd) {}
+    ~Peer() { close(); }
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
+
+    int fd() const { return fd_; }
+
+    void send(const Bytes& bytes) const
+    {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n <= 0)
+                fail("peer send");
+            done += static_cast<std::size_t>(n);
+        }
+    }
+
+    Bytes receive(std::size_t count) const
+    {
+        Bytes got;
+        const auto giveUp = std::chrono::steady_clock::now() + 5s;
+        while (got.size() < count && std::chrono::steady_clock::now() < giveUp) {
+            pollfd entry{fd_, POLLIN, 0};
+            if (::poll(&entry, 1, 100) <= 0)
+                continue;
+            std::uint8_t chunk[4096];
+            const ssize_t n = ::recv(fd_, chunk, std::min(sizeof chunk, count - got.size()), 0);
+            if (n <= 0)
+                break;
+            got.insert(got.end(), chunk, chunk + n);
+        }
+        return got;
+    }
+
+    void close()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+    // A reset rather than an orderly end: what a bridge that crashed sends.
+    void reset()
+    {
+        const linger abort{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        close();
+    }
+
+private:
+    int fd_;
+};
+
+class LoopbackServer {
+public:
+    explicit LoopbackServer(int family = AF_INET) : family_(family)
+    {
+        fd_ = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd_ < 0)
+            fail("socket");
+        sockaddr_storage address{};
+        socklen_t size = 0;
+        if (family == AF_INET) {
+            auto& in = reinterpret_cast<sockaddr_in&>(address);
+            in.sin_family = AF_INET;
+            in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            size = sizeof in;
+        } else {
+            auto& in6 = reinterpret_cast<sockaddr_in6&>(address);
+            in6.sin6_family = AF_INET6;
+            in6.sin6_addr = in6addr_loopback;
+            size = sizeof in6;
+        }
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(fd_, 4) != 0)
+            fail("bind");
+        if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            fail("getsockname");
+        port_ = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in&>(address).sin_port
+                                        : reinterpret_cast<sockaddr_in6&>(address).sin6_port);
+    }
+    ~LoopbackServer()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    std::string device() const
+    {
+        return family_ == AF_INET ? "tcp:127.0.0.1:" + std::to_string(port_) : "tcp:[::1]:" + std::to_string(port_);
+    }
+    std::uint16_t port() const { return port_; }
+
+    // The connection the port made: it waits in the backlog until taken.
+    std::unique_ptr<Peer> accept() const
+    {
+        pollfd entry{fd_, POLLIN, 0};
+        if (::poll(&entry, 1, 5000) != 1)
+            fail("nobody connected");
+        const int peer = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (peer < 0)
+            fail("accept");
+        return std::make_unique<Peer>(peer);
+    }
+
+    void stopListening()
+    {
+        ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int family_;
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+struct Connection {
+    std::unique_ptr<SerialPort> port;
+    std::unique_ptr<Peer> peer;
+};
+
+Connection connect(const LoopbackServer& server, const std::string& device)
+{
+    PortOpener::Result opened = TcpSerialPort::open(device);
+    if (opened.error.failed() || !opened.port)
+        throw std::runtime_error(device + ": " + opened.error.text());
+    return {std::move(opened.port), server.accept()};
+}
+
+// The port's own socket, found among this process's descriptors by the
+// address the peer sees it connect from.
+int portSocket(const Peer& peer)
+{
+    sockaddr_storage from{};
+    socklen_t fromSize = sizeof from;
+    if (::getpeername(peer.fd(), reinterpret_cast<sockaddr*>(&from), &fromSize) != 0)
+        fail("getpeername");
+    for (int fd = 3; fd < 1024; ++fd) {
+        if (fd == peer.fd())
+            continue;
+        sockaddr_storage local{};
+        socklen_t size = sizeof local;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) == 0 && size == fromSize &&
+            std::memcmp(&local, &from, size) == 0)
+            return fd;
+    }
+    return -1;
+}
+
+Bytes everyByteValue()
+{
+    Bytes bytes(256);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i);
+    return bytes;
+}
+
+PortTimeouts readingFor(std::uint32_t constantMs)
+{
+    PortTimeouts timeouts;
+    timeouts.readTotalConstant = constantMs;
+    timeouts.writeTotalConstant = 300;
+    return timeouts;
+}
+
+void waitForQueued(SerialPort& port, std::size_t count)
+{
+    PortStatus status;
+    const auto giveUp = std::chrono::steady_clock::now() + 5s;
+    while (std::chrono::steady_clock::now() < giveUp) {
+        ASSERT_FALSE(port.clearErrors(status).failed());
+        if (status.inQueue >= count)
+            break;
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_EQ(status.inQueue, count);
+}
+
+TEST(ParseTcpDevice, HostAndPortInEachForm)
+{
+    struct Row {
+        const char* device;
+        const char* host;
+        const char* port;
+    };
+    const Row rows[] = {
+        {"tcp:127.0.0.1:4030", "127.0.0.1", "4030"},
+        {"tcp:bridge.local:23", "bridge.local", "23"},
+        {"tcp:[::1]:4030", "::1", "4030"},
+        {"tcp:[fe80::1%eth0]:65535", "fe80::1%eth0", "65535"},
+        {"tcp:::1:4030", "::1", "4030"},
+        {"TCP:localhost:1", "localhost", "1"},
+    };
+    for (const Row& row : rows) {
+        const auto address = parseTcpDevice(row.device);
+        ASSERT_TRUE(address.has_value()) << row.device;
+        EXPECT_EQ(address->host, row.host) << row.device;
+        EXPECT_EQ(address->port, row.port) << row.device;
+    }
+}
+
+TEST(ParseTcpDevice, MalformedDevicesAreNotAddresses)
+{
+    for (const char* device : {"tcp:", "tcp:host", "tcp:host:", "tcp::4030", "tcp:host:0", "tcp:host:65536",
+                               "tcp:host:123456", "tcp:host:40a0", "tcp:host:-1", "tcp:[::1]4030", "tcp:[::1",
+                               "tcp:[]:4030", "udp:host:4030", "/dev/ttyS0", ""})
+        EXPECT_FALSE(parseTcpDevice(device).has_value()) << device;
+}
+
+TEST(TcpSerialPort, AMalformedDeviceIsRefusedWithEinval)
+{
+    PortOpener::Result opened = TcpSerialPort::open("tcp:host:0");
+    EXPECT_EQ(opened.error.code(), EINVAL);
+    EXPECT_EQ(opened.port, nullptr);
+}
+
+TEST(TcpSerialPort, ConnectsWithNagleOffAndKeepAliveOn)
+{
+    LoopbackServer server;
+    Connection link = connect(server, server.device());
+    const int fd = portSocket(*link.peer);
+    ASSERT_GE(fd, 0);
+    int value = 0;
+    socklen_t size = sizeof value;
+    ASSERT_EQ(::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &value, &size), 0);
+    EXPECT_NE(value, 0);
+    ASSERT_EQ(::getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &value, &size), 0);
+    EXPECT_NE(value, 0);
+}
+
+TEST(TcpSerialPort, EveryByteValueCrossesUnchangedBothWays)
+{
+    LoopbackServer server;
+    Connection link = connect(server, server.device());
+    ASSERT_FALSE(link.port->setTimeouts(readingFor(2000)).failed());
+    const Bytes bytes = everyByteValue();
+
+    const IoResult written = link.port->write(bytes);
+    EXPECT_FALSE(written.error.failed()) << written.error.text();
+    EXPECT_EQ(written.count, bytes.size());
+    EXPECT_EQ(link.peer->receive(bytes.size()), bytes);
+
+    link.peer->send(bytes);
+    Bytes got(bytes.size());
+    const IoResult read = link.port->read(got);
+    EXPECT_FALSE(read.error.failed()) << read.error.text();
+    ASSERT_EQ(read.count, bytes.size());
+    EXPECT_EQ(got, bytes);
+}
+
+TEST(TcpSerialPort, HostNamesAndBracketedIpv6LiteralsConnect)
+{
+    LoopbackServer v4;
+    Connection byName = connect(v4, "tcp:localhost:" + std::to_string(v4.port()));
+    const Bytes probe = {':', 'G', 'S', '#'};
+    EXPECT_EQ(byName.port->write(probe).count, probe.size());
+    EXPECT_EQ(byName.peer->receive(probe.size()), probe);
+
+    LoopbackServer v6(AF_INET6);
+    Connection literal = connect(v6, v6.device());
+    EXPECT_EQ(literal.port->write(probe).count, probe.size());
+    EXPECT_EQ(literal.peer->receive(probe.size()), probe);
+}
+
+TEST(TcpSerialPort, ARefusedConnectionGivesTheSystemsReason)
+{
+    std::string device;
+    {
+        LoopbackServer server;
+        device = server.device();
+        server.stopListening();
+    }
+    PortOpener::Result opened = TcpSerialPort::open(device);
+    EXPECT_EQ(opened.error.code(), ECONNREFUSED);
+    EXPECT_EQ(opened.port, nullptr);
+}
+
+TEST(TcpSerialPort, LineSettingsQueuesAndStatusAreAcceptedAndTimeoutsKept)
+{
+    LoopbackServer server;
+    Connection link = connect(server, server.device());
+    SerialPort& port = *link.port;
+    EXPECT_FALSE(port.setQueueSizes(1200, 1200).failed());
+
+    LineSettings settings;
+    ASSERT_FALSE(port.getLineSettings(settings).failed());
+    settings.baud = 57600;
+    settings.parity = Parity::even;
+    settings.parityCheck = true;
+    ASSERT_FALSE(port.setLineSettings(settings).failed());
+    LineSettings back;
+    ASSERT_FALSE(port.getLineSettings(back).failed());
+    EXPECT_EQ(back.baud, 57600u);
+    EXPECT_EQ(back.parity, Parity::even);
+
+    PortTimeouts timeouts;
+    ASSERT_FALSE(port.getTimeouts(timeouts).failed());
+    EXPECT_EQ(timeouts.readTotalConstant, 0u);
+    ASSERT_FALSE(port.setTimeouts({0, 0, 15, 0, 15}).failed());
+    ASSERT_FALSE(port.getTimeouts(timeouts).failed());
+    EXPECT_EQ(timeouts.readTotalConstant, 15u);
+    EXPECT_EQ(timeouts.writeTotalConstant, 15u);
+
+    link.peer->send({1, 2, 3, 4, 5});
+    waitForQueued(port, 5);
+    PortStatus status;
+    ASSERT_FALSE(port.clearErrors(status).failed());
+    EXPECT_FALSE(status.ctsHold);
+}
+
+TEST(TcpSerialPort, AtTheDeadlineAReadGivesWhatArrivedAndNoError)
+{
+    LoopbackServer server;
+    Connection link = connect(server, server.device());
+    ASSERT_FALSE(link.port->setTimeouts(readingFor(100)).failed());
+
+    Bytes buffer(10, 0xEE);
+    const IoResult silent = link.port->read(buffer);
+    EXPECT_FALSE(silent.error.failed());
+    EXPECT_EQ(silent.count, 0u);
+
+    link.peer->send({'1', '#', 0x06});
+    waitForQueued(*link.port, 3);
+    const IoResult partial = link.port->read(buffer);
+    EXPECT_FALSE(partial.error.failed());
+    ASSERT_EQ(partial.count, 3u);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 4), (Bytes{'1', '#', 0x06, 0xEE}));
+}
+
+TEST(TcpSerialPort, APeerThatClosesFailsTheReadAfterItsLastBytesAndThenTheWrite)
+{
+    LoopbackServer server;
+    Connection link = connect(server, server.device());
+    ASSERT_FALSE(link.port->setTimeouts(readingFor(5000)).failed());
+    link.peer->send({'a', 'b'});
+    link.peer->close();
+
+    Bytes buffer(10);
+    const IoResult read = link.port->read(buffer);
+    EXPECT_EQ(read.error.code(), ECONNRESET) << read.error.text();
+    ASSERT_EQ(read.count, 2u);
+    EXPECT_EQ(buffer[0], 'a');
+    EXPECT_EQ(buffer[1], 'b');
+
+    EXPECT_EQ(link.port->read(buffer).error.code(), ECONNRESET);
+    const IoResult written = link.port->write(Bytes{':', 'Q', '#'});
+    EXPECT_EQ(written.error.code(), EPIPE);
+    EXPECT_EQ(written.count, 0u);
+}
+
+TEST(TcpSerialPort, APeerThatResetsFailsReadsAndWrites)
+{
+    LoopbackServer server;
+    Connection link = connect(server, server.device());
+    ASSERT_FALSE(link.port->setTimeouts(readingFor(5000)).failed());
+    link.peer->reset();
+
+    Bytes buffer(1);
+    const IoResult read = link.port->read(buffer);
+    EXPECT_EQ(read.error.code(), ECONNRESET) << "a deadline passed instead: " << read.error.text();
+    const IoResult written = link.port->write(Bytes{':', 'Q', '#'});
+    EXPECT_TRUE(written.error.failed());
+    EXPECT_EQ(written.error.code(), EPIPE);
+}
+
+}  // namespace
+}  // namespace tarvi

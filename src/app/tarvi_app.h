@@ -61,6 +61,11 @@ public:
     int writeCamera(const std::uint8_t* buffer, int count);
     int writeTelescope(int handle, const std::uint8_t* buffer, int count);
 
+    // What CONNECT in Setup > Communications does with the ports chosen: the
+    // telescope moves off the camera's port, both ports are closed and opened
+    // again (the camera at its new speed), and the settings are saved.
+    void connectDevices(int cameraPort, int cameraSpeed, int telescopePort);
+
     // The camera link.
     int openCameraPort();
     int sendCameraSettings();

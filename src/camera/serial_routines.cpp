@@ -190,6 +190,20 @@ int CTarviApp::openTelescopePort()
     return 1;
 }
 
+void CTarviApp::connectDevices(int cameraPort, int cameraSpeed, int telescopePort)
+{
+    settings.cameraPort = cameraPort;
+    settings.cameraSpeed = cameraSpeed;
+    settings.telescopePort = telescopePort;
+    if (settings.telescopePort == settings.cameraPort)
+        settings.telescopePort = (settings.telescopePort + 1) % 4;
+    closePort(cameraPortSelector);
+    closePort(telescopePortSelector);
+    openCameraPort();
+    openTelescopePort();
+    saveSettings();
+}
+
 int CTarviApp::readCamera(std::uint8_t* buffer, int count)
 {
     SerialPort* serial = portFor(cameraPortSelector);

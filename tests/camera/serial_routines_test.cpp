@@ -274,3 +274,62 @@ TEST_F(SerialRoutinesTest, PortThatGoesAwayIsReportedOnceAndOpenedAfreshNextTime
 
 }  // namespace
 }  // namespace tarvi
+
+namespace tarvi {
+namespace {
+
+struct ConnectCase {
+    int cameraPort;
+    int telescopePort;
+    int telescopeEndsOn;
+};
+
+class ConnectDevices : public SerialRoutinesTest, public ::testing::WithParamInterface<ConnectCase> {};
+
+TEST_P(ConnectDevices, TelescopeMovesOffTheCameraPortAndBothAreOpenedAgain)
+{
+    for (int i = 0; i < 4; ++i) {
+        auto script = i < 2 ? (i == 0 ? camera : telescope) : opener.add("/dev/ttyS" + std::to_string(i));
+        // A plain pointer: the script must not own itself.
+        test::PortScript* answering = script.get();
+        script->device = [answering](const Bytes& written) {
+            if (written.size() == 4 && written[1] == 'G')
+                answering->arrive({'0', '1', ':', '0', '2', ':', '0', '3', '#'});
+        };
+    }
+    app.connectDevices(GetParam().cameraPort, 2, GetParam().telescopePort);
+    EXPECT_EQ(app.settings.cameraPort, GetParam().cameraPort);
+    EXPECT_EQ(app.settings.telescopePort, GetParam().telescopeEndsOn);
+    EXPECT_EQ(app.settings.cameraSpeed, 2);
+    // The telescope answered its probe on the port it ended on.
+    EXPECT_NE(app.settings.telescopeHandle, -1);
+    EXPECT_EQ(opener.opened.back(), "/dev/ttyS" + std::to_string(GetParam().telescopeEndsOn));
+    EXPECT_NE(test::readFile(app.iniPath).find(" " + std::to_string(GetParam().telescopeEndsOn) + " -1 "),
+              std::string::npos)
+        << "the chosen ports are saved";
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, ConnectDevices,
+                         ::testing::Values(ConnectCase{1, 1, 2}, ConnectCase{3, 3, 0}, ConnectCase{0, 2, 2},
+                                           ConnectCase{2, 1, 1}));
+
+TEST_F(SerialRoutinesTest, ConnectWithoutChangesOpensBothPortsAfresh)
+{
+    telescope->device = [this](const Bytes&) { telescope->arrive({'1', '#'}); };
+    openCamera();
+    app.settings.telescopeHandle = app.ports.add(opener.open("/dev/ttyS1").port);
+    const int oldCamera = app.settings.cameraHandle;
+    const int oldTelescope = app.settings.telescopeHandle;
+    app.connectDevices(0, 0, 1);
+    EXPECT_TRUE(camera->closed);
+    EXPECT_EQ(app.ports.find(oldCamera), nullptr);
+    EXPECT_EQ(app.ports.find(oldTelescope), nullptr);
+    EXPECT_NE(app.settings.telescopeHandle, -1);
+    EXPECT_NE(app.settings.telescopeHandle, oldTelescope);
+    // The camera did not answer; it says so, and its port stays closed.
+    EXPECT_EQ(app.settings.cameraHandle, -1);
+    EXPECT_EQ(ui.boxes.back().text, "Cannot open camera port com1");
+}
+
+}  // namespace
+}  // namespace tarvi

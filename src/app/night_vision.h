@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QBrush>
+#include <QIcon>
 #include <QPalette>
+#include <QProxyStyle>
 #include <QString>
 
+#include <map>
 #include <optional>
 
 #include "app/color_schemes.h"
@@ -12,6 +15,20 @@ namespace tarvi {
 
 class CTarviApp;
 class CMainFrame;
+
+// The style of the night schemes. Title bars of image windows are drawn in
+// the scheme's caption colours (the stock style draws their text and buttons
+// in white, which would blind the eye at the eyepiece); everything else is
+// the stock style drawing with the scheme's palette.
+class NightStyle final : public QProxyStyle {
+public:
+    explicit NightStyle(const ColorTable& values);
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                            const QWidget* widget = nullptr) const override;
+
+private:
+    ColorTable values_;
+};
 
 // The night colour schemes: every window of the program, red on black. A
 // Linux desktop has no call that recolours all programs, so the schemes
@@ -30,9 +47,13 @@ public:
     // The palette a colour table gives.
     static QPalette paletteFor(const ColorTable& values);
     static QPalette menuPaletteFor(const ColorTable& values);
+    // The icon in shades of the scheme's red, by the brightness of each pixel.
+    static QIcon redIcon(const QIcon& icon, const ColorTable& values);
 
 private:
     void apply(NightScheme scheme);
+    void tintIcons();
+    void restoreIcons();
 
     CTarviApp& app_;
     CMainFrame& mainFrame_;
@@ -42,6 +63,9 @@ private:
     QPalette savedSubWindowPalette_;
     QBrush savedWorkspace_;
     QString savedStyle_;
+    std::map<QAction*, QIcon> savedActionIcons_;
+    QIcon savedWindowIcon_;
+    QIcon savedApplicationIcon_;
 };
 
 }  // namespace tarvi

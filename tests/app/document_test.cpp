@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <QDialog>
+#include <QAction>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -424,7 +426,41 @@ TEST_F(NightVisionTest, ReachesDialogsMessageBoxesAndImageWindowsOpenedLater)
     CTarviDoc* doc = docs().openDocumentFile(file("m42.bmp"));
     settle();
     EXPECT_EQ(frameOf(doc)->palette().color(QPalette::Highlight), QColor(60, 0, 0));
+    // Nothing but red in the window's title bar: no white text or buttons.
+    const QImage frameShot = frameOf(doc)->grab().toImage();
+    const int titleHeight = viewOf(doc)->mapTo(frameOf(doc), QPoint(0, 0)).y();
+    ASSERT_GT(titleHeight, 4);
+    int notRed = 0;
+    for (int y = 0; y < titleHeight; ++y) {
+        for (int x = 0; x < frameShot.width(); ++x) {
+            const QColor c = frameShot.pixelColor(x, y);
+            notRed += c.green() > 0 || c.blue() > 0;
+        }
+    }
+    EXPECT_EQ(notRed, 0);
     shell->router().route(cmd::normalVision);
+}
+
+TEST_F(NightVisionTest, ToolbarPicturesTurnRedAndComeBack)
+{
+    start();
+    QAction* open = frame().commandAction(cmd::fileOpen);
+    const QImage before = open->icon().pixmap(QSize(16, 15)).toImage();
+    shell->router().route(cmd::nightVisionDark);
+    const QImage night = open->icon().pixmap(QSize(16, 15)).toImage();
+    int lit = 0;
+    for (int y = 0; y < night.height(); ++y) {
+        for (int x = 0; x < night.width(); ++x) {
+            const QColor c = night.pixelColor(x, y);
+            EXPECT_EQ(c.green(), 0);
+            EXPECT_EQ(c.blue(), 0);
+            EXPECT_LE(c.red(), 100);
+            lit += c.alpha() > 0 && c.red() > 0;
+        }
+    }
+    EXPECT_GT(lit, 0) << "the picture is still there, in red";
+    shell->router().route(cmd::normalVision);
+    EXPECT_EQ(open->icon().pixmap(QSize(16, 15)).toImage(), before);
 }
 
 TEST(DisplaySizeDialog, ShowsTheValueAndMovesByTheScrollBar)

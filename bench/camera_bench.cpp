@@ -4,28 +4,16 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <iostream>
 
 #include "app/tarvi_app.h"
+#include "platform/console_ui.h"
 #include "camera/st4_protocol.h"
 #include "platform/device_opener.h"
 #include "sim/camera_sim.h"
 
 namespace {
 
-class QuietUi final : public tarvi::Ui {
-public:
-    tarvi::Answer messageBox(std::string_view text, std::string_view, tarvi::Buttons, tarvi::BoxStyle) override
-    {
-        std::fprintf(stderr, "%.*s\n", int(text.size()), text.data());
-        return tarvi::Answer::cancel;
-    }
-    void setStatusText(int, std::string_view) override {}
-    void beginWaitCursor() override {}
-    void endWaitCursor() override {}
-    tarvi::PumpReport pumpMessages(tarvi::PumpMode) override { return {}; }
-    void playSound(const std::string&) override {}
-    void beep() override {}
-};
 
 void downloadFrame(benchmark::State& state, bool compress)
 {
@@ -43,7 +31,7 @@ void downloadFrame(benchmark::State& state, bool compress)
     tarvi::sim::CameraSimulator camera(options);
     camera.start();
     tarvi::DeviceOpener opener([&](const std::string& name) { return name == "camera" ? camera.slavePath() : ""; });
-    QuietUi ui;
+    tarvi::ConsoleUi ui(std::cerr);
     tarvi::SystemClock clock;
     tarvi::CTarviApp app(ui, clock, dir);
     app.setPortOpener(&opener);

@@ -6,6 +6,7 @@
 #include <fitsio.h>
 
 #include <cstdio>
+#include <iostream>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -13,28 +14,14 @@
 #include <vector>
 
 #include "image/bmp.h"
+#include "platform/console_ui.h"
 
 namespace {
 
 constexpr int side = 4096;
 
-class SilentUi final : public tarvi::Ui {
-public:
-    tarvi::Answer messageBox(std::string_view text, std::string_view caption, tarvi::Buttons,
-                             tarvi::BoxStyle) override
-    {
-        std::fprintf(stderr, "%.*s: %.*s\n", int(caption.size()), caption.data(), int(text.size()), text.data());
-        return tarvi::Answer::cancel;
-    }
-    void setStatusText(int, std::string_view) override {}
-    void beginWaitCursor() override {}
-    void endWaitCursor() override {}
-    tarvi::PumpReport pumpMessages(tarvi::PumpMode) override { return {}; }
-    void playSound(const std::string&) override {}
-    void beep() override {}
-};
 
-SilentUi ui;
+tarvi::ConsoleUi ui(std::cerr);
 
 struct Files {
     std::string dir;

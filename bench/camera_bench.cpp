@@ -7,8 +7,8 @@
 #include <iostream>
 
 #include "app/tarvi_app.h"
-#include "platform/console_ui.h"
 #include "camera/st4_protocol.h"
+#include "platform/console_ui.h"
 #include "platform/device_opener.h"
 #include "sim/camera_sim.h"
 

@@ -104,21 +104,34 @@ void ReadFits16_Tarvi(benchmark::State& state)
     }
 }
 
+// The physical values run 0..65535, as a reader of such a file asks for them.
+void readWithCfitsio(benchmark::State& state, std::vector<unsigned short>& pixels)
+{
+    fitsfile* file = nullptr;
+    int status = 0;
+    int anyNull = 0;
+    fits_open_file(&file, files().fits16.c_str(), READONLY, &status);
+    fits_read_img(file, TUSHORT, 1, long(pixels.size()), nullptr, pixels.data(), &anyNull, &status);
+    fits_close_file(file, &status);
+    if (status != 0)
+        state.SkipWithError("cfitsio read failed");
+    benchmark::DoNotOptimize(pixels.data());
+}
+
+// Into one buffer made before the timing starts: the library's best case.
 void ReadFits16_Cfitsio(benchmark::State& state)
 {
-    const auto& f = files();
-    // The physical values run 0..65535, as a reader of such a file asks for them.
     std::vector<unsigned short> pixels(std::size_t(side) * side);
+    for (auto _ : state)
+        readWithCfitsio(state, pixels);
+}
+
+// Into a picture of its own each time, as opening a file in a window needs.
+void ReadFits16_CfitsioFreshBuffer(benchmark::State& state)
+{
     for (auto _ : state) {
-        fitsfile* file = nullptr;
-        int status = 0;
-        int anyNull = 0;
-        fits_open_file(&file, f.fits16.c_str(), READONLY, &status);
-        fits_read_img(file, TUSHORT, 1, long(pixels.size()), nullptr, pixels.data(), &anyNull, &status);
-        fits_close_file(file, &status);
-        if (status != 0)
-            state.SkipWithError("cfitsio read failed");
-        benchmark::DoNotOptimize(pixels.data());
+        std::vector<unsigned short> pixels(std::size_t(side) * side);
+        readWithCfitsio(state, pixels);
     }
 }
 
@@ -198,6 +211,7 @@ void WriteBmp_QImage(benchmark::State& state)
 
 BENCHMARK(ReadFits16_Tarvi)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ReadFits16_Cfitsio)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ReadFits16_CfitsioFreshBuffer)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(WriteFits8_Tarvi)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(WriteFits8_Cfitsio)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ReadBmp_Tarvi)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -236,18 +250,20 @@ int main(int argc, char** argv)
     };
     const Pair pairs[] = {
         {"ReadFits16_Tarvi/real_time", "ReadFits16_Cfitsio/real_time", "16-bit readFits / cfitsio read", 1.5},
+        {"ReadFits16_Tarvi/real_time", "ReadFits16_CfitsioFreshBuffer/real_time",
+         "16-bit readFits / cfitsio, fresh buffer", 1.5},
         {"WriteFits8_Tarvi/real_time", "WriteFits8_Cfitsio/real_time", "8-bit writeFits / cfitsio write", 1.0},
         {"ReadBmp_Tarvi/real_time", "ReadBmp_QImage/real_time", "readBmp / QImage load", 1.0},
         {"WriteBmp_Tarvi/real_time", "WriteBmp_QImage/real_time", "writeBmp / QImage save", 1.0},
     };
-    std::printf("\n%-36s %8s %6s\n", "ratio (4096 x 4096)", "ours/lib", "goal");
+    std::printf("\n%-40s %8s %6s\n", "ratio (4096 x 4096)", "ours/lib", "goal");
     for (const Pair& pair : pairs) {
         const auto ours = reporter.seconds.find(pair.ours);
         const auto theirs = reporter.seconds.find(pair.theirs);
         if (ours == reporter.seconds.end() || theirs == reporter.seconds.end())
             continue;
         const double ratio = ours->second / theirs->second;
-        std::printf("%-36s %7.2fx %5.1fx %s\n", pair.what, ratio, pair.goal, ratio <= pair.goal ? "met" : "MISSED");
+        std::printf("%-40s %7.2fx %5.1fx %s\n", pair.what, ratio, pair.goal, ratio <= pair.goal ? "met" : "MISSED");
     }
     std::filesystem::remove_all(files().dir);
     benchmark::Shutdown();

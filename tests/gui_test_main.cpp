@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace {
@@ -33,6 +34,12 @@ int main(int argc, char** argv)
         ::setenv("XDG_CONFIG_HOME", settings, 1);
     standardHandler = qInstallMessageHandler(quietHandler);
     ::testing::InitGoogleTest(&argc, argv);
-    QApplication application(argc, argv);
-    return RUN_ALL_TESTS();
+    int status = 0;
+    {
+        QApplication application(argc, argv);
+        status = RUN_ALL_TESTS();
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(settings, ignored);
+    return status;
 }

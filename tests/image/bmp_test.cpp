@@ -48,7 +48,7 @@ void putLe32(std::string& out, std::uint32_t value)
 }
 
 // A BMP file put together byte by byte.
-struct BmpSpec {
+struct BmpLayout {
     std::int32_t width = 3;
     std::int32_t height = 2;
     std::uint16_t bitCount = 24;
@@ -60,27 +60,27 @@ struct BmpSpec {
     std::string pixels;  // as they stand in the file
 };
 
-std::string bmpFile(const BmpSpec& spec)
+std::string bmpFile(const BmpLayout& layout)
 {
     std::string out = "BM";
-    putLe32(out, static_cast<std::uint32_t>(14 + spec.infoSize + spec.gap.size() + spec.pixels.size()));
+    putLe32(out, static_cast<std::uint32_t>(14 + layout.infoSize + layout.gap.size() + layout.pixels.size()));
     putLe32(out, 0);
-    putLe32(out, spec.pixelOffset);
-    putLe32(out, spec.infoSize);
-    putLe32(out, static_cast<std::uint32_t>(spec.width));
-    putLe32(out, static_cast<std::uint32_t>(spec.height));
+    putLe32(out, layout.pixelOffset);
+    putLe32(out, layout.infoSize);
+    putLe32(out, static_cast<std::uint32_t>(layout.width));
+    putLe32(out, static_cast<std::uint32_t>(layout.height));
     putLe16(out, 1);
-    putLe16(out, spec.bitCount);
-    putLe32(out, spec.compression);
-    putLe32(out, static_cast<std::uint32_t>(spec.pixels.size()));
+    putLe16(out, layout.bitCount);
+    putLe32(out, layout.compression);
+    putLe32(out, static_cast<std::uint32_t>(layout.pixels.size()));
     putLe32(out, 2835);
     putLe32(out, 2835);
-    putLe32(out, spec.colorsUsed);
+    putLe32(out, layout.colorsUsed);
     putLe32(out, 0);
     // The rest of a larger header (masks, colour space, profile) is noise to us.
-    for (std::uint32_t i = 40; i < spec.infoSize; ++i)
+    for (std::uint32_t i = 40; i < layout.infoSize; ++i)
         out.push_back(static_cast<char>(0xA0 + i % 16));
-    return out + spec.gap + spec.pixels;
+    return out + layout.gap + layout.pixels;
 }
 
 // Rows of w pixels, each pixel three distinct bytes, padded to 4 with 0.
@@ -373,10 +373,10 @@ TEST(BmpRead, KeepsTheHeadersAsReadAndTheColourCount)
 {
     FakeUi ui;
     TempDir dir;
-    BmpSpec spec;
-    spec.colorsUsed = 12;
-    spec.pixels = pixelRows(3, 2, 1);
-    const std::string file = bmpFile(spec);
+    BmpLayout layout;
+    layout.colorsUsed = 12;
+    layout.pixels = pixelRows(3, 2, 1);
+    const std::string file = bmpFile(layout);
     writeFile(dir.file("a.bmp"), file);
     bmp image(ui);
     ASSERT_EQ(image.readBmp(dir.file("a.bmp")), 1);
@@ -402,8 +402,8 @@ std::string withPath(std::string text, const std::string& path)
 
 TEST(BmpRead, RefusedFilesLeaveNoImage)
 {
-    auto spec = [](auto change) {
-        BmpSpec s;
+    auto layout = [](auto change) {
+        BmpLayout s;
         s.pixels = pixelRows(3, 2, 5);
         change(s);
         return bmpFile(s);
@@ -414,28 +414,28 @@ TEST(BmpRead, RefusedFilesLeaveNoImage)
         {"not BM", "PK" + std::string(60, '\0'), "Not a Bitmap File!", "Tarvi"},
         {"one byte", "B", "Not a Bitmap File!", "Tarvi"},
         {"cut in the file header", "BM\x10\0\0", "Not a Bitmap File!", "Tarvi"},
-        {"cut in the info header", spec([](BmpSpec&) {}).substr(0, 40), "Not a Bitmap File!", "Tarvi"},
-        {"8-bit", spec([](BmpSpec& s) { s.bitCount = 8; }), "Sorry, we handle 24-bit bmp images only.",
+        {"cut in the info header", layout([](BmpLayout&) {}).substr(0, 40), "Not a Bitmap File!", "Tarvi"},
+        {"8-bit", layout([](BmpLayout& s) { s.bitCount = 8; }), "Sorry, we handle 24-bit bmp images only.",
          "Wrong bmp type"},
-        {"32-bit", spec([](BmpSpec& s) { s.bitCount = 32; }), "Sorry, we handle 24-bit bmp images only.",
+        {"32-bit", layout([](BmpLayout& s) { s.bitCount = 32; }), "Sorry, we handle 24-bit bmp images only.",
          "Wrong bmp type"},
-        {"run-length coded", spec([](BmpSpec& s) { s.compression = 1; }),
+        {"run-length coded", layout([](BmpLayout& s) { s.compression = 1; }),
          "Sorry, we handle uncompressed bmp images only.", "Wrong bmp type"},
-        {"bit fields", spec([](BmpSpec& s) { s.compression = 3; }), "Sorry, we handle uncompressed bmp images only.",
+        {"bit fields", layout([](BmpLayout& s) { s.compression = 3; }), "Sorry, we handle uncompressed bmp images only.",
          "Wrong bmp type"},
-        {"12-byte header", spec([](BmpSpec& s) { s.infoSize = 12; }),
+        {"12-byte header", layout([](BmpLayout& s) { s.infoSize = 12; }),
          "Sorry, we handle bmp images with a header of 40 bytes or more only.", "Wrong bmp type"},
-        {"width 0", spec([](BmpSpec& s) { s.width = 0; }),
+        {"width 0", layout([](BmpLayout& s) { s.width = 0; }),
          "Sorry, we handle bmp images with a width and height of 1 or more only.", "Wrong bmp type"},
-        {"negative width", spec([](BmpSpec& s) { s.width = -3; }),
+        {"negative width", layout([](BmpLayout& s) { s.width = -3; }),
          "Sorry, we handle bmp images with a width and height of 1 or more only.", "Wrong bmp type"},
-        {"height 0", spec([](BmpSpec& s) { s.height = 0; }),
+        {"height 0", layout([](BmpLayout& s) { s.height = 0; }),
          "Sorry, we handle bmp images with a width and height of 1 or more only.", "Wrong bmp type"},
-        {"lowest height", spec([](BmpSpec& s) { s.height = INT32_MIN; }),
+        {"lowest height", layout([](BmpLayout& s) { s.height = INT32_MIN; }),
          "Sorry, we handle bmp images with a width and height of 1 or more only.", "Wrong bmp type"},
-        {"over 1 GiB", spec([](BmpSpec& s) { s.width = 20000; s.height = 20000; }),
+        {"over 1 GiB", layout([](BmpLayout& s) { s.width = 20000; s.height = 20000; }),
          "Sorry, we handle bmp images of up to 1 GB only.", "Wrong bmp type"},
-        {"widest", spec([](BmpSpec& s) { s.width = INT32_MAX; s.height = -1; }),
+        {"widest", layout([](BmpLayout& s) { s.width = INT32_MAX; s.height = -1; }),
          "Sorry, we handle bmp images of up to 1 GB only.", "Wrong bmp type"},
     };
     for (const Refusal& c : cases) {
@@ -469,13 +469,13 @@ TEST(BmpRead, FortyByteHeaderPixelsAreTakenFromByte54WhateverTheOffsetSays)
 {
     FakeUi ui;
     TempDir dir;
-    BmpSpec spec;
-    spec.pixelOffset = 1078;
-    spec.pixels = pixelRows(3, 2, 40);
-    writeFile(dir.file("a.bmp"), bmpFile(spec));
+    BmpLayout layout;
+    layout.pixelOffset = 1078;
+    layout.pixels = pixelRows(3, 2, 40);
+    writeFile(dir.file("a.bmp"), bmpFile(layout));
     bmp image(ui);
     ASSERT_EQ(image.readBmp(dir.file("a.bmp")), 1);
-    EXPECT_EQ(pixelsOf(image), spec.pixels);
+    EXPECT_EQ(pixelsOf(image), layout.pixels);
 }
 
 TEST(BmpRead, LargerHeadersTakeThePixelsFromTheOffset)
@@ -487,19 +487,19 @@ TEST(BmpRead, LargerHeadersTakeThePixelsFromTheOffset)
     for (const auto& c : cases) {
         FakeUi ui;
         TempDir dir;
-        BmpSpec spec;
-        spec.width = 5;
-        spec.height = 3;
-        spec.infoSize = c.infoSize;
-        spec.gap = c.gap;
-        spec.pixelOffset = static_cast<std::uint32_t>(14 + c.infoSize + c.gap.size());
-        spec.pixels = pixelRows(5, 3, 60);
-        writeFile(dir.file("v.bmp"), bmpFile(spec));
+        BmpLayout layout;
+        layout.width = 5;
+        layout.height = 3;
+        layout.infoSize = c.infoSize;
+        layout.gap = c.gap;
+        layout.pixelOffset = static_cast<std::uint32_t>(14 + c.infoSize + c.gap.size());
+        layout.pixels = pixelRows(5, 3, 60);
+        writeFile(dir.file("v.bmp"), bmpFile(layout));
         bmp image(ui);
         ASSERT_EQ(image.readBmp(dir.file("v.bmp")), 1) << c.infoSize;
         EXPECT_EQ(image.getWidth(), 5);
         EXPECT_EQ(image.getHeight(), 3);
-        EXPECT_EQ(pixelsOf(image), spec.pixels) << "header " << c.infoSize << " gap " << c.gap.size();
+        EXPECT_EQ(pixelsOf(image), layout.pixels) << "header " << c.infoSize << " gap " << c.gap.size();
     }
 }
 
@@ -507,12 +507,12 @@ TEST(BmpRead, TopDownFileIsReadTheRightWayUp)
 {
     FakeUi ui;
     TempDir dir;
-    BmpSpec spec;
-    spec.width = 3;
-    spec.height = -4;
+    BmpLayout layout;
+    layout.width = 3;
+    layout.height = -4;
     const std::string rows = pixelRows(3, 4, 7);  // first row in the file is the top
-    spec.pixels = rows;
-    writeFile(dir.file("td.bmp"), bmpFile(spec));
+    layout.pixels = rows;
+    writeFile(dir.file("td.bmp"), bmpFile(layout));
     bmp image(ui);
     ASSERT_EQ(image.readBmp(dir.file("td.bmp")), 1);
     EXPECT_EQ(image.getHeight(), 4);
@@ -532,15 +532,15 @@ TEST(BmpRead, ShortFileIsShownAsFarAsItGoesAndTheRestIsBlack)
     for (const auto& c : cases) {
         FakeUi ui;
         TempDir dir;
-        BmpSpec spec;
-        spec.width = 3;
-        spec.height = c.height;
+        BmpLayout layout;
+        layout.width = 3;
+        layout.height = c.height;
         const std::string rows = pixelRows(3, 4, 90);
-        spec.pixels = rows.substr(0, c.bytesKept);
-        writeFile(dir.file("short.bmp"), bmpFile(spec));
+        layout.pixels = rows.substr(0, c.bytesKept);
+        writeFile(dir.file("short.bmp"), bmpFile(layout));
         bmp image(ui);
         ASSERT_EQ(image.readBmp(dir.file("short.bmp")), 1);
-        std::string inFileOrder = spec.pixels + std::string(48 - c.bytesKept, '\0');
+        std::string inFileOrder = layout.pixels + std::string(48 - c.bytesKept, '\0');
         std::string expected = inFileOrder;
         if (c.height < 0) {
             expected.clear();
@@ -574,14 +574,14 @@ TEST(BmpWrite, AnyFileReadIsWrittenBackConsistent)
     for (const auto& c : cases) {
         FakeUi ui;
         TempDir dir;
-        BmpSpec spec;
-        spec.width = 5;
-        spec.height = c.height;
-        spec.infoSize = c.infoSize;
-        spec.colorsUsed = c.colorsUsed;
-        spec.pixelOffset = 14 + c.infoSize;
-        spec.pixels = pixelRows(5, 2, 33);
-        writeFile(dir.file("in.bmp"), bmpFile(spec));
+        BmpLayout layout;
+        layout.width = 5;
+        layout.height = c.height;
+        layout.infoSize = c.infoSize;
+        layout.colorsUsed = c.colorsUsed;
+        layout.pixelOffset = 14 + c.infoSize;
+        layout.pixels = pixelRows(5, 2, 33);
+        writeFile(dir.file("in.bmp"), bmpFile(layout));
         bmp image(ui);
         ASSERT_EQ(image.readBmp(dir.file("in.bmp")), 1);
         ASSERT_EQ(image.writeBmp(dir.file("out.bmp")), 1);

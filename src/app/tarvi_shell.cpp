@@ -82,6 +82,8 @@ bool TarviShell::initInstance(const CommandLine& commandLine)
     // The recent-file list is kept under this name.
     QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
     QCoreApplication::setApplicationName(QStringLiteral("Tarvi"));
+    // The desktop's own file dialogs would not take the night schemes' colours.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
 
     if (commandLine.simulate)
         useSimulators();

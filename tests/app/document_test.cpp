@@ -2,6 +2,7 @@
 #include <QDialog>
 #include <QAction>
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -438,6 +439,18 @@ TEST_F(NightVisionTest, ReachesDialogsMessageBoxesAndImageWindowsOpenedLater)
         }
     }
     EXPECT_EQ(notRed, 0);
+    shell->router().route(cmd::normalVision);
+}
+
+TEST_F(NightVisionTest, FileDialogsAreTheProgramsOwnAndTakeTheScheme)
+{
+    start();
+    EXPECT_TRUE(QCoreApplication::testAttribute(Qt::AA_DontUseNativeDialogs));
+    shell->router().route(cmd::nightVisionLight);
+    QFileDialog dialog;
+    EXPECT_TRUE(dialog.testOption(QFileDialog::DontUseNativeDialog)
+                || QCoreApplication::testAttribute(Qt::AA_DontUseNativeDialogs));
+    EXPECT_EQ(dialog.palette().color(QPalette::Window), QColor(160, 0, 0));
     shell->router().route(cmd::normalVision);
 }
 

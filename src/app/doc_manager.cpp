@@ -174,6 +174,33 @@ CChildFrame* DocManager::newWindow(CTarviDoc& document)
     return frame;
 }
 
+void DocManager::newCaptureWindow(const std::string& title)
+{
+    CTarviDoc* doc = newDocument();
+    if (doc != nullptr && !title.empty())
+        doc->setTitle(QString::fromStdString(title));
+}
+
+bool DocManager::hasCurrentWindow()
+{
+    return app_.currentView != nullptr;
+}
+
+std::string DocManager::currentWindowTitle()
+{
+    return app_.currentView != nullptr ? app_.currentView->document().title().toStdString() : std::string();
+}
+
+void DocManager::retitleAndReloadCurrent(const std::string& title)
+{
+    CTarviView* view = app_.currentView;
+    if (view == nullptr)
+        return;
+    view->document().setTitle(QString::fromStdString(title));
+    view->reloadImage();
+    view->viewport()->update();
+}
+
 CTarviView* DocManager::activeView() const
 {
     auto* frame = qobject_cast<CChildFrame*>(mainFrame_.mdiArea()->currentSubWindow());

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include "app/tarvi_app.h"
+
 #include <functional>
 #include <memory>
 #include <vector>
@@ -13,7 +15,6 @@ namespace tarvi {
 
 class CChildFrame;
 class CMainFrame;
-class CTarviApp;
 class CTarviDoc;
 class CTarviView;
 class CommandRouter;
@@ -36,7 +37,7 @@ private:
 // Documents and their windows: File New and Open, the recent files, Save,
 // Save As and Close of the active document, printing and centring of the
 // active view, and the window list.
-class DocManager final : public QObject {
+class DocManager final : public QObject, public CaptureWindows {
     Q_OBJECT
 public:
     DocManager(CTarviApp& app, CMainFrame& mainFrame);
@@ -59,6 +60,12 @@ public:
     void addToRecentFiles(const QString& path);
     void removeDocument(CTarviDoc* document);
     void closeDocumentWindows(CTarviDoc& document);
+
+    // Where captures put their pictures.
+    void newCaptureWindow(const std::string& title) override;
+    bool hasCurrentWindow() override;
+    std::string currentWindowTitle() override;
+    void retitleAndReloadCurrent(const std::string& title) override;
 
     // The file dialogs, replaceable so that tests can answer them.
     std::function<QString(const QString& proposal, const QString& filter)> chooseSaveFile;

@@ -17,6 +17,21 @@ namespace tarvi {
 
 class CTarviView;
 
+// Where a capture's picture goes: the image windows, as the Qt side keeps them.
+class CaptureWindows {
+public:
+    virtual ~CaptureWindows() = default;
+    // File New: a window showing the temporary image; an empty title leaves
+    // the new document its own.
+    virtual void newCaptureWindow(const std::string& title) = 0;
+    // The current view's window, if there is one.
+    virtual bool hasCurrentWindow() = 0;
+    virtual std::string currentWindowTitle() = 0;
+    // Gives the current window's document a new title and reads the
+    // temporary image into its view again.
+    virtual void retitleAndReloadCurrent(const std::string& title) = 0;
+};
+
 // The application object: the program-wide state that the camera, telescope
 // and image code share, and the command handlers that need no window of their
 // own. It exists once, from start to exit, and reaches the desktop only
@@ -65,6 +80,16 @@ public:
     // telescope moves off the camera's port, both ports are closed and opened
     // again (the camera at its new speed), and the settings are saved.
     void connectDevices(int cameraPort, int cameraSpeed, int telescopePort);
+
+    // Capture commands.
+    void setCaptureWindows(CaptureWindows* windows) { windows_ = windows; }
+    int captureImage();
+    void captureDarkFrame();
+    void showDarkFrame();
+    void loadDarkFrame(const std::string& path);
+    void playSound(const std::string& name);
+    std::string temporaryImagePath() const { return startDirectory + "/tarvitemp.bmp"; }
+    std::string fitsCopyPath() const { return startDirectory + "/zfits.fit"; }
 
     // The camera link.
     int openCameraPort();
@@ -132,6 +157,12 @@ private:
     SerialPort* portFor(int port);
     int openPort(int port);
     void portLost(int port);
+    void waitForExposure();
+    bool pollUntilIdle(std::uint8_t busyMask);
+    int writeRowLength();
+    void placeNextWindow();
+
+    CaptureWindows* windows_ = nullptr;
 
     IniFile ini_;
     PortOpener* opener_ = nullptr;

@@ -1,6 +1,7 @@
 #include "app/tarvi_shell.h"
 
 #include <QAction>
+#include <QFileDialog>
 #include <QCoreApplication>
 #include <QMdiArea>
 #include <QStatusBar>
@@ -13,6 +14,8 @@
 #include "app/help_window.h"
 #include "app/main_frame.h"
 #include "app/night_vision.h"
+#include "camera/setup_camera_dialog.h"
+#include "camera/setup_comm_dialog.h"
 #include "sim/camera_sim.h"
 #include "view/display_size_dialog.h"
 #include "image/conversion_dialog.h"
@@ -75,6 +78,12 @@ void TarviShell::registerHandlers()
     router_.setHandler(Handler::nightVisionDark, [this] { nightVision_->OnNightVisionDark(); });
     router_.setHandler(Handler::nightVisionLight, [this] { nightVision_->OnNightVisionLight(); });
     router_.setHandler(Handler::normalVision, [this] { nightVision_->OnNormalVision(); });
+    router_.setHandler(Handler::captureImage, [this] { app_.captureImage(); });
+    router_.setHandler(Handler::captureDarkFrame, [this] { app_.captureDarkFrame(); });
+    router_.setHandler(Handler::showDarkFrame, [this] { app_.showDarkFrame(); });
+    router_.setHandler(Handler::loadDarkFrame, [this] { onLoadDarkFrame(); });
+    router_.setHandler(Handler::setupCamera, [this] { OnSetupCamera(app_, mainFrame_.get()); });
+    router_.setHandler(Handler::setupComm, [this] { OnSetupComm(app_, mainFrame_.get()); });
 }
 
 bool TarviShell::initInstance(const CommandLine& commandLine)
@@ -95,6 +104,7 @@ bool TarviShell::initInstance(const CommandLine& commandLine)
     docManager_ = std::make_unique<DocManager>(app_, *mainFrame_);
     docManager_->registerHandlers(router_);
     nightVision_ = std::make_unique<NightVision>(app_, *mainFrame_);
+    app_.setCaptureWindows(docManager_.get());
     mainFrame_->updateCommandUi();
     connect(mainFrame_.get(), &CMainFrame::filesDropped, this, [this](const QStringList& paths) {
         for (const QString& path : paths)
@@ -128,6 +138,15 @@ void TarviShell::newDocument()
 void TarviShell::openDocumentFile(const QString& path)
 {
     docManager_->openDocumentFile(path);
+}
+
+void TarviShell::onLoadDarkFrame()
+{
+    QFileDialog dialog(mainFrame_.get(), QStringLiteral("Open"), QString(), QStringLiteral("*.bmp"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(QStringLiteral("bmp"));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        app_.loadDarkFrame(dialog.selectedFiles().first().toStdString());
 }
 
 void TarviShell::onSetImageDisplaySize()

@@ -63,6 +63,7 @@ private:
     void onViewToolbar();
     void onViewStatusBar();
     void onSetImageDisplaySize();
+    void onLoadDarkFrame();
     void useSimulators();
     std::string simulatorPath(const std::string& name);
 

@@ -378,6 +378,30 @@ TEST_F(DocumentTest, PrintingPutsThePictureOnPaper)
     EXPECT_TRUE(content.contains("/Image")) << "the page holds no picture";
 }
 
+TEST_F(DocumentTest, CaptureFromTheSimulatedCameraOpensAWindowWithThePicture)
+{
+    start(parseCommandLine({"--simulate"}));
+    shell->router().route(cmd::captureImage);
+    settle();
+    ASSERT_EQ(docs().documents().size(), 1u) << (ui.boxes.empty() ? "" : ui.boxes[0].text);
+    CTarviDoc* doc = docs().documents().front().get();
+    EXPECT_EQ(doc->title(), "Tarvi1");
+    EXPECT_TRUE(doc->isModified());
+    CTarviView* view = viewOf(doc);
+    ASSERT_EQ(view->imageLoaded(), 1);
+    // The window shows what the camera sent, bottom row first in the buffer.
+    EXPECT_EQ(view->image()->getPixels()[2], app().cameraImage[0]);
+    EXPECT_EQ(ui.paneText(1).rfind("Baud rate: 56.6K.  ST-4 Version:  ", 0), 0u) << ui.paneText(1);
+
+    // The next capture into the same window, renumbered.
+    app().newWindowPerImage = 0;
+    shell->router().route(cmd::captureImage);
+    settle();
+    ASSERT_EQ(docs().documents().size(), 1u);
+    EXPECT_EQ(doc->title(), "Tarvi1-0001.bmp");
+    EXPECT_EQ(view->image()->getPixels()[2], app().cameraImage[0]);
+}
+
 class NightVisionTest : public DocumentTest {};
 
 TEST_F(NightVisionTest, DarkThenLightThenNormalBringsBackTheFirstColours)

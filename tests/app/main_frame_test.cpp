@@ -299,7 +299,7 @@ TEST_F(MainFrameTest, SetConversionGammasReachesOneRoutineFromBothMenus)
 TEST_F(MainFrameTest, CommandsWithoutARoutineOrWithoutAnImageWindowAreGreyed)
 {
     CMainFrame& frame = start();
-    EXPECT_FALSE(frame.commandAction(cmd::captureImage)->isEnabled());
+    EXPECT_FALSE(frame.commandAction(cmd::autoShoot)->isEnabled());
     EXPECT_FALSE(frame.commandAction(cmd::lx200Controls)->isEnabled());
     EXPECT_TRUE(frame.commandAction(cmd::appAbout)->isEnabled());
     EXPECT_TRUE(frame.commandAction(cmd::appExit)->isEnabled());
@@ -307,7 +307,7 @@ TEST_F(MainFrameTest, CommandsWithoutARoutineOrWithoutAnImageWindowAreGreyed)
     EXPECT_FALSE(frame.commandAction(cmd::windowCascade)->isEnabled());
 
     // Triggering an inert command changes nothing.
-    frame.commandAction(cmd::captureImage)->trigger();
+    frame.commandAction(cmd::autoShoot)->trigger();
     EXPECT_TRUE(frame.mdiArea()->subWindowList().isEmpty());
 
     QMdiSubWindow* window = openImageWindow(frame);

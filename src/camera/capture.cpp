@@ -1,0 +1,282 @@
+// The capture commands of the application object: an image, a dark frame,
+// showing and loading the dark frame.
+#include <algorithm>
+#include <cmath>
+
+#include "app/tarvi_app.h"
+#include "camera/autosave_name.h"
+#include "camera/st4_protocol.h"
+#include "image/bmp.h"
+
+namespace tarvi {
+
+namespace {
+
+constexpr std::uint8_t imageModeBase = 0xF0;
+constexpr std::uint8_t darkModeBase = 0xB0;
+constexpr std::uint8_t subtractDarkBit = 0x04;
+constexpr std::uint8_t compressBit = 0x02;
+constexpr std::uint8_t smoothBit = 0x01;
+// How long past its end an exposure may keep the camera busy, and how many
+// reads of its state may fail in a row, before the capture gives up.
+constexpr std::int64_t pollGraceMs = 30000;
+constexpr int pollFailuresAllowed = 10;
+constexpr std::int64_t pollPauseMs = 100;
+
+}  // namespace
+
+void CTarviApp::playSound(const std::string& name)
+{
+    ui_.playSound(startDirectory + "/" + name);
+}
+
+void CTarviApp::waitForExposure()
+{
+    const std::int64_t t = static_cast<std::int64_t>(settings.exposureTime * 1000 + 0.5) + 500;
+    if (t <= 1000) {
+        clock_.sleepMs(t);
+        return;
+    }
+    const std::int64_t steps = (t + 999) / 1000;
+    std::int64_t remaining = t - 500;
+    for (std::int64_t i = 0; i < steps; ++i, remaining -= 1000) {
+        ui_.setStatusText(0, "Exposure underway.  Seconds remaining:  " + std::to_string(remaining / 1000));
+        clock_.sleepMs(1000);
+    }
+}
+
+bool CTarviApp::pollUntilIdle(std::uint8_t busyMask)
+{
+    const std::int64_t giveUpAt = clock_.nowMs() + pollGraceMs;
+    int failures = 0;
+    for (;;) {
+        std::uint8_t state = 0;
+        if (readRAM(st4::ram::mode, 1, &state) == 1) {
+            failures = 0;
+            if ((state & busyMask) == 0)
+                return true;
+        } else if (++failures >= pollFailuresAllowed) {
+            break;
+        }
+        if (clock_.nowMs() >= giveUpAt)
+            break;
+        clock_.sleepMs(pollPauseMs);
+    }
+    ui_.messageBox("The camera did not finish the exposure.", {}, Buttons::ok, {});
+    return false;
+}
+
+int CTarviApp::writeRowLength()
+{
+    const std::uint8_t length[] = {0x00, 0xC0};
+    const auto frame = writeRamFrame(st4::ram::rowLength, length);
+    return writeCamera(frame.data(), static_cast<int>(frame.size()));
+}
+
+void CTarviApp::placeNextWindow()
+{
+    nextWindowX += 20;
+    nextWindowY += 20;
+    nextWindowWidth = frameWidth;
+    nextWindowHeight = frameHeight;
+}
+
+int CTarviApp::captureImage()
+{
+    WaitCursor wait(ui_);
+    if (openCameraPort() == 0)
+        return 0;
+    stopRequested = 0;
+    if (sendCameraSettings() == 0)
+        return 0;
+
+    const bool inCamera = !settings.operationsInPC;
+    std::uint8_t mode = imageModeBase;
+    if (settings.subtractDarkFrame && inCamera)
+        mode |= subtractDarkBit;
+    if (settings.useCompression)
+        mode |= compressBit;
+    if (settings.smoothImage && inCamera)
+        mode |= smoothBit;
+    const std::uint8_t modeByte[] = {mode};
+    const auto start = writeRamFrame(st4::ram::mode, modeByte);
+
+    if (settings.exposureDelay >= 1) {
+        for (int n = settings.exposureDelay; n >= 2; --n) {
+            ui_.setStatusText(0, "Exposure Delay - Seconds remaining:  " + std::to_string(n));
+            playSound("place.wav");
+            clock_.sleepMs(1000);
+        }
+        for (int i = 0; i < 5; ++i) {
+            ui_.setStatusText(0, "Exposure Delay - Seconds remaining:  1");
+            playSound("place.wav");
+            clock_.sleepMs(200);
+        }
+    }
+
+    ui_.setStatusText(0, "Begin exposure");
+    if (writeCamera(start.data(), static_cast<int>(start.size())) != 1)
+        return 0;
+    waitForExposure();
+    if (!pollUntilIdle(st4::busyBits)) {
+        ui_.setStatusText(0, "Image capture TERMINATED");
+        return 0;
+    }
+    ui_.setStatusText(0, "End exposure");
+    if (writeRowLength() != 1)
+        return 0;
+    playSound("place.wav");
+
+    for (int r = 0; r < st4::rowCount; ++r) {
+        if (stopRequested) {
+            ui_.setStatusText(0, "Image capture TERMINATED");
+            return 0;
+        }
+        char line[64];
+        std::snprintf(line, sizeof line, "Uploading image line %4d", r);
+        ui_.setStatusText(0, line);
+        std::uint8_t* destination = cameraImage.data() + static_cast<std::size_t>(frameHeight - 1 - r) * frameWidth;
+        for (;;) {
+            bool fetched = false;
+            for (int attempt = 0; attempt < 3 && !fetched; ++attempt)
+                fetched = downloadRow(r, destination) == 1;
+            if (fetched)
+                break;
+            if (ui_.messageBox("Attempt to retrieve row " + std::to_string(r) + " failed", "ERROR",
+                               Buttons::retryCancel, {})
+                != Answer::retry) {
+                stopRequested = 1;
+                ui_.setStatusText(0, "Image capture TERMINATED");
+                return 0;
+            }
+        }
+    }
+    if (stopRequested) {
+        ui_.setStatusText(0, "Image capture TERMINATED");
+        return 0;
+    }
+    ui_.setStatusText(0, "Image upload finished");
+
+    if (settings.operationsInPC) {
+        for (std::size_t i = 0; i < cameraImage.size(); ++i) {
+            const int v = cameraImage[i] - (settings.subtractDarkFrame ? darkFrame[i] : 0) - settings.subtractionConstant;
+            cameraImage[i] = static_cast<std::uint8_t>(v >= 0 ? v : 0);
+        }
+    }
+    ui_.setStatusText(0, "Dark Frame subtraction completed.");
+
+    captureImageObject = std::make_unique<bmp>(ui_);
+    captureImageObject->createFromGray(cameraImage.data(), frameWidth, frameHeight);
+    captureImageObject->writeBmp(temporaryImagePath());
+    captureImageObject->writeFits(fitsCopyPath());
+
+    ui_.setStatusText(0, "Image created");
+    playSound("place.wav");
+    clock_.sleepMs(100);
+    playSound("place.wav");
+    placeNextWindow();
+
+    if (windows_ != nullptr) {
+        const bool reuse = !newWindowPerImage && windows_->hasCurrentWindow() && displaySize == captureDisplaySize;
+        if (reuse) {
+            autosaveName = windows_->currentWindowTitle();
+            windows_->retitleAndReloadCurrent(nextAutosaveName(autosaveName));
+        } else {
+            captureDisplaySize = displaySize;
+            windows_->newCaptureWindow(newWindowPerImage ? std::string() : autosaveName);
+        }
+    }
+    captureImageObject.reset();
+    return 1;
+}
+
+void CTarviApp::captureDarkFrame()
+{
+    WaitCursor wait(ui_);
+    if (openCameraPort() == 0)
+        return;
+    stopRequested = 0;
+    const std::uint8_t antiBloomByte[] = {static_cast<std::uint8_t>(settings.antiBloom ? 0x60 : 0x20)};
+    const auto antiBloomFrame = writeRamFrame(st4::ram::antiBloom, antiBloomByte);
+    if (writeCamera(antiBloomFrame.data(), static_cast<int>(antiBloomFrame.size())) != 1)
+        return;
+    if (sendCameraSettings() == 0)
+        return;
+
+    std::uint8_t mode = darkModeBase;
+    if (settings.subtractDarkFrame)
+        mode |= subtractDarkBit;
+    if (settings.useCompression)
+        mode |= compressBit;
+    if (settings.smoothImage)
+        mode |= smoothBit;
+    const std::uint8_t modeByte[] = {mode};
+    const auto start = writeRamFrame(st4::ram::mode, modeByte);
+    ui_.setStatusText(0, "Begin exposure");
+    if (writeCamera(start.data(), static_cast<int>(start.size())) != 1)
+        return;
+    waitForExposure();
+    if (!pollUntilIdle(st4::busyBits | st4::darkBusyBit))
+        return;
+    ui_.setStatusText(0, "Dark-frame exposure completed");
+    // Without the PC doing the work the camera keeps the dark frame itself.
+    if (!settings.operationsInPC)
+        return;
+    if (writeRowLength() != 1)
+        return;
+    for (int r = 0; r < st4::rowCount; ++r) {
+        ui_.pumpMessages(PumpMode::one);
+        char line[64];
+        std::snprintf(line, sizeof line, "Uploading image line %4d", r);
+        ui_.setStatusText(0, line);
+        std::uint8_t* destination = darkFrame.data() + static_cast<std::size_t>(frameHeight - 1 - r) * frameWidth;
+        for (;;) {
+            if (downloadRow(r, destination) == 1 || downloadRow(r, destination) == 1)
+                break;
+            if (ui_.messageBox("Attempt to retrieve row " + std::to_string(r) + " failed", "ERROR",
+                               Buttons::retryCancel, {})
+                != Answer::retry)
+                return;
+        }
+    }
+    ui_.setStatusText(0, "Dark image upload finished");
+}
+
+void CTarviApp::showDarkFrame()
+{
+    captureImageObject = std::make_unique<bmp>(ui_);
+    captureImageObject->createFromGray(darkFrame.data(), frameWidth, frameHeight);
+    captureImageObject->writeBmp(temporaryImagePath());
+    ui_.setStatusText(0, "Image created");
+    placeNextWindow();
+    if (windows_ != nullptr)
+        windows_->newCaptureWindow({});
+    captureImageObject.reset();
+}
+
+void CTarviApp::loadDarkFrame(const std::string& path)
+{
+    captureImageObject = std::make_unique<bmp>(ui_);
+    if (captureImageObject->readBmp(path) == 1) {
+        const int width = captureImageObject->getWidth();
+        const int height = captureImageObject->getHeight();
+        if (width != frameWidth || height != frameHeight) {
+            // Part of an older dark frame left in place would be subtracted
+            // as if it belonged to this one.
+            ui_.messageBox(path + "\nA dark frame must be " + std::to_string(frameWidth) + " x "
+                               + std::to_string(frameHeight) + " pixels; this picture is " + std::to_string(width)
+                               + " x " + std::to_string(height) + ". The dark frame was not changed.",
+                           {}, Buttons::ok, {});
+        } else {
+            const std::uint8_t* pixels = captureImageObject->getPixels();
+            const int stride = captureImageObject->getRowStride();
+            for (int row = 0; row < frameHeight; ++row) {
+                for (int col = 0; col < frameWidth; ++col)
+                    darkFrame[static_cast<std::size_t>(row) * frameWidth + col] = pixels[row * stride + 3 * col];
+            }
+        }
+    }
+    captureImageObject.reset();
+}
+
+}  // namespace tarvi

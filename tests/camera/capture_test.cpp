@@ -1,0 +1,274 @@
+// Captures end to end: the program's capture commands against the simulated
+// camera on a pseudo-terminal, with a clock that does not wait.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <ostream>
+
+#include "app/tarvi_app.h"
+#include "camera/autosave_name.h"
+#include "camera/st4_protocol.h"
+#include "image/bmp.h"
+#include "platform/device_opener.h"
+#include "sim/camera_sim.h"
+#include "support/fake_clock.h"
+#include "support/fake_ui.h"
+#include "support/temp_dir.h"
+
+namespace tarvi {
+namespace {
+
+struct RecordedWindows final : CaptureWindows {
+    std::vector<std::string> opened;  // titles given to new windows
+    std::vector<std::string> retitled;
+    std::string current;
+    bool hasWindow = false;
+
+    void newCaptureWindow(const std::string& title) override
+    {
+        opened.push_back(title);
+        current = title.empty() ? "Tarvi" + std::to_string(opened.size()) : title;
+        hasWindow = true;
+    }
+    bool hasCurrentWindow() override { return hasWindow; }
+    std::string currentWindowTitle() override { return current; }
+    void retitleAndReloadCurrent(const std::string& title) override
+    {
+        retitled.push_back(title);
+        current = title;
+    }
+};
+
+class CaptureTest : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    test::FakeUi ui;
+    test::FakeClock clock;
+    std::unique_ptr<sim::CameraSimulator> camera;
+    DeviceOpener opener;
+    RecordedWindows windows;
+    std::unique_ptr<CTarviApp> app;
+
+    void start(const std::string& values = "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", double timeScale = 0)
+    {
+        sim::CameraOptions options;
+        options.startSpeedIndex = 0;
+        options.timeScale = timeScale;
+        camera = std::make_unique<sim::CameraSimulator>(options);
+        camera->start();
+        opener.setSimulatorHook([this](const std::string& name) {
+            return name == "camera" ? camera->slavePath() : std::string();
+        });
+        test::writeFile(dir.file("tarvi.ini"), "[Ports]\nCOM1=sim:camera\n\n[st4Settings150]\nValues=" + values + "\n");
+        app = std::make_unique<CTarviApp>(ui, clock, dir.path());
+        app->setPortOpener(&opener);
+        app->setCaptureWindows(&windows);
+        app->log = [](const std::string&) {};
+    }
+
+    // The frame the camera sent, in the program's buffer order.
+    CTarviApp::Frame sentFrame() const
+    {
+        const auto sent = camera->lastFrame();
+        CTarviApp::Frame frame{};
+        for (int row = 0; row < 165; ++row)
+            std::copy_n(sent.begin() + row * 192, 192, frame.begin() + (164 - row) * 192);
+        return frame;
+    }
+
+    std::vector<std::string> paneTexts() const
+    {
+        std::vector<std::string> texts;
+        for (const auto& [pane, text] : ui.statusTexts) {
+            if (pane == 0)
+                texts.push_back(text);
+        }
+        return texts;
+    }
+
+    std::uint8_t modeSent() const
+    {
+        std::uint8_t mode = 0;
+        for (const auto& frame : camera->receivedFrames()) {
+            if (frame.bytes.size() == 7 && frame.bytes[0] == 0x01 && frame.bytes[3] == 0x2E)
+                mode = frame.bytes[5];
+        }
+        return mode;
+    }
+};
+
+TEST_F(CaptureTest, HalfASecondIsOneSleepWithoutACountdown)
+{
+    start();
+    ASSERT_EQ(app->captureImage(), 1);
+    EXPECT_NE(std::find(clock.sleeps.begin(), clock.sleeps.end(), 1000), clock.sleeps.end());
+    for (const auto& text : paneTexts())
+        EXPECT_EQ(text.find("Exposure underway"), std::string::npos);
+    EXPECT_EQ(app->cameraImage, sentFrame());
+    EXPECT_TRUE(std::filesystem::exists(dir.file("tarvitemp.bmp")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("zfits.fit")));
+    EXPECT_EQ(windows.opened, std::vector<std::string>{""});
+    EXPECT_EQ(paneTexts().back(), "Image created");
+    EXPECT_EQ(ui.waitDepth, 0);
+}
+
+TEST_F(CaptureTest, TenSecondsCountDownFromTenToZero)
+{
+    start("0 0 0 1 1 0 10 0 0 0 0 0 0 1 -1 -1 0");
+    ASSERT_EQ(app->captureImage(), 1);
+    std::vector<std::string> countdown;
+    for (const auto& text : paneTexts()) {
+        if (text.rfind("Exposure underway.  Seconds remaining:  ", 0) == 0)
+            countdown.push_back(text.substr(40));
+    }
+    EXPECT_EQ(countdown, (std::vector<std::string>{"10", "9", "8", "7", "6", "5", "4", "3", "2", "1", "0"}));
+}
+
+TEST_F(CaptureTest, DelayCountsDownWithASoundEachStep)
+{
+    start("0 0 0 1 1 0 .5 3 0 0 0 0 0 1 -1 -1 0");
+    ASSERT_EQ(app->captureImage(), 1);
+    std::vector<std::string> delay;
+    for (const auto& text : paneTexts()) {
+        if (text.rfind("Exposure Delay - Seconds remaining:  ", 0) == 0)
+            delay.push_back(text.substr(37));
+    }
+    EXPECT_EQ(delay, (std::vector<std::string>{"3", "2", "1", "1", "1", "1", "1"}));
+    const std::vector<std::int64_t> first(clock.sleeps.begin(), clock.sleeps.begin() + 7);
+    EXPECT_EQ(first, (std::vector<std::int64_t>{1000, 1000, 200, 200, 200, 200, 200}));
+    // Seven during the delay, one before the download, two at the end.
+    EXPECT_EQ(ui.sounds.size(), 10u);
+    EXPECT_EQ(ui.sounds.front(), dir.file("place.wav"));
+}
+
+TEST_F(CaptureTest, PcSubtractsTheConstantDownToZero)
+{
+    start("0 0 0 1 1 0 .5 0 0 10 0 0 0 1 -1 -1 0");
+    ASSERT_EQ(app->captureImage(), 1);
+    CTarviApp::Frame expected = sentFrame();
+    for (auto& v : expected)
+        v = std::uint8_t(std::max(0, v - 10));
+    EXPECT_EQ(app->cameraImage, expected);
+    EXPECT_EQ(camera->ram()[0x34], 0) << "the camera is told to subtract nothing";
+}
+
+TEST_F(CaptureTest, CameraSideOperationsLeaveThePictureAsDownloadedAndTheDarkFrameInTheCamera)
+{
+    start("0 0 1 0 1 0 .5 0 0 10 0 0 0 1 -1 -1 0");
+    app->captureDarkFrame();
+    EXPECT_EQ(paneTexts().back(), "Dark-frame exposure completed");
+    for (const auto& frame : camera->receivedFrames())
+        EXPECT_FALSE(frame.bytes.size() == 2 && frame.bytes[0] >= 0x40) << "no row was fetched";
+    EXPECT_TRUE(std::all_of(app->darkFrame.begin(), app->darkFrame.end(), [](auto v) { return v == 0; }));
+    ASSERT_EQ(app->captureImage(), 1);
+    EXPECT_EQ(app->cameraImage, sentFrame());
+}
+
+struct ModeCase {
+    const char* values;
+    std::uint8_t mode;
+};
+
+void PrintTo(const ModeCase& c, std::ostream* out)
+{
+    *out << c.values;
+}
+
+class CaptureModes : public CaptureTest, public ::testing::WithParamInterface<ModeCase> {};
+
+TEST_P(CaptureModes, ModeByteFollowsTheSwitches)
+{
+    start(GetParam().values);
+    ASSERT_EQ(app->captureImage(), 1);
+    EXPECT_EQ(modeSent(), GetParam().mode);
+}
+
+// Fields: antiBloom smooth subtractDark inPC compression ...
+INSTANTIATE_TEST_SUITE_P(
+    Switches, CaptureModes,
+    ::testing::Values(ModeCase{"0 0 0 1 0 0 .5 0 0 0 0 0 0 1 -1 -1 0", 0xF0},
+                      ModeCase{"0 1 1 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", 0xF2},
+                      ModeCase{"0 1 0 0 0 0 .5 0 0 0 0 0 0 1 -1 -1 0", 0xF1},
+                      ModeCase{"0 0 1 0 0 0 .5 0 0 0 0 0 0 1 -1 -1 0", 0xF4},
+                      ModeCase{"0 1 1 0 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", 0xF7},
+                      ModeCase{"0 1 1 1 0 0 .5 0 0 0 0 0 0 1 -1 -1 0", 0xF0}));
+
+TEST_F(CaptureTest, CapturesShareOneWindowUntilTheDisplaySizeChanges)
+{
+    start();
+    app->newWindowPerImage = 0;
+    ASSERT_EQ(app->captureImage(), 1);
+    ASSERT_EQ(app->captureImage(), 1);
+    ASSERT_EQ(app->captureImage(), 1);
+    EXPECT_EQ(windows.opened, std::vector<std::string>{"F-0001.bmp"});
+    EXPECT_EQ(windows.retitled, (std::vector<std::string>{"F-0002.bmp", "F-0003.bmp"}));
+    app->displaySize = 2.0;
+    ASSERT_EQ(app->captureImage(), 1);
+    EXPECT_EQ(windows.opened, (std::vector<std::string>{"F-0001.bmp", "F-0002.bmp"}));
+}
+
+TEST_F(CaptureTest, EscapeDuringTheDownloadEndsTheCaptureWithoutAWindow)
+{
+    start();
+    int pumps = 0;
+    ui.onPump = [&](PumpMode) { return PumpReport{.escapeTyped = ++pumps == 3}; };
+    EXPECT_EQ(app->captureImage(), 0);
+    EXPECT_EQ(paneTexts().back(), "Image capture TERMINATED");
+    EXPECT_TRUE(windows.opened.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("tarvitemp.bmp")));
+}
+
+TEST_F(CaptureTest, CameraThatStaysBusyIsGivenUpOn)
+{
+    start("0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", 1e6);
+    EXPECT_EQ(app->captureImage(), 0);
+    ASSERT_FALSE(ui.boxes.empty());
+    EXPECT_EQ(ui.boxes.back().text, "The camera did not finish the exposure.");
+    EXPECT_EQ(paneTexts().back(), "Image capture TERMINATED");
+    EXPECT_TRUE(windows.opened.empty());
+}
+
+TEST_F(CaptureTest, DarkFrameInThePcIsDownloadedShownAndLoadedBack)
+{
+    start("0 0 1 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0");
+    app->captureDarkFrame();
+    EXPECT_EQ(paneTexts().back(), "Dark image upload finished");
+    EXPECT_EQ(app->darkFrame, sentFrame());
+    app->showDarkFrame();
+    EXPECT_EQ(windows.opened.size(), 1u);
+    // The shown picture, saved, reads back as the same dark frame.
+    const CTarviApp::Frame taken = app->darkFrame;
+    app->darkFrame.fill(0);
+    app->loadDarkFrame(dir.file("tarvitemp.bmp"));
+    EXPECT_EQ(app->darkFrame, taken);
+}
+
+TEST_F(CaptureTest, DarkFrameOfAnotherSizeIsRefused)
+{
+    start();
+    app->darkFrame.fill(7);
+    test::FakeUi quiet;
+    const std::vector<std::uint8_t> gray(100 * 100, 200);
+    bmp small(quiet);
+    small.createFromGray(gray.data(), 100, 100);
+    ASSERT_EQ(small.writeBmp(dir.file("small.bmp")), 1);
+    app->loadDarkFrame(dir.file("small.bmp"));
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_NE(ui.boxes[0].text.find("192 x 165"), std::string::npos);
+    EXPECT_TRUE(std::all_of(app->darkFrame.begin(), app->darkFrame.end(), [](auto v) { return v == 7; }));
+}
+
+TEST(AutosaveName, NumbersTheNextCapture)
+{
+    EXPECT_EQ(nextAutosaveName("F-0001.bmp"), "F-0002.bmp");
+    EXPECT_EQ(nextAutosaveName("M42"), "M42-0001.bmp");
+    EXPECT_EQ(nextAutosaveName("M42-7"), "M42-7-0001.bmp");
+    EXPECT_EQ(nextAutosaveName("M42-0007.BMP"), "M42-0008.bmp");
+    EXPECT_EQ(nextAutosaveName("X-9999.BMP"), "X-10000.bmp");
+    EXPECT_EQ(nextAutosaveName("a-b-0041.bmp"), "a-b-0042.bmp");
+    EXPECT_EQ(nextAutosaveName(""), "-0001.bmp");
+}
+
+}  // namespace
+}  // namespace tarvi

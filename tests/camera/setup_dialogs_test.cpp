@@ -1,0 +1,626 @@
+#include "camera/setup_camera_dialog.h"
+#include "camera/setup_comm_dialog.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "app/tarvi_app.h"
+#include "support/fake_clock.h"
+#include "support/fake_ui.h"
+#include "support/scripted_port.h"
+#include "support/temp_dir.h"
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
+namespace tarvi {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+
+// Runs body on the modal dialog of type D once its event loop is up; a dialog
+// the body leaves open is cancelled, so a failing check cannot hang the test.
+template <class D>
+void whenModal(std::function<void(D&)> body)
+{
+    QTimer::singleShot(0, [body] {
+        auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        body(*dialog);
+        if (dialog->isVisible())
+            dialog->reject();
+    });
+}
+
+template <class W>
+W* child(QWidget& parent, const QString& name)
+{
+    W* widget = parent.findChild<W*>(name);
+    EXPECT_NE(widget, nullptr) << name.toStdString();
+    return widget;
+}
+
+QAbstractButton* buttonNamed(QWidget& parent, const QString& text)
+{
+    for (QAbstractButton* button : parent.findChildren<QAbstractButton*>()) {
+        if (button->text() == text)
+            return button;
+    }
+    ADD_FAILURE() << "no button " << text.toStdString();
+    return nullptr;
+}
+
+QStringList labelTexts(QWidget& parent)
+{
+    QStringList texts;
+    for (QLabel* label : parent.findChildren<QLabel*>())
+        texts << label->text();
+    return texts;
+}
+
+QStringList groupBoxTitles(QWidget& parent)
+{
+    QStringList titles;
+    for (QGroupBox* box : parent.findChildren<QGroupBox*>())
+        titles << box->title();
+    titles.sort();
+    return titles;
+}
+
+std::string nameOf(const QWidget* widget)
+{
+    return widget->objectName().toStdString();
+}
+
+// Every control lies inside its parent, covers none of its siblings, and
+// has room for its text.
+void expectTidyLayout(QWidget& parent)
+{
+    const QRect inside(QPoint(0, 0), parent.size());
+    const QList<QWidget*> controls = parent.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (QWidget* control : controls) {
+        EXPECT_TRUE(inside.contains(control->geometry())) << nameOf(control) << " in " << nameOf(&parent);
+        auto* label = qobject_cast<QLabel*>(control);
+        if (label != nullptr && label->wordWrap()) {
+            EXPECT_LE(label->heightForWidth(label->width()), label->height()) << nameOf(label);
+        } else if (label != nullptr || qobject_cast<QAbstractButton*>(control) != nullptr) {
+            EXPECT_LE(control->sizeHint().width(), control->width()) << nameOf(control);
+        }
+        if (qobject_cast<QGroupBox*>(control) != nullptr)
+            expectTidyLayout(*control);
+    }
+    for (qsizetype i = 0; i < controls.size(); ++i) {
+        for (qsizetype j = i + 1; j < controls.size(); ++j) {
+            EXPECT_FALSE(controls[i]->geometry().intersects(controls[j]->geometry()))
+                << nameOf(controls[i]) << " / " << nameOf(controls[j]);
+        }
+    }
+}
+
+class SetupDialogTest : public ::testing::Test {
+protected:
+    test::FakeUi ui;
+    test::FakeClock clock;
+    test::TempDir dir;
+    test::ScriptedOpener opener;
+    CTarviApp app{ui, clock, dir.path()};
+
+    void SetUp() override
+    {
+        app.setPortOpener(&opener);
+        app.log = [](const std::string&) {};
+        for (int i = 0; i < PortMap::portCount; ++i)
+            app.portMap.setDevice(i, "dev-com" + std::to_string(i + 1));
+    }
+
+    std::vector<std::string> boxTexts() const
+    {
+        std::vector<std::string> texts;
+        for (const auto& box : ui.boxes)
+            texts.push_back(box.text);
+        return texts;
+    }
+
+    std::string savedValues() const
+    {
+        const std::string text = test::readFile(app.iniPath);
+        const auto at = text.find("Values=");
+        return at == std::string::npos ? std::string() : text.substr(at + 7, text.find('\n', at) - at - 7 + 1);
+    }
+};
+
+TEST_F(SetupDialogTest, SetupCameraHasItsTitleControlsNotesAndButtons)
+{
+    setupCamera dialog(ui);
+    EXPECT_EQ(dialog.windowTitle(), "Setup Camera");
+    EXPECT_EQ(groupBoxTitles(dialog), (QStringList{"Camera Gain", "Camera Settings"}));
+    const QStringList labels = labelTexts(dialog);
+    for (const char* text :
+         {"Exposure Time (0.01 - 600.00)", "Exposure Delay (0 - 99)", "Baseline Level (0 - 255)",
+          "Subtraction Constant (0 - 255)",
+          "Note:   Internal camera operations include Dark Frame storage and subtraction, Subtraction of the "
+          "Subtraction Constant, and image smoothing.  Default is to do these in the PC instead of in the camera box.",
+          "(Note also:  PC smoothing operation is not yet implemented.)"})
+        EXPECT_TRUE(labels.contains(QString::fromLatin1(text))) << text;
+    const std::pair<const char*, const char*> checks[] = {
+        {"check1017", "Do operations in PC (Avoid internal camera operations)"},
+        {"check1013", "Anti-Bloom"},
+        {"check1014", "Smooth Image"},
+        {"check1015", "Subtract Dark Frame"},
+        {"check1018", "Use Compression"}};
+    for (const auto& [name, text] : checks) {
+        QCheckBox* box = child<QCheckBox>(dialog, QString::fromLatin1(name));
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), QString::fromLatin1(text));
+    }
+    auto* gainBox = child<QGroupBox>(dialog, "cameraGainBox");
+    ASSERT_NE(gainBox, nullptr);
+    QStringList gains;
+    for (QRadioButton* radio : gainBox->findChildren<QRadioButton*>())
+        gains << radio->text();
+    EXPECT_EQ(gains, (QStringList{"1x", "2x", "3x", "4x"}));
+    // Each field's label takes the user to it.
+    EXPECT_EQ(child<QLabel>(dialog, "label1009")->buddy(), child<QLineEdit>(dialog, "edit1009"));
+    auto* ok = qobject_cast<QPushButton*>(buttonNamed(dialog, "OK"));
+    ASSERT_NE(ok, nullptr);
+    EXPECT_TRUE(ok->isDefault());
+    EXPECT_NE(buttonNamed(dialog, "Cancel"), nullptr);
+    dialog.show();
+    expectTidyLayout(dialog);
+    dialog.hide();
+}
+
+enum class Control { check, edit, radio };
+
+struct FieldCase {
+    const char* control;  // the object name of the control of the first value
+    Control kind;
+    int st4Settings::*field;
+    int before;
+    int after;
+};
+
+void PrintTo(const FieldCase& c, std::ostream* out)
+{
+    *out << c.control << ' ' << c.before << " -> " << c.after;
+}
+
+class SetupCameraFields : public SetupDialogTest, public ::testing::WithParamInterface<FieldCase> {};
+
+TEST_P(SetupCameraFields, LoadFromAndStoreToTheirOwnSetting)
+{
+    const FieldCase& c = GetParam();
+    app.settings.*c.field = c.before;
+    st4Settings expected = app.settings;
+    expected.*c.field = c.after;
+    whenModal<setupCamera>([&](setupCamera& dialog) {
+        switch (c.kind) {
+        case Control::check: {
+            QCheckBox* box = child<QCheckBox>(dialog, c.control);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->isChecked(), c.before != 0);
+            box->setChecked(c.after != 0);
+            break;
+        }
+        case Control::edit: {
+            QLineEdit* edit = child<QLineEdit>(dialog, c.control);
+            ASSERT_NE(edit, nullptr);
+            EXPECT_EQ(edit->text(), QString::number(c.before));
+            edit->setText(QString::number(c.after));
+            break;
+        }
+        case Control::radio: {
+            const int first = QString::fromLatin1(c.control).mid(5).toInt();
+            for (int i = 0; i < 4; ++i) {
+                auto* radio = child<QRadioButton>(dialog, QStringLiteral("radio%1").arg(first + i));
+                ASSERT_NE(radio, nullptr);
+                EXPECT_EQ(radio->isChecked(), i == c.before) << i;
+            }
+            child<QRadioButton>(dialog, QStringLiteral("radio%1").arg(first + c.after))->click();
+            break;
+        }
+        }
+        QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
+        EXPECT_FALSE(dialog.isVisible());
+    });
+    OnSetupCamera(app, nullptr);
+    EXPECT_EQ(formatSettingsLine(app.settings), formatSettingsLine(expected));
+    EXPECT_EQ(savedValues(), formatSettingsLine(expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SetupTable, SetupCameraFields,
+    ::testing::Values(FieldCase{"check1013", Control::check, &st4Settings::antiBloom, 0, 1},
+                      FieldCase{"check1014", Control::check, &st4Settings::smoothImage, 1, 0},
+                      FieldCase{"check1014", Control::check, &st4Settings::smoothImage, 0, 1},
+                      FieldCase{"check1015", Control::check, &st4Settings::subtractDarkFrame, 0, 1},
+                      FieldCase{"check1017", Control::check, &st4Settings::operationsInPC, 1, 0},
+                      FieldCase{"check1018", Control::check, &st4Settings::useCompression, 1, 0},
+                      FieldCase{"check1018", Control::check, &st4Settings::useCompression, 0, 1},
+                      FieldCase{"radio1005", Control::radio, &st4Settings::cameraGain, 0, 3},
+                      FieldCase{"radio1005", Control::radio, &st4Settings::cameraGain, 2, 1},
+                      FieldCase{"edit1010", Control::edit, &st4Settings::exposureDelay, 7, 99},
+                      FieldCase{"edit1010", Control::edit, &st4Settings::exposureDelay, 5, 0},
+                      FieldCase{"edit1011", Control::edit, &st4Settings::baselineLevel, 9, 255},
+                      FieldCase{"edit1016", Control::edit, &st4Settings::subtractionConstant, 12, 0},
+                      FieldCase{"edit1016", Control::edit, &st4Settings::subtractionConstant, 0, 254}));
+
+struct ExposureCase {
+    const char* text;
+    float expected;
+};
+
+void PrintTo(const ExposureCase& c, std::ostream* out)
+{
+    *out << '"' << c.text << '"';
+}
+
+class SetupCameraExposureAccepted : public SetupDialogTest, public ::testing::WithParamInterface<ExposureCase> {};
+
+TEST_P(SetupCameraExposureAccepted, OkStoresTheExposureTime)
+{
+    const ExposureCase& c = GetParam();
+    app.settings.exposureTime = 2.5f;
+    whenModal<setupCamera>([&](setupCamera& dialog) {
+        EXPECT_EQ(child<QLineEdit>(dialog, "edit1009")->text(), "2.5");
+        child<QLineEdit>(dialog, "edit1009")->setText(QString::fromLatin1(c.text));
+        QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
+        EXPECT_FALSE(dialog.isVisible());
+    });
+    OnSetupCamera(app, nullptr);
+    EXPECT_EQ(app.settings.exposureTime, c.expected);
+    for (const std::string& text : boxTexts())
+        EXPECT_EQ(text.find("Please enter"), std::string::npos) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(SetupTable, SetupCameraExposureAccepted,
+                         ::testing::Values(ExposureCase{"0.01", 0.01f}, ExposureCase{"600", 600.0f},
+                                           ExposureCase{"600.00", 600.0f}, ExposureCase{" 0.5 ", 0.5f},
+                                           ExposureCase{"1e1", 10.0f}));
+
+struct Refusal {
+    const char* field;
+    const char* text;
+    const char* message;
+};
+
+void PrintTo(const Refusal& c, std::ostream* out)
+{
+    *out << c.field << " \"" << c.text << '"';
+}
+
+class SetupCameraRefused : public SetupDialogTest, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(SetupCameraRefused, ShowTheMessageAndKeepTheDialogOpenOnTheField)
+{
+    const Refusal& c = GetParam();
+    app.settings.antiBloom = 0;
+    const std::string before = formatSettingsLine(app.settings);
+    fs::remove(app.iniPath);
+    bool keptOpen = false;
+    whenModal<setupCamera>([&](setupCamera& dialog) {
+        // A good change elsewhere must not get through either.
+        child<QCheckBox>(dialog, "check1013")->setChecked(true);
+        QLineEdit* field = child<QLineEdit>(dialog, c.field);
+        ASSERT_NE(field, nullptr);
+        field->setText(QString::fromLatin1(c.text));
+        QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
+        keptOpen = dialog.isVisible();
+        EXPECT_EQ(dialog.focusWidget(), field);
+        EXPECT_EQ(field->selectedText(), field->text());
+        QTest::mouseClick(buttonNamed(dialog, "Cancel"), Qt::LeftButton);
+    });
+    OnSetupCamera(app, nullptr);
+    EXPECT_TRUE(keptOpen);
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{c.message});
+    EXPECT_EQ(formatSettingsLine(app.settings), before);
+    EXPECT_TRUE(opener.opened.empty());
+    EXPECT_FALSE(fs::exists(app.iniPath));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SetupTable, SetupCameraRefused,
+    ::testing::Values(Refusal{"edit1009", "0.005", "Please enter a number between 0.01 and 600."},
+                      Refusal{"edit1009", "601", "Please enter a number between 0.01 and 600."},
+                      Refusal{"edit1009", "-1", "Please enter a number between 0.01 and 600."},
+                      Refusal{"edit1009", "abc", "Please enter a number."},
+                      Refusal{"edit1009", "", "Please enter a number."},
+                      Refusal{"edit1010", "abc", "Please enter an integer."},
+                      Refusal{"edit1010", "2.5", "Please enter an integer."},
+                      Refusal{"edit1010", "100", "Please enter an integer between 0 and 99."},
+                      Refusal{"edit1010", "-1", "Please enter an integer between 0 and 99."},
+                      Refusal{"edit1011", "256", "Please enter an integer between 0 and 255."},
+                      Refusal{"edit1011", "x1", "Please enter an integer."},
+                      Refusal{"edit1016", "-1", "Please enter an integer between 0 and 255."},
+                      Refusal{"edit1016", "abc", "Please enter an integer."}));
+
+struct OrderCase {
+    std::vector<const char*> refused;  // fields given a value out of range
+    const char* first;                 // the one the user is sent back to
+};
+
+void PrintTo(const OrderCase& c, std::ostream* out)
+{
+    for (const char* field : c.refused)
+        *out << field << ' ';
+}
+
+class SetupCameraOrder : public SetupDialogTest, public ::testing::WithParamInterface<OrderCase> {};
+
+TEST_P(SetupCameraOrder, TheFirstRefusedFieldInExchangeOrderIsTheOneReported)
+{
+    const OrderCase& c = GetParam();
+    const QWidget* focused = nullptr;
+    whenModal<setupCamera>([&](setupCamera& dialog) {
+        for (const char* field : c.refused)
+            child<QLineEdit>(dialog, field)->setText("1000");
+        QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
+        focused = dialog.focusWidget();
+        EXPECT_EQ(focused, child<QLineEdit>(dialog, c.first));
+    });
+    OnSetupCamera(app, nullptr);
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    const std::string expected = std::string(c.first) == "edit1009"   ? "Please enter a number between 0.01 and 600."
+                                 : std::string(c.first) == "edit1010" ? "Please enter an integer between 0 and 99."
+                                                                      : "Please enter an integer between 0 and 255.";
+    EXPECT_EQ(ui.boxes[0].text, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(SetupTable, SetupCameraOrder,
+                         ::testing::Values(OrderCase{{"edit1016", "edit1011", "edit1010", "edit1009"}, "edit1009"},
+                                           OrderCase{{"edit1016", "edit1011", "edit1010"}, "edit1010"},
+                                           OrderCase{{"edit1016", "edit1011"}, "edit1011"},
+                                           OrderCase{{"edit1016"}, "edit1016"}));
+
+TEST_F(SetupDialogTest, SetupCameraOkSendsTheNewValuesToAConnectedCameraAndSaves)
+{
+    const auto camera = opener.add("dev-com1");
+    test::PortScript* line = camera.get();
+    camera->device = [line](const Bytes&) { line->arrive({0x06}); };
+    app.settings.cameraHandle = app.ports.add(opener.open("dev-com1").port);
+    whenModal<setupCamera>([](setupCamera& dialog) {
+        child<QLineEdit>(dialog, "edit1011")->setText("77");
+        QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
+    });
+    OnSetupCamera(app, nullptr);
+    // The baseline level's RAM write carries the value just typed.
+    const auto baseline = std::find_if(camera->writes.begin(), camera->writes.end(),
+                                       [](const Bytes& w) { return w.size() == 7 && w[3] == 0x36; });
+    ASSERT_NE(baseline, camera->writes.end());
+    EXPECT_EQ((*baseline)[5], 77);
+    EXPECT_EQ(camera->writes.size(), 5u);
+    EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_EQ(app.settings.baselineLevel, 77);
+    EXPECT_EQ(savedValues(), formatSettingsLine(app.settings));
+}
+
+TEST_F(SetupDialogTest, SetupCameraWithTheCameraOffReportsItAndSavesTheValuesAllTheSame)
+{
+    fs::remove(app.iniPath);
+    whenModal<setupCamera>([](setupCamera& dialog) {
+        child<QLineEdit>(dialog, "edit1009")->setText("12.5");
+        QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
+    });
+    OnSetupCamera(app, nullptr);
+    EXPECT_EQ(opener.opened, std::vector<std::string>{"dev-com1"});
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Cannot open/setup camera port com1"});
+    EXPECT_EQ(app.settings.exposureTime, 12.5f);
+    EXPECT_NE(savedValues().find(" 12.500000 "), std::string::npos) << savedValues();
+}
+
+TEST_F(SetupDialogTest, SetupCameraCancelChangesNothingAndSendsNothing)
+{
+    const std::string before = formatSettingsLine(app.settings);
+    fs::remove(app.iniPath);
+    whenModal<setupCamera>([](setupCamera& dialog) {
+        child<QCheckBox>(dialog, "check1013")->click();
+        child<QCheckBox>(dialog, "check1017")->click();
+        child<QRadioButton>(dialog, "radio1008")->click();
+        child<QLineEdit>(dialog, "edit1009")->setText("30");
+        child<QLineEdit>(dialog, "edit1010")->setText("3");
+        QTest::mouseClick(buttonNamed(dialog, "Cancel"), Qt::LeftButton);
+        EXPECT_FALSE(dialog.isVisible());
+    });
+    OnSetupCamera(app, nullptr);
+    EXPECT_EQ(formatSettingsLine(app.settings), before);
+    EXPECT_TRUE(opener.opened.empty());
+    EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_FALSE(fs::exists(app.iniPath));
+}
+
+TEST_F(SetupDialogTest, SetupCommHasItsTitleBoxesLabelsAndButtons)
+{
+    setupComm dialog(ui, app.portMap);
+    EXPECT_EQ(dialog.windowTitle(), "Setup Communications ");
+    EXPECT_EQ(groupBoxTitles(dialog), (QStringList{"Camera", "LX200", "Port", "Port", "Speed"}));
+    // The camera's port and speed boxes lie inside its box, the telescope's
+    // port box inside the LX200 box.
+    EXPECT_EQ(child<QGroupBox>(dialog, "cameraPortBox")->parentWidget(), child<QGroupBox>(dialog, "cameraBox"));
+    EXPECT_EQ(child<QGroupBox>(dialog, "cameraSpeedBox")->parentWidget(), child<QGroupBox>(dialog, "cameraBox"));
+    EXPECT_EQ(child<QGroupBox>(dialog, "telescopePortBox")->parentWidget(), child<QGroupBox>(dialog, "telescopeBox"));
+    const std::pair<const char*, std::vector<int>> groups[] = {{"cameraPortBox", {1000, 1001, 1002, 1003}},
+                                                               {"cameraSpeedBox", {1004, 1005, 1006, 1007}},
+                                                               {"telescopePortBox", {1008, 1009, 1010, 1012}}};
+    const QStringList ports{"COM1", "COM2", "COM3", "COM4"};
+    const QStringList speeds{"57.6K", "19.2K", "9600", "1200"};
+    for (const auto& [box, ids] : groups) {
+        auto* group = child<QGroupBox>(dialog, box);
+        ASSERT_NE(group, nullptr);
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            auto* radio = child<QRadioButton>(*group, QStringLiteral("radio%1").arg(ids[i]));
+            auto* label = child<QLabel>(*group, QStringLiteral("label%1").arg(ids[i]));
+            ASSERT_TRUE(radio != nullptr && label != nullptr);
+            EXPECT_TRUE(radio->text().isEmpty());
+            const QString& text = std::string(box) == "cameraSpeedBox" ? speeds[qsizetype(i)] : ports[qsizetype(i)];
+            EXPECT_EQ(label->text(), text);
+            // The label stands on the button's row.
+            EXPECT_EQ(radio->geometry().center().y() / 4, label->geometry().center().y() / 4) << ids[i];
+        }
+    }
+    auto* connect = qobject_cast<QPushButton*>(buttonNamed(dialog, "CONNECT"));
+    ASSERT_NE(connect, nullptr);
+    EXPECT_TRUE(connect->isDefault());
+    EXPECT_NE(buttonNamed(dialog, "Cancel"), nullptr);
+    dialog.show();
+    expectTidyLayout(dialog);
+    dialog.hide();
+}
+
+TEST_F(SetupDialogTest, SetupCommShowsTheDeviceOfEachPortInGrey)
+{
+    const std::string longName = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    const std::string devices[] = {"/dev/ttyUSB0", "sim:camera", "tcp:localhost:4030", longName};
+    for (int i = 0; i < PortMap::portCount; ++i)
+        app.portMap.setDevice(i, devices[i]);
+    setupComm dialog(ui, app.portMap);
+    dialog.show();
+    const QColor normalText = dialog.palette().color(QPalette::WindowText);
+    for (const int first : {1000, 1008}) {
+        const int ids[] = {first, first + 1, first + 2, first == 1000 ? 1003 : 1012};
+        for (int i = 0; i < PortMap::portCount; ++i) {
+            auto* label = child<QLabel>(dialog, QStringLiteral("device%1").arg(ids[i]));
+            ASSERT_NE(label, nullptr);
+            const QString device = QString::fromStdString(devices[i]);
+            EXPECT_EQ(label->toolTip(), device);
+            if (devices[i] != longName) {
+                EXPECT_EQ(label->text(), device);
+            } else {
+                // Too long for its place: shortened in the middle, not cut off.
+                EXPECT_NE(label->text(), device);
+                EXPECT_TRUE(label->text().startsWith("/dev/")) << label->text().toStdString();
+                EXPECT_TRUE(label->text().endsWith("port0")) << label->text().toStdString();
+            }
+            EXPECT_LE(label->sizeHint().width(), label->width()) << ids[i];
+            EXPECT_NE(label->palette().color(label->foregroundRole()), normalText);
+            EXPECT_LT(label->font().pointSizeF(), dialog.font().pointSizeF());
+            // Beside the button of its own port.
+            auto* radio = child<QRadioButton>(dialog, QStringLiteral("radio%1").arg(ids[i]));
+            EXPECT_EQ(label->parentWidget(), radio->parentWidget());
+            EXPECT_EQ(radio->geometry().center().y() / 4, label->geometry().center().y() / 4) << ids[i];
+        }
+    }
+    dialog.hide();
+}
+
+struct ConnectCase {
+    const char* name;
+    int cameraPort, cameraSpeed, telescopePort;  // before
+    int clickCamera, clickSpeed, clickTelescope;  // radio ids; 0 leaves the group alone
+    int expectedCamera, expectedSpeed, expectedTelescope;
+};
+
+void PrintTo(const ConnectCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class SetupCommConnect : public SetupDialogTest, public ::testing::WithParamInterface<ConnectCase> {};
+
+TEST_P(SetupCommConnect, ConnectStoresThePortsAndOpensBothDevicesThere)
+{
+    const ConnectCase& c = GetParam();
+    app.settings.cameraPort = c.cameraPort;
+    app.settings.cameraSpeed = c.cameraSpeed;
+    app.settings.telescopePort = c.telescopePort;
+    fs::remove(app.iniPath);
+    whenModal<setupComm>([&](setupComm& dialog) {
+        const int shown[] = {1000 + c.cameraPort, 1004 + c.cameraSpeed,
+                             c.telescopePort == 3 ? 1012 : 1008 + c.telescopePort};
+        for (const int id : shown)
+            EXPECT_TRUE(child<QRadioButton>(dialog, QStringLiteral("radio%1").arg(id))->isChecked()) << id;
+        for (const int id : {c.clickCamera, c.clickSpeed, c.clickTelescope}) {
+            if (id != 0)
+                child<QRadioButton>(dialog, QStringLiteral("radio%1").arg(id))->click();
+        }
+        QTest::mouseClick(buttonNamed(dialog, "CONNECT"), Qt::LeftButton);
+        EXPECT_FALSE(dialog.isVisible());
+    });
+    OnSetupComm(app, nullptr);
+    EXPECT_EQ(app.settings.cameraPort, c.expectedCamera);
+    EXPECT_EQ(app.settings.cameraSpeed, c.expectedSpeed);
+    EXPECT_EQ(app.settings.telescopePort, c.expectedTelescope);
+    // No device answers here: each open fails and says which port it tried.
+    const std::string cameraName = "com" + std::to_string(c.expectedCamera + 1);
+    const std::string telescopeName = "com" + std::to_string(c.expectedTelescope + 1);
+    EXPECT_EQ(opener.opened, (std::vector<std::string>{"dev-" + cameraName, "dev-" + telescopeName}));
+    EXPECT_EQ(boxTexts(), (std::vector<std::string>{"Cannot open/setup camera port " + cameraName,
+                                                    "Cannot open telescope port " + telescopeName}));
+    EXPECT_EQ(savedValues(), formatSettingsLine(app.settings));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SetupTable, SetupCommConnect,
+    ::testing::Values(ConnectCase{"Com2ForBothMovesTheTelescopeToCom3", 0, 0, 1, 1001, 0, 1009, 1, 0, 2},
+                      ConnectCase{"Com4ForBothMovesTheTelescopeToCom1", 0, 0, 1, 1003, 0, 1012, 3, 0, 0},
+                      ConnectCase{"Com1ForBothMovesTheTelescopeToCom2", 2, 1, 3, 1000, 0, 1008, 0, 1, 1},
+                      ConnectCase{"DifferentPortsAndANewSpeed", 0, 0, 1, 1002, 1006, 1008, 2, 2, 0},
+                      ConnectCase{"SlowestSpeed", 1, 0, 3, 0, 1007, 0, 1, 3, 3},
+                      ConnectCase{"NothingChanged", 3, 1, 2, 0, 0, 0, 3, 1, 2}));
+
+TEST_F(SetupDialogTest, SetupCommConnectWithoutChangesReconnectsBothDevices)
+{
+    const auto camera = opener.add("dev-com1");
+    const auto telescope = opener.add("dev-com2");
+    app.settings.cameraHandle = app.ports.add(opener.open("dev-com1").port);
+    app.settings.telescopeHandle = app.ports.add(opener.open("dev-com2").port);
+    opener.opened.clear();
+    whenModal<setupComm>([](setupComm& dialog) {
+        QTest::mouseClick(buttonNamed(dialog, "CONNECT"), Qt::LeftButton);
+    });
+    OnSetupComm(app, nullptr);
+    EXPECT_EQ(opener.opened.front(), "dev-com1");
+    EXPECT_EQ(std::count(opener.opened.begin(), opener.opened.end(), "dev-com2"), 1);
+    // The speed search ran again on the camera, the probe on the telescope.
+    EXPECT_FALSE(camera->lineSettingsSet.empty());
+    EXPECT_FALSE(camera->writes.empty());
+    EXPECT_NE(std::find(telescope->writes.begin(), telescope->writes.end(), Bytes{':', 'G', 'S', '#'}),
+              telescope->writes.end());
+}
+
+TEST_F(SetupDialogTest, SetupCommCancelChangesNothingAndTouchesNoPort)
+{
+    const auto camera = opener.add("dev-com1");
+    app.settings.cameraHandle = app.ports.add(opener.open("dev-com1").port);
+    opener.opened.clear();
+    const std::string before = formatSettingsLine(app.settings);
+    fs::remove(app.iniPath);
+    whenModal<setupComm>([](setupComm& dialog) {
+        child<QRadioButton>(dialog, "radio1002")->click();
+        child<QRadioButton>(dialog, "radio1007")->click();
+        child<QRadioButton>(dialog, "radio1010")->click();
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        EXPECT_FALSE(dialog.isVisible());
+    });
+    OnSetupComm(app, nullptr);
+    EXPECT_EQ(formatSettingsLine(app.settings), before);
+    EXPECT_FALSE(camera->closed);
+    EXPECT_TRUE(opener.opened.empty());
+    EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_FALSE(fs::exists(app.iniPath));
+}
+
+}  // namespace
+}  // namespace tarvi

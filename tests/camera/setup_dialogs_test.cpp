@@ -24,6 +24,7 @@
 #include "app/settings.h"
 #include "app/tarvi_app.h"
 #include "support/fake_clock.h"
+#include "support/dialog_helpers.h"
 #include "support/fake_ui.h"
 #include "support/scripted_port.h"
 #include "support/temp_dir.h"
@@ -41,45 +42,10 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 
-// Runs body on the modal dialog of type D once its event loop is up; a dialog
-// the body leaves open is cancelled, so a failing check cannot hang the test.
-template <class D>
-void whenModal(std::function<void(D&)> body)
-{
-    QTimer::singleShot(0, [body] {
-        auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        body(*dialog);
-        if (dialog->isVisible())
-            dialog->reject();
-    });
-}
-
-template <class W>
-W* child(QWidget& parent, const QString& name)
-{
-    W* widget = parent.findChild<W*>(name);
-    EXPECT_NE(widget, nullptr) << name.toStdString();
-    return widget;
-}
-
-QAbstractButton* buttonNamed(QWidget& parent, const QString& text)
-{
-    for (QAbstractButton* button : parent.findChildren<QAbstractButton*>()) {
-        if (button->text() == text)
-            return button;
-    }
-    ADD_FAILURE() << "no button " << text.toStdString();
-    return nullptr;
-}
-
-QStringList labelTexts(QWidget& parent)
-{
-    QStringList texts;
-    for (QLabel* label : parent.findChildren<QLabel*>())
-        texts << label->text();
-    return texts;
-}
+using test::buttonNamed;
+using test::child;
+using test::labelTexts;
+using test::whenModal;
 
 QStringList groupBoxTitles(QWidget& parent)
 {

@@ -25,6 +25,7 @@
 #include "app/tarvi_shell.h"
 #include "image/gamma_dialog.h"
 #include "support/fake_clock.h"
+#include "support/dialog_helpers.h"
 #include "support/fake_ui.h"
 #include "support/temp_dir.h"
 
@@ -40,45 +41,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs body on the modal dialog of type D once its event loop is up; a dialog
-// the body leaves open is cancelled, so a failing check cannot hang the test.
-template <class D>
-void whenModal(std::function<void(D&)> body)
-{
-    QTimer::singleShot(0, [body] {
-        auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        body(*dialog);
-        if (dialog->isVisible())
-            dialog->reject();
-    });
-}
-
-template <class W>
-W* child(QWidget& parent, const char* name)
-{
-    W* widget = parent.findChild<W*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-}
-
-QAbstractButton* buttonNamed(QWidget& parent, const QString& text)
-{
-    for (QAbstractButton* button : parent.findChildren<QAbstractButton*>()) {
-        if (button->text() == text)
-            return button;
-    }
-    ADD_FAILURE() << "no button " << text.toStdString();
-    return nullptr;
-}
-
-QStringList labelTexts(QWidget& parent)
-{
-    QStringList texts;
-    for (QLabel* label : parent.findChildren<QLabel*>())
-        texts << label->text();
-    return texts;
-}
+using test::buttonNamed;
+using test::child;
+using test::labelTexts;
+using test::whenModal;
 
 // Every control lies inside the dialog and none covers another.
 void expectTidyLayout(QWidget& dialog)

@@ -10,6 +10,7 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTimer>
@@ -94,6 +95,12 @@ bool CMainFrame::create()
     for (int i = 1; i < paneCount; ++i)
         bar->addPermanentWidget(panes_[i]);
     setPaneText(0, QStringLiteral("Ready"));
+    progress_ = new QProgressBar(bar);
+    progress_->setObjectName(QStringLiteral("downloadProgress"));
+    progress_->setMaximumWidth(160);
+    progress_->setTextVisible(false);
+    progress_->hide();
+    bar->addWidget(progress_);
 
     commandAction(cmd::viewToolbar)->setChecked(true);
     commandAction(cmd::viewStatusBar)->setChecked(true);
@@ -228,6 +235,19 @@ void CMainFrame::setPaneText(int index, const QString& paneText)
     if (index == 0)
         paneZeroText_ = paneText;
     panes_[index]->setText(paneText);
+}
+
+void CMainFrame::setProgress(int done, int total)
+{
+    if (progress_ == nullptr)
+        return;
+    if (total <= 0) {
+        progress_->hide();
+        return;
+    }
+    progress_->setRange(0, total);
+    progress_->setValue(done);
+    progress_->show();
 }
 
 bool CMainFrame::event(QEvent* event)

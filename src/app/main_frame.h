@@ -8,6 +8,7 @@
 #include "platform/qt_ui.h"
 
 class QLabel;
+class QProgressBar;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
@@ -46,6 +47,8 @@ public:
     void updateCommandUi();
 
     void setPaneText(int pane, const QString& text) override;
+    void setProgress(int done, int total) override;
+    QProgressBar* progressBar() const { return progress_; }
 
     // The File menu lists these, most recent first, in place of "Recent File".
     void setRecentFiles(const QStringList& paths);
@@ -71,6 +74,7 @@ private:
     QToolBar* toolBar_ = nullptr;
     std::map<int, QAction*> actions_;
     QLabel* panes_[paneCount] = {};
+    QProgressBar* progress_ = nullptr;
     QString paneZeroText_;
     QStringList recentFiles_;
     std::vector<QAction*> recentActions_;  // what pane 0 shows when no menu prompt covers it

@@ -84,6 +84,7 @@ public:
     // Capture commands.
     void setCaptureWindows(CaptureWindows* windows) { windows_ = windows; }
     int captureImage();
+    void autoShoot();
     void captureDarkFrame();
     void showDarkFrame();
     void loadDarkFrame(const std::string& path);

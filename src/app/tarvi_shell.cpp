@@ -14,6 +14,7 @@
 #include "app/help_window.h"
 #include "app/main_frame.h"
 #include "app/night_vision.h"
+#include "camera/autoshoot_dialog.h"
 #include "camera/setup_camera_dialog.h"
 #include "camera/setup_comm_dialog.h"
 #include "sim/camera_sim.h"
@@ -82,6 +83,8 @@ void TarviShell::registerHandlers()
     router_.setHandler(Handler::captureDarkFrame, [this] { app_.captureDarkFrame(); });
     router_.setHandler(Handler::showDarkFrame, [this] { app_.showDarkFrame(); });
     router_.setHandler(Handler::loadDarkFrame, [this] { onLoadDarkFrame(); });
+    router_.setHandler(Handler::autoShoot, [this] { app_.autoShoot(); });
+    router_.setHandler(Handler::autoshootSetup, [this] { OnAutoshootSetup(app_, mainFrame_.get()); });
     router_.setHandler(Handler::setupCamera, [this] { OnSetupCamera(app_, mainFrame_.get()); });
     router_.setHandler(Handler::setupComm, [this] { OnSetupComm(app_, mainFrame_.get()); });
 }

@@ -5,6 +5,7 @@
 
 #include "app/tarvi_app.h"
 #include "camera/autosave_name.h"
+#include "camera/running_average.h"
 #include "camera/st4_protocol.h"
 #include "image/bmp.h"
 
@@ -127,11 +128,17 @@ int CTarviApp::captureImage()
         return 0;
     playSound("place.wav");
 
+    // The bar goes away however the download ends.
+    struct ProgressBar {
+        Ui& ui;
+        ~ProgressBar() { ui.setProgress(0, 0); }
+    } bar{ui_};
     for (int r = 0; r < st4::rowCount; ++r) {
         if (stopRequested) {
             ui_.setStatusText(0, "Image capture TERMINATED");
             return 0;
         }
+        ui_.setProgress(r, st4::rowCount);
         char line[64];
         std::snprintf(line, sizeof line, "Uploading image line %4d", r);
         ui_.setStatusText(0, line);
@@ -224,8 +231,13 @@ void CTarviApp::captureDarkFrame()
         return;
     if (writeRowLength() != 1)
         return;
+    struct ProgressBar {
+        Ui& ui;
+        ~ProgressBar() { ui.setProgress(0, 0); }
+    } bar{ui_};
     for (int r = 0; r < st4::rowCount; ++r) {
         ui_.pumpMessages(PumpMode::one);
+        ui_.setProgress(r, st4::rowCount);
         char line[64];
         std::snprintf(line, sizeof line, "Uploading image line %4d", r);
         ui_.setStatusText(0, line);
@@ -277,6 +289,44 @@ void CTarviApp::loadDarkFrame(const std::string& path)
         }
     }
     captureImageObject.reset();
+}
+
+void CTarviApp::autoShoot()
+{
+    if (openCameraPort() == 0)
+        return;
+    stopRequested = 0;
+    RunningAverage average;
+    while (!stopRequested) {
+        const int made = captureImage();
+        // A capture that fails before its picture ends the run like Escape:
+        // a camera that stopped answering would otherwise be asked for ever.
+        if (made != 1)
+            stopRequested = 1;
+        if (made == 1 && (autosaveFits || autosaveBmp)) {
+            bmp saved(ui_);
+            saved.createFromGray(cameraImage.data(), frameWidth, frameHeight);
+            const std::string name = windows_ != nullptr ? windows_->currentWindowTitle() : autosaveName;
+            // Saved pictures are always centred.
+            saved.center();
+            if (autosaveFits)
+                saved.writeFits(fitsDirectory + "/" + name + ".fit");
+            if (autosaveBmp)
+                saved.writeBmp(bmpDirectory + "/" + name + ".bmp");
+        }
+        if (!stopRequested)
+            average.add(cameraImage, autoCenter != 0);
+    }
+    if (average.frames() == 0)
+        return;
+    bmp shown(ui_);
+    shown.createFromGray(average.average().data(), frameWidth, frameHeight);
+    shown.writeBmp(temporaryImagePath());
+    placeNextWindow();
+    averagedFrameCount = average.frames();
+    averageImage = average.average();
+    if (windows_ != nullptr)
+        windows_->newCaptureWindow({});
 }
 
 }  // namespace tarvi

@@ -134,6 +134,12 @@ void QtUi::setStatusText(int pane, std::string_view text)
     panes_->setPaneText(pane, toQString(text));
 }
 
+void QtUi::setProgress(int done, int total)
+{
+    if (panes_ != nullptr)
+        panes_->setProgress(done, total);
+}
+
 void QtUi::beginWaitCursor()
 {
     ++waitDepth_;

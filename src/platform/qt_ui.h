@@ -17,6 +17,7 @@ class StatusPanes {
 public:
     virtual ~StatusPanes() = default;
     virtual void setPaneText(int pane, const QString& text) = 0;
+    virtual void setProgress(int done, int total) = 0;
 };
 
 // Ui on a Qt desktop. It exists before the main window does (the settings are
@@ -36,6 +37,7 @@ public:
     void beginWaitCursor() override;
     void endWaitCursor() override;
     PumpReport pumpMessages(PumpMode mode) override;
+    void setProgress(int done, int total) override;
     void playSound(const std::string& wavPath) override;
     void beep() override;
 

@@ -52,6 +52,14 @@ public:
 
     virtual PumpReport pumpMessages(PumpMode mode) = 0;
 
+    // A progress bar beside the message pane: done of total; a total of 0
+    // takes it away. Places without one ignore it.
+    virtual void setProgress(int done, int total)
+    {
+        (void)done;
+        (void)total;
+    }
+
     // Starts the wave file and returns at once; a missing or unplayable file
     // gives the desktop beep instead.
     virtual void playSound(const std::string& wavPath) = 0;

@@ -49,6 +49,7 @@ public:
     void beginWaitCursor() override { target_.beginWaitCursor(); }
     void endWaitCursor() override { target_.endWaitCursor(); }
     PumpReport pumpMessages(PumpMode mode) override { return target_.pumpMessages(mode); }
+    void setProgress(int done, int total) override { target_.setProgress(done, total); }
     void playSound(const std::string& wavPath) override { target_.playSound(wavPath); }
     void beep() override { target_.beep(); }
 

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QSettings>
@@ -299,7 +300,6 @@ TEST_F(MainFrameTest, SetConversionGammasReachesOneRoutineFromBothMenus)
 TEST_F(MainFrameTest, CommandsWithoutARoutineOrWithoutAnImageWindowAreGreyed)
 {
     CMainFrame& frame = start();
-    EXPECT_FALSE(frame.commandAction(cmd::autoShoot)->isEnabled());
     EXPECT_FALSE(frame.commandAction(cmd::lx200Controls)->isEnabled());
     EXPECT_TRUE(frame.commandAction(cmd::appAbout)->isEnabled());
     EXPECT_TRUE(frame.commandAction(cmd::appExit)->isEnabled());
@@ -307,7 +307,7 @@ TEST_F(MainFrameTest, CommandsWithoutARoutineOrWithoutAnImageWindowAreGreyed)
     EXPECT_FALSE(frame.commandAction(cmd::windowCascade)->isEnabled());
 
     // Triggering an inert command changes nothing.
-    frame.commandAction(cmd::autoShoot)->trigger();
+    frame.commandAction(cmd::lx200Controls)->trigger();
     EXPECT_TRUE(frame.mdiArea()->subWindowList().isEmpty());
 
     QMdiSubWindow* window = openImageWindow(frame);
@@ -364,6 +364,15 @@ TEST_F(MainFrameTest, StatusBarHasFourPanesWithTheBaudPaneTwoHundredWide)
     EXPECT_TRUE(frame.pane(1)->text().isEmpty());
     shell.ui().setStatusText(1, "Baud rate: 56.6K.  ST-4 Version:  3");
     EXPECT_EQ(frame.pane(1)->text(), "Baud rate: 56.6K.  ST-4 Version:  3");
+
+    // The download's progress bar shows only while rows come in.
+    EXPECT_TRUE(frame.progressBar()->isHidden());
+    shell.ui().setProgress(40, 165);
+    EXPECT_FALSE(frame.progressBar()->isHidden());
+    EXPECT_EQ(frame.progressBar()->value(), 40);
+    EXPECT_EQ(frame.progressBar()->maximum(), 165);
+    shell.ui().setProgress(0, 0);
+    EXPECT_TRUE(frame.progressBar()->isHidden());
 }
 
 TEST_F(MainFrameTest, ToolbarAndStatusBarCanBeHiddenAndShown)

@@ -111,6 +111,11 @@ TEST_F(CaptureTest, HalfASecondIsOneSleepWithoutACountdown)
     EXPECT_EQ(windows.opened, std::vector<std::string>{""});
     EXPECT_EQ(paneTexts().back(), "Image created");
     EXPECT_EQ(ui.waitDepth, 0);
+    // The progress bar fills with the rows and goes away at the end.
+    ASSERT_EQ(ui.progress.size(), 166u);
+    EXPECT_EQ(ui.progress.front(), (std::pair<int, int>{0, 165}));
+    EXPECT_EQ(ui.progress[164], (std::pair<int, int>{164, 165}));
+    EXPECT_EQ(ui.progress.back(), (std::pair<int, int>{0, 0}));
 }
 
 TEST_F(CaptureTest, TenSecondsCountDownFromTenToZero)
@@ -217,6 +222,8 @@ TEST_F(CaptureTest, EscapeDuringTheDownloadEndsTheCaptureWithoutAWindow)
     EXPECT_EQ(paneTexts().back(), "Image capture TERMINATED");
     EXPECT_TRUE(windows.opened.empty());
     EXPECT_FALSE(std::filesystem::exists(dir.file("tarvitemp.bmp")));
+    ASSERT_FALSE(ui.progress.empty());
+    EXPECT_EQ(ui.progress.back(), (std::pair<int, int>{0, 0})) << "the bar goes away";
 }
 
 TEST_F(CaptureTest, CameraThatStaysBusyIsGivenUpOn)
@@ -257,6 +264,38 @@ TEST_F(CaptureTest, DarkFrameOfAnotherSizeIsRefused)
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_NE(ui.boxes[0].text.find("192 x 165"), std::string::npos);
     EXPECT_TRUE(std::all_of(app->darkFrame.begin(), app->darkFrame.end(), [](auto v) { return v == 7; }));
+}
+
+TEST_F(CaptureTest, AutoshootSavesEachFrameUntilEscapeAndShowsTheAverage)
+{
+    start();
+    app->newWindowPerImage = 0;
+    app->autosaveFits = 1;
+    app->autosaveBmp = 1;
+    app->fitsDirectory = dir.file("fits");
+    app->bmpDirectory = dir.file("bmp");
+    std::filesystem::create_directory(app->fitsDirectory);
+    std::filesystem::create_directory(app->bmpDirectory);
+    // Escape arrives while the third frame's rows come in.
+    int pumps = 0;
+    ui.onPump = [&](PumpMode) { return PumpReport{.escapeTyped = ++pumps == 2 * 165 + 10}; };
+    app->autoShoot();
+    EXPECT_TRUE(std::filesystem::exists(dir.file("fits/F-0001.bmp.fit")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("fits/F-0002.bmp.fit")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("bmp/F-0002.bmp.bmp")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("fits/F-0003.bmp.fit"))) << "the stopped frame is not saved";
+    // The capture window, then the average's.
+    EXPECT_EQ(windows.opened, (std::vector<std::string>{"F-0001.bmp", ""}));
+    EXPECT_EQ(app->averagedFrameCount, 2);
+}
+
+TEST_F(CaptureTest, AutoshootStoppedInItsFirstCaptureShowsNoAverage)
+{
+    start();
+    ui.onPump = [](PumpMode) { return PumpReport{.escapeTyped = true}; };
+    app->autoShoot();
+    EXPECT_TRUE(windows.opened.empty());
+    EXPECT_EQ(app->averagedFrameCount, 0);
 }
 
 TEST(AutosaveName, NumbersTheNextCapture)

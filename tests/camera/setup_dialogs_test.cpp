@@ -1,3 +1,4 @@
+#include "camera/autoshoot_dialog.h"
 #include "camera/setup_camera_dialog.h"
 #include "camera/setup_comm_dialog.h"
 
@@ -586,6 +587,50 @@ TEST_F(SetupDialogTest, SetupCommCancelChangesNothingAndTouchesNoPort)
     EXPECT_TRUE(opener.opened.empty());
     EXPECT_TRUE(ui.boxes.empty());
     EXPECT_FALSE(fs::exists(app.iniPath));
+}
+
+}  // namespace
+}  // namespace tarvi
+
+namespace tarvi {
+namespace {
+
+TEST_F(SetupDialogTest, AutoshootSetupShowsItsTextsAndKeepsItsValuesOnlyOnOk)
+{
+    app.autosaveFits = 0;
+    app.fitsDirectory = "/night/fits";
+    app.autosaveBmp = 1;
+    app.bmpDirectory = "/night/bmp";
+    app.autoCenter = 0;
+    app.newWindowPerImage = 1;
+    for (const bool ok : {false, true}) {
+        whenModal<autoshootsetup>([ok](autoshootsetup& dialog) {
+            EXPECT_EQ(dialog.windowTitle(), "Autoshoot Setup");
+            auto* fits = child<QCheckBox>(dialog, "check1019");
+            ASSERT_NE(fits, nullptr);
+            EXPECT_EQ(fits->text(), "Automatically save autoshoot files as FITS files (.fit files) in directory:");
+            EXPECT_FALSE(fits->isChecked());
+            EXPECT_EQ(child<QCheckBox>(dialog, "check1021")->text(),
+                      "Automatically save autoshoot files as bmp files (.bmp files) in directory:");
+            EXPECT_EQ(child<QCheckBox>(dialog, "check1026")->text(),
+                      "Automatically center saved images (useful for planetary images, making movies, etc.)");
+            EXPECT_EQ(child<QCheckBox>(dialog, "check1042")->text(), "Create new window for each captured image.");
+            EXPECT_EQ(child<QLineEdit>(dialog, "edit1022")->text(), "/night/fits");
+            EXPECT_EQ(child<QLineEdit>(dialog, "edit1023")->text(), "/night/bmp");
+            EXPECT_TRUE(child<QCheckBox>(dialog, "check1021")->isChecked());
+            fits->setChecked(true);
+            child<QLineEdit>(dialog, "edit1022")->setText("/tmp/deep sky");
+            child<QCheckBox>(dialog, "check1026")->setChecked(true);
+            child<QCheckBox>(dialog, "check1042")->setChecked(false);
+            QTest::mouseClick(buttonNamed(dialog, ok ? "OK" : "Cancel"), Qt::LeftButton);
+        });
+        OnAutoshootSetup(app, nullptr);
+        EXPECT_EQ(app.autosaveFits, ok ? 1 : 0);
+        EXPECT_EQ(app.fitsDirectory, ok ? "/tmp/deep sky" : "/night/fits");
+        EXPECT_EQ(app.autoCenter, ok ? 1 : 0);
+        EXPECT_EQ(app.newWindowPerImage, ok ? 0 : 1);
+        EXPECT_EQ(app.bmpDirectory, "/night/bmp");
+    }
 }
 
 }  // namespace

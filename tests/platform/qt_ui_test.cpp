@@ -18,6 +18,8 @@ namespace {
 class RecordingPanes final : public StatusPanes {
 public:
     void setPaneText(int pane, const QString& text) override { texts[pane] = text; }
+    void setProgress(int done, int total) override { progress = {done, total}; }
+    std::pair<int, int> progress{-1, -1};
     std::map<int, QString> texts;
 };
 
@@ -116,6 +118,8 @@ TEST(QtUi, StatusTextsWaitForTheMainWindow)
     EXPECT_EQ(panes.texts[1], "Baud rate: 9600.  ST-4 Version:  2");
     ui.setStatusText(0, "");
     EXPECT_EQ(panes.texts[0], "");
+    ui.setProgress(12, 165);
+    EXPECT_EQ(panes.progress, (std::pair<int, int>{12, 165}));
 }
 
 TEST(QtUi, WaitCursorNestsAndComesBack)

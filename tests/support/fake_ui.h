@@ -25,6 +25,7 @@ public:
     std::vector<std::pair<int, std::string>> statusTexts;
     std::deque<Answer> answers;
     std::vector<std::string> sounds;
+    std::vector<std::pair<int, int>> progress;
     int beeps = 0;
     int waitDepth = 0;
     int waitCursorShown = 0;  // how many times the cursor became the wait cursor
@@ -38,6 +39,7 @@ public:
     void beginWaitCursor() override;
     void endWaitCursor() override;
     PumpReport pumpMessages(PumpMode mode) override;
+    void setProgress(int done, int total) override { progress.emplace_back(done, total); }
     void playSound(const std::string& wavPath) override;
     void beep() override { ++beeps; }
 

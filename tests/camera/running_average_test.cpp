@@ -1,0 +1,72 @@
+#include "camera/running_average.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace tarvi {
+namespace {
+
+using Frame = RunningAverage::Frame;
+
+Frame flat(std::uint8_t value)
+{
+    Frame frame;
+    frame.fill(value);
+    return frame;
+}
+
+TEST(RunningAverage, FramesMuchDarkerThanTheLastTakenAreLeftOut)
+{
+    RunningAverage average;
+    std::vector<bool> taken;
+    for (std::uint8_t mean : {100, 120, 90, 100, 108})
+        taken.push_back(average.add(flat(mean), false));
+    // 90 and 100 are below 0.9 x 120; 108 is not.
+    EXPECT_EQ(taken, (std::vector<bool>{true, true, false, false, true}));
+    EXPECT_EQ(average.frames(), 3);
+}
+
+TEST(RunningAverage, TwoFramesAverageWithTruncation)
+{
+    RunningAverage average;
+    average.add(flat(101), false);
+    average.add(flat(110), false);
+    // 110 / 2 + 101 / 2 = 105.5, truncated.
+    EXPECT_EQ(average.average()[0], 105);
+    average.add(flat(120), false);
+    // 120 / 3 + 105 * 2 / 3 = 110.
+    EXPECT_EQ(average.average()[500], 110);
+    EXPECT_DOUBLE_EQ(RunningAverage::imageMean(flat(77)), 77.0);
+}
+
+// A star at (x, buffer row 80) and a faint one in the top-right corner, on black.
+Frame stars(int x)
+{
+    Frame frame = flat(0);
+    frame[std::size_t(80) * 192 + x] = 200;
+    frame[191] = 40;
+    return frame;
+}
+
+TEST(RunningAverage, AlignedFramesAreShiftedOntoTheFirstWithTheEdgeRepeated)
+{
+    // Centroids: column 73 and 76, row 66 for both: the second frame is
+    // sampled 3 columns further right.
+    RunningAverage aligned;
+    aligned.add(stars(50), true);
+    ASSERT_TRUE(aligned.add(stars(53), true));
+    EXPECT_EQ(aligned.average()[std::size_t(80) * 192 + 50], 200);
+    // Past the right edge the last column is sampled again.
+    EXPECT_EQ(aligned.average()[190], 20);
+    EXPECT_EQ(aligned.average()[191], 40);
+
+    RunningAverage unaligned;
+    unaligned.add(stars(50), false);
+    unaligned.add(stars(53), false);
+    EXPECT_EQ(unaligned.average()[std::size_t(80) * 192 + 50], 100);
+    EXPECT_EQ(unaligned.average()[std::size_t(80) * 192 + 53], 100);
+}
+
+}  // namespace
+}  // namespace tarvi

@@ -89,7 +89,8 @@ bool CMainFrame::create()
     }
     panes_[0]->setMinimumWidth(0);
     bar->addWidget(panes_[0], 1);
-    panes_[1]->setFixedWidth(baudPaneWidth);
+    // At least as wide as it was made; wider where the font needs it to show the whole text.
+    panes_[1]->setMinimumWidth(baudPaneWidth);
     panes_[2]->setFixedWidth(0);
     panes_[3]->setFixedWidth(0);
     for (int i = 1; i < paneCount; ++i)

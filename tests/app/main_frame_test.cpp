@@ -364,6 +364,9 @@ TEST_F(MainFrameTest, StatusBarHasFourPanesWithTheBaudPaneTwoHundredWide)
     EXPECT_TRUE(frame.pane(1)->text().isEmpty());
     shell.ui().setStatusText(1, "Baud rate: 56.6K.  ST-4 Version:  3");
     EXPECT_EQ(frame.pane(1)->text(), "Baud rate: 56.6K.  ST-4 Version:  3");
+    // The pane grows where the font needs more than 200 pixels for the text.
+    QApplication::processEvents();
+    EXPECT_GE(frame.pane(1)->width(), frame.pane(1)->fontMetrics().horizontalAdvance(frame.pane(1)->text()));
 
     // The download's progress bar shows only while rows come in.
     EXPECT_TRUE(frame.progressBar()->isHidden());

@@ -171,7 +171,7 @@ TEST_F(CaptureTest, CameraSideOperationsLeaveThePictureAsDownloadedAndTheDarkFra
 }
 
 struct ModeCase {
-    const char* values;
+    std::string values;
     std::uint8_t mode;
 };
 
@@ -189,15 +189,29 @@ TEST_P(CaptureModes, ModeByteFollowsTheSwitches)
     EXPECT_EQ(modeSent(), GetParam().mode);
 }
 
-// Fields: antiBloom smooth subtractDark inPC compression ...
-INSTANTIATE_TEST_SUITE_P(
-    Switches, CaptureModes,
-    ::testing::Values(ModeCase{"0 0 0 1 0 0 .5 0 0 0 0 0 0 1 -1 -1 0", 0xF0},
-                      ModeCase{"0 1 1 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", 0xF2},
-                      ModeCase{"0 1 0 0 0 0 .5 0 0 0 0 0 0 1 -1 -1 0", 0xF1},
-                      ModeCase{"0 0 1 0 0 0 .5 0 0 0 0 0 0 1 -1 -1 0", 0xF4},
-                      ModeCase{"0 1 1 0 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", 0xF7},
-                      ModeCase{"0 1 1 1 0 0 .5 0 0 0 0 0 0 1 -1 -1 0", 0xF0}));
+// Every combination of smoothing, dark subtraction, work in the PC and
+// compression; the camera smooths and subtracts only when the PC does not.
+std::vector<ModeCase> allSwitches()
+{
+    std::vector<ModeCase> cases;
+    for (int bits = 0; bits < 16; ++bits) {
+        const int smooth = bits & 1, dark = (bits >> 1) & 1, inPc = (bits >> 2) & 1, compress = (bits >> 3) & 1;
+        const std::string line = "0 " + std::to_string(smooth) + " " + std::to_string(dark) + " "
+                                 + std::to_string(inPc) + " " + std::to_string(compress)
+                                 + " 0 .5 0 0 0 0 0 0 1 -1 -1 0";
+        std::uint8_t mode = 0xF0;
+        if (dark && !inPc)
+            mode |= 0x04;
+        if (compress)
+            mode |= 0x02;
+        if (smooth && !inPc)
+            mode |= 0x01;
+        cases.push_back(ModeCase{line, mode});
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Switches, CaptureModes, ::testing::ValuesIn(allSwitches()));
 
 TEST_F(CaptureTest, CapturesShareOneWindowUntilTheDisplaySizeChanges)
 {

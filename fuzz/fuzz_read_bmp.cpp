@@ -9,27 +9,13 @@
 #include <string>
 #include <unistd.h>
 
+#include "counting_ui.h"
 #include "image/bmp.h"
 #include "image/fits.h"
 
 namespace {
 
-class CountingUi final : public tarvi::Ui {
-public:
-    tarvi::Answer messageBox(std::string_view, std::string_view, tarvi::Buttons, tarvi::BoxStyle) override
-    {
-        ++boxes;
-        return tarvi::Answer::ok;
-    }
-    void setStatusText(int, std::string_view) override {}
-    void beginWaitCursor() override {}
-    void endWaitCursor() override {}
-    tarvi::PumpReport pumpMessages(tarvi::PumpMode) override { return {}; }
-    void playSound(const std::string&) override {}
-    void beep() override {}
-
-    int boxes = 0;
-};
+using tarvi::fuzz::CountingUi;
 
 class NullTarget final : public tarvi::DrawTarget {
 public:

@@ -14,12 +14,15 @@
 
 #include "image/bmp.h"
 #include "support/fake_ui.h"
+#include "support/image_checks.h"
 #include "support/temp_dir.h"
 
 namespace tarvi {
 namespace {
 
+using test::expectOneBox;
 using test::FakeUi;
+using test::FileSizeLimit;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
@@ -85,37 +88,7 @@ std::vector<int> grayTopDown(const bmp& image)
     return out;
 }
 
-void expectOneBox(const FakeUi& ui, const std::string& text, const std::string& caption)
-{
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, text);
-    EXPECT_EQ(ui.boxes[0].caption, caption);
-    EXPECT_EQ(ui.boxes[0].buttons, Buttons::ok);
-    EXPECT_TRUE(ui.boxes[0].style.noOwner);
-}
 
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &previous_);
-        rlimit limit = previous_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = nullptr;
-};
 
 std::vector<std::uint8_t> grayRamp(int width, int height)
 {

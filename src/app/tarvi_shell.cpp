@@ -29,6 +29,14 @@ TarviShell::TarviShell(std::string startDirectory, Ui* ui)
 {
     opener_.setSimulatorHook([this](const std::string& name) { return simulatorPath(name); });
     app_.setPortOpener(&opener_);
+    chooseDarkFrameFile = [this] {
+        QFileDialog dialog(mainFrame_.get(), QStringLiteral("Open"), QString(), QStringLiteral("*.bmp"));
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setDefaultSuffix(QStringLiteral("bmp"));
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        return dialog.selectedFiles().first();
+    };
     registerHandlers();
 }
 
@@ -145,11 +153,9 @@ void TarviShell::openDocumentFile(const QString& path)
 
 void TarviShell::onLoadDarkFrame()
 {
-    QFileDialog dialog(mainFrame_.get(), QStringLiteral("Open"), QString(), QStringLiteral("*.bmp"));
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setDefaultSuffix(QStringLiteral("bmp"));
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        app_.loadDarkFrame(dialog.selectedFiles().first().toStdString());
+    const QString path = chooseDarkFrameFile();
+    if (!path.isEmpty())
+        app_.loadDarkFrame(path.toStdString());
 }
 
 void TarviShell::onSetImageDisplaySize()

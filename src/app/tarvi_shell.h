@@ -2,6 +2,9 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QString>
+
+#include <functional>
 
 #include <memory>
 #include <string>
@@ -49,6 +52,10 @@ public:
     HelpWindow* helpWindow() const;
     DocManager& docManager() { return *docManager_; }
     NightVision& nightVision() { return *nightVision_; }
+
+    // Asks for the dark frame's file in Setup > Load Dark Frame from File; an
+    // empty name is Cancel. Tests put their own answer here.
+    std::function<QString()> chooseDarkFrameFile;
 
     // File New as the shell command of an empty command line runs it.
     void newDocument();

@@ -402,6 +402,31 @@ TEST_F(DocumentTest, CaptureFromTheSimulatedCameraOpensAWindowWithThePicture)
     EXPECT_EQ(view->image()->getPixels()[2], app().cameraImage[0]);
 }
 
+TEST_F(DocumentTest, LoadDarkFrameFromFileReadsTheChosenPictureAndCancelKeepsTheOldOne)
+{
+    start();
+    writePicture(dir.file("dark.bmp"), false);
+    app().darkFrame.fill(7);
+    int asked = 0;
+    shell->chooseDarkFrameFile = [&] {
+        ++asked;
+        return QString();
+    };
+    shell->router().route(cmd::loadDarkFrame);
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(std::all_of(app().darkFrame.begin(), app().darkFrame.end(), [](auto v) { return v == 7; }))
+        << "Cancel loads nothing";
+    EXPECT_TRUE(ui.boxes.empty());
+
+    shell->chooseDarkFrameFile = [&] { return file("dark.bmp"); };
+    shell->router().route(cmd::loadDarkFrame);
+    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+    // The file's bottom row is the buffer's first: (row + col) % 256.
+    EXPECT_EQ(app().darkFrame[0], 0);
+    EXPECT_EQ(app().darkFrame[5], 5);
+    EXPECT_EQ(app().darkFrame[192 * 3 + 4], 7);
+}
+
 class NightVisionTest : public DocumentTest {};
 
 TEST_F(NightVisionTest, DarkThenLightThenNormalBringsBackTheFirstColours)

@@ -250,6 +250,31 @@ TEST_F(CaptureTest, CameraThatStaysBusyIsGivenUpOn)
     EXPECT_TRUE(windows.opened.empty());
 }
 
+TEST_F(CaptureTest, CameraThatStopsAnsweringDuringTheExposureIsGivenUpOnAfterTenReads)
+{
+    start();
+    // The camera goes quiet once the exposure has begun.
+    clock.onSleep = [&](std::int64_t ms) {
+        if (ms == 1000)
+            camera->setSilent(true);
+    };
+    EXPECT_EQ(app->captureImage(), 0);
+    // Each unanswered read of the mode byte says so; after the tenth the
+    // capture gives up.
+    std::vector<std::string> texts;
+    for (const auto& box : ui.boxes)
+        texts.push_back(box.text);
+    std::vector<std::string> expected(10, "readRAM:  Failed to read RAM");
+    expected.push_back("The camera did not finish the exposure.");
+    EXPECT_EQ(texts, expected);
+    EXPECT_EQ(paneTexts().back(), "Image capture TERMINATED");
+    EXPECT_TRUE(windows.opened.empty());
+    // A pause between the reads; the 30-second limit was never reached.
+    const auto pauses = std::count(clock.sleeps.begin(), clock.sleeps.end(), std::int64_t{100});
+    EXPECT_EQ(pauses, 9);
+    EXPECT_LT(clock.nowMs() - 1000000, 30000);
+}
+
 TEST_F(CaptureTest, DarkFrameInThePcIsDownloadedShownAndLoadedBack)
 {
     start("0 0 1 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0");
@@ -301,6 +326,24 @@ TEST_F(CaptureTest, AutoshootSavesEachFrameUntilEscapeAndShowsTheAverage)
     // The capture window, then the average's.
     EXPECT_EQ(windows.opened, (std::vector<std::string>{"F-0001.bmp", ""}));
     EXPECT_EQ(app->averagedFrameCount, 2);
+}
+
+TEST_F(CaptureTest, AutoshootEndsWhenACaptureFailsAndShowsTheFramesSoFar)
+{
+    start();
+    app->newWindowPerImage = 0;
+    // The second exposure never finishes: the camera stops answering.
+    int exposures = 0;
+    clock.onSleep = [&](std::int64_t ms) {
+        if (ms == 1000 && ++exposures == 2)
+            camera->setSilent(true);
+    };
+    app->autoShoot();
+    ASSERT_EQ(ui.boxes.size(), 11u) << "ten failed reads, then the give-up";
+    EXPECT_EQ(ui.boxes.back().text, "The camera did not finish the exposure.");
+    EXPECT_EQ(windows.opened, (std::vector<std::string>{"F-0001.bmp", ""})) << "the capture's window, then the average's";
+    EXPECT_EQ(app->averagedFrameCount, 1);
+    EXPECT_EQ(app->averageImage, app->cameraImage);
 }
 
 TEST_F(CaptureTest, AutoshootStoppedInItsFirstCaptureShowsNoAverage)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "platform/clock.h"
@@ -19,10 +20,14 @@ public:
         sleeps.push_back(ms);
         if (ms > 0)
             nowMs_ += ms;
+        if (onSleep)
+            onSleep(ms);
     }
     void advance(std::int64_t ms) { nowMs_ += ms; }
 
     std::vector<std::int64_t> sleeps;
+    // Called after each sleep, with the clock already moved on.
+    std::function<void(std::int64_t)> onSleep;
 
 private:
     std::time_t startSeconds_;

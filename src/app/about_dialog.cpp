@@ -36,6 +36,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     ok->setDefault(true);
     du.place(ok, 210, 7, 50, 14);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    du.widenToShowTexts(this);
 }
 
 }  // namespace tarvi

@@ -42,6 +42,7 @@ autoshootsetup::autoshootsetup(Ui& ui, QWidget* parent) : ExchangeDialog(ui, par
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     du.place(cancel, 240, 126, 50, 14);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    du.widenToShowTexts(this);
 }
 
 void autoshootsetup::doDataExchange(DataExchange& exchange)

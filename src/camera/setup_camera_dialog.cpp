@@ -121,6 +121,7 @@ setupCamera::setupCamera(Ui& ui, QWidget* parent) : ExchangeDialog(ui, parent)
     cancel->setObjectName(QStringLiteral("cancel"));
     du.place(cancel, 215, 197, 50, 14);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    du.widenToShowTexts(this);
 }
 
 void setupCamera::doDataExchange(DataExchange& exchange)

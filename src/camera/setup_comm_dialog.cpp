@@ -109,6 +109,7 @@ setupComm::setupComm(Ui& ui, const PortMap& portMap, QWidget* parent) : Exchange
     cancel->setObjectName(QStringLiteral("cancel"));
     du.place(cancel, 149, 150, 50, 14);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    du.widenToShowTexts(this);
 }
 
 void setupComm::doDataExchange(DataExchange& exchange)

@@ -76,6 +76,7 @@ fileConversion::fileConversion(Ui& ui, QWidget* parent, FileChooser chooseFiles,
     cancel->setObjectName(QStringLiteral("cancel"));
     du.place(cancel, 176, 82, 50, 14);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    du.widenToShowTexts(this);
 }
 
 void fileConversion::doDataExchange(DataExchange& exchange)

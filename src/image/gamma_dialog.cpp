@@ -40,6 +40,7 @@ getGammas::getGammas(Ui& ui, QWidget* parent) : ExchangeDialog(ui, parent)
     cancel->setObjectName(QStringLiteral("cancel"));
     du.place(cancel, 126, 30, 50, 14);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    du.widenToShowTexts(this);
 }
 
 void getGammas::doDataExchange(DataExchange& exchange)

@@ -1,8 +1,13 @@
 #include "platform/dialog_units.h"
 
+#include <QAbstractButton>
+#include <QCheckBox>
 #include <QFontMetrics>
+#include <QLabel>
+#include <QRadioButton>
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
 
 namespace tarvi {
@@ -40,6 +45,40 @@ QSize DialogUnits::size(int width, int height) const
 void DialogUnits::place(QWidget* widget, int left, int top, int width, int height) const
 {
     widget->setGeometry(rect(left, top, width, height));
+}
+
+void DialogUnits::widenToShowTexts(QWidget* dialog) const
+{
+    const int margin = x(7);
+    const auto needs = [](QWidget* widget) {
+        if (qobject_cast<QCheckBox*>(widget) != nullptr || qobject_cast<QRadioButton*>(widget) != nullptr)
+            return widget->sizeHint().width();
+        if (auto* label = qobject_cast<QLabel*>(widget); label != nullptr && !label->wordWrap())
+            return label->sizeHint().width();
+        return 0;
+    };
+    for (QWidget* widget : dialog->findChildren<QWidget*>()) {
+        const int wanted = needs(widget);
+        if (wanted <= widget->width())
+            continue;
+        widget->resize(wanted, widget->height());
+        // Each enclosing box grows to hold its grown child, up to the dialog.
+        for (QWidget* child = widget; child != dialog && child->parentWidget() != nullptr;
+             child = child->parentWidget()) {
+            QWidget* parent = child->parentWidget();
+            const int right = child->x() + child->width() + (parent == dialog ? margin : x(4));
+            if (right <= parent->width())
+                break;
+            if (parent == dialog) {
+                if (parent->minimumWidth() == parent->maximumWidth())
+                    parent->setFixedWidth(right);
+                else
+                    parent->resize(right, parent->height());
+            } else {
+                parent->resize(right, parent->height());
+            }
+        }
+    }
 }
 
 }  // namespace tarvi

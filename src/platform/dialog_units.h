@@ -21,6 +21,12 @@ public:
     // Places a control at a template rectangle.
     void place(QWidget* widget, int left, int top, int width, int height) const;
 
+    // Widens every check box, radio button and one-line label whose text
+    // does not fit its template rectangle in this font, and the group boxes
+    // and the dialog around it, so that no text is cut off. Templates were
+    // measured in another font; ours may run wider.
+    void widenToShowTexts(QWidget* dialog) const;
+
 private:
     int baseX_;
     int baseY_;

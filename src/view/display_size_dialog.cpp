@@ -39,6 +39,7 @@ SetImageDisplaySize::SetImageDisplaySize(QWidget* parent) : QDialog(parent)
     connect(scrollBar_, &QScrollBar::actionTriggered, this, &SetImageDisplaySize::OnHScroll);
 
     setTabOrder(scrollBar_, edit_);
+    du.widenToShowTexts(this);
 }
 
 void SetImageDisplaySize::showEvent(QShowEvent* event)

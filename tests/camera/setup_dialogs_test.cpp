@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFont>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -631,6 +632,43 @@ TEST_F(SetupDialogTest, AutoshootSetupShowsItsTextsAndKeepsItsValuesOnlyOnOk)
         EXPECT_EQ(app.newWindowPerImage, ok ? 0 : 1);
         EXPECT_EQ(app.bmpDirectory, "/night/bmp");
     }
+}
+
+// Every text of a dialog is shown whole, in whatever font the desktop gives:
+// the rectangles were measured in another one.
+void expectNoTextCutOff(QWidget& dialog)
+{
+    for (QWidget* widget : dialog.findChildren<QWidget*>()) {
+        QString text;
+        if (auto* button = qobject_cast<QCheckBox*>(widget))
+            text = button->text();
+        else if (auto* radio = qobject_cast<QRadioButton*>(widget))
+            text = radio->text();
+        else if (auto* label = qobject_cast<QLabel*>(widget); label != nullptr && !label->wordWrap())
+            text = label->text();
+        else
+            continue;
+        EXPECT_LE(widget->sizeHint().width(), widget->width()) << text.toStdString();
+        const QRect inDialog(widget->mapTo(&dialog, QPoint(0, 0)), widget->size());
+        EXPECT_LE(inDialog.right(), dialog.width()) << text.toStdString() << " runs past the dialog";
+    }
+}
+
+TEST_F(SetupDialogTest, NoTextIsCutOffInAnyFont)
+{
+    const QFont original = QApplication::font();
+    for (const int points : {9, 12, 16}) {
+        QFont font = original;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        setupCamera camera(ui);
+        expectNoTextCutOff(camera);
+        setupComm comm(ui, app.portMap);
+        expectNoTextCutOff(comm);
+        autoshootsetup autoshoot(ui);
+        expectNoTextCutOff(autoshoot);
+    }
+    QApplication::setFont(original);
 }
 
 }  // namespace

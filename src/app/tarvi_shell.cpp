@@ -8,6 +8,8 @@
 #include <QToolBar>
 #include <QWhatsThis>
 
+#include <cstdlib>
+
 #include "app/about_dialog.h"
 #include "app/command_table.h"
 #include "app/doc_manager.h"
@@ -18,6 +20,13 @@
 #include "camera/setup_camera_dialog.h"
 #include "camera/setup_comm_dialog.h"
 #include "sim/camera_sim.h"
+#include "sim/telescope_sim.h"
+#include "telescope/lx200_control.h"
+#include "telescope/lx200_p0.h"
+#include "telescope/lx200_p1.h"
+#include "telescope/lx200_p2.h"
+#include "telescope/lx200_p3.h"
+#include "telescope/motion_rules.h"
 #include "view/display_size_dialog.h"
 #include "image/conversion_dialog.h"
 #include "image/gamma_dialog.h"
@@ -37,11 +46,15 @@ TarviShell::TarviShell(std::string startDirectory, Ui* ui)
             return QString();
         return dialog.selectedFiles().first();
     };
+    pageSettingsDirectory = motion::pageSettingsDirectory(motion::programDirectory(), std::getenv("XDG_CONFIG_HOME"),
+                                                          std::getenv("HOME"));
     registerHandlers();
 }
 
 TarviShell::~TarviShell()
 {
+    app_.telescopeReopened = nullptr;
+    telescopeSheet_.reset();
     docManager_.reset();
     nightVision_.reset();
     ui_.setMainWindow(nullptr, nullptr);
@@ -51,18 +64,27 @@ void TarviShell::useSimulators()
 {
     // For this run only: the ini file keeps the user's own devices.
     app_.portMap.setDevice(0, "sim:camera");
+    app_.portMap.setDevice(1, "sim:telescope");
 }
 
 std::string TarviShell::simulatorPath(const std::string& name)
 {
-    if (name != "camera")
-        return {};
-    if (!cameraSimulator_) {
-        sim::CameraOptions options;
-        cameraSimulator_ = std::make_unique<sim::CameraSimulator>(options);
-        cameraSimulator_->start();
+    if (name == "camera") {
+        if (!cameraSimulator_) {
+            sim::CameraOptions options;
+            cameraSimulator_ = std::make_unique<sim::CameraSimulator>(options);
+            cameraSimulator_->start();
+        }
+        return cameraSimulator_->slavePath();
     }
-    return cameraSimulator_->slavePath();
+    if (name == "telescope") {
+        if (!telescopeSimulator_) {
+            telescopeSimulator_ = std::make_unique<sim::TelescopeSimulator>(sim::TelescopeOptions{});
+            telescopeSimulator_->start();
+        }
+        return telescopeSimulator_->slavePath();
+    }
+    return {};
 }
 
 HelpWindow* TarviShell::helpWindow() const
@@ -95,6 +117,54 @@ void TarviShell::registerHandlers()
     router_.setHandler(Handler::autoshootSetup, [this] { OnAutoshootSetup(app_, mainFrame_.get()); });
     router_.setHandler(Handler::setupCamera, [this] { OnSetupCamera(app_, mainFrame_.get()); });
     router_.setHandler(Handler::setupComm, [this] { OnSetupComm(app_, mainFrame_.get()); });
+    router_.setHandler(Handler::lx200Controls, [this] { onLX200Controls(); });
+    // A new connection to the telescope: the sheet is built again so that
+    // every page holds the handle of the current port.
+    app_.telescopeReopened = [this] {
+        if (!telescopeSheet_)
+            return;
+        telescopeSheet_.release()->deleteLater();
+        onLX200Controls();
+    };
+}
+
+void TarviShell::onLX200Controls()
+{
+    if (!telescopeSheet_) {
+        app_.openTelescopePort();
+        telescopeSheet_ = std::make_unique<LX200Control>(app_.ui(), app_.clock(), app_.ports, mainFrame_.get());
+        telescopeSheet_->show();
+        const int handle = app_.settings.telescopeHandle;
+        LX200P0& motion = telescopeSheet_->page0();
+        motion.iniDirectory = pageSettingsDirectory;
+        motion.setPort(handle);
+        motion.slewRate = 3;
+        motion.updateFields(false);
+        motion.dynamicFocusOn = 0;
+        LX200P1& site = telescopeSheet_->page1();
+        site.setPort(handle);
+        site.backlash = "??";
+        site.trackingRate = "???.?";
+        site.updateFields(false);
+        telescopeSheet_->page2().setPort(handle);
+        telescopeSheet_->page3().setPort(handle);
+    } else if (telescopeSheet_->windowClosed()) {
+        telescopeSheet_->recreateWindow();
+        LX200P0& motion = telescopeSheet_->page0();
+        motion.dynamicFocusOn = 0;
+        if (motion.parkSeconds != 0) {
+            motion.parkSeconds = 0;
+            motion.parked = 0;
+            motion.parkTimer = 0;
+            motion.dynamicFocusTimer = 0;
+            motion.update();
+            motion.getPosition();
+        }
+        motion.updateFields(false);
+    } else {
+        telescopeSheet_->raise();
+        telescopeSheet_->activateWindow();
+    }
 }
 
 bool TarviShell::initInstance(const CommandLine& commandLine)

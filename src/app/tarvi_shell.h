@@ -20,11 +20,13 @@ namespace tarvi {
 
 class CMainFrame;
 class DocManager;
+class LX200Control;
 class HelpWindow;
 class NightVision;
 
 namespace sim {
 class CameraSimulator;
+class TelescopeSimulator;
 }
 
 // The Qt side of the application object: it builds the main frame, routes
@@ -52,10 +54,15 @@ public:
     HelpWindow* helpWindow() const;
     DocManager& docManager() { return *docManager_; }
     NightVision& nightVision() { return *nightVision_; }
+    // The telescope control sheet, once Telescope > LX200 Controls has built it.
+    LX200Control* telescopeSheet() const { return telescopeSheet_.get(); }
+    sim::TelescopeSimulator* telescopeSimulator() const { return telescopeSimulator_.get(); }
 
     // Asks for the dark frame's file in Setup > Load Dark Frame from File; an
     // empty name is Cancel. Tests put their own answer here.
     std::function<QString()> chooseDarkFrameFile;
+    // Where the motion page keeps "LX200P0.ini".
+    std::string pageSettingsDirectory;
 
     // File New as the shell command of an empty command line runs it.
     void newDocument();
@@ -71,6 +78,7 @@ private:
     void onViewStatusBar();
     void onSetImageDisplaySize();
     void onLoadDarkFrame();
+    void onLX200Controls();
     void useSimulators();
     std::string simulatorPath(const std::string& name);
 
@@ -80,11 +88,13 @@ private:
     CommandRouter router_;
     DeviceOpener opener_;
     std::unique_ptr<sim::CameraSimulator> cameraSimulator_;
+    std::unique_ptr<sim::TelescopeSimulator> telescopeSimulator_;
     std::unique_ptr<CMainFrame> mainFrame_;
     // Documents and the colour schemes go before the main frame they work on.
     std::unique_ptr<DocManager> docManager_;
     std::unique_ptr<NightVision> nightVision_;
     QPointer<HelpWindow> help_;
+    std::unique_ptr<LX200Control> telescopeSheet_;
 };
 
 }  // namespace tarvi

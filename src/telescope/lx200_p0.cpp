@@ -1,0 +1,708 @@
+#include "telescope/lx200_p0.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QTimerEvent>
+
+#include "platform/data_exchange.h"
+#include "platform/dialog_units.h"
+#include "platform/ini_file.h"
+#include "telescope/coordinates.h"
+#include "telescope/motion_rules.h"
+
+namespace tarvi {
+
+const QColor LX200P0::blackText{0, 0, 0};
+const QColor LX200P0::normalFill{191, 191, 191};
+const QColor LX200P0::pressedFill{255, 0, 0};
+const QColor LX200P0::lastFocusFill{150, 150, 150};
+
+namespace {
+
+constexpr int pageWidth = 470;
+const BoxStyle infoStyle{.setForeground = true};
+
+struct ButtonTemplate {
+    int x, y, width, height;
+    const char* label;
+};
+
+// In the order of LX200P0::DrawnButton.
+constexpr std::array<ButtonTemplate, LX200P0::drawnButtonCount> buttonTemplates{{
+    {74, 17, 27, 13, "GET"},
+    {74, 33, 27, 13, "GO"},
+    {74, 49, 27, 13, "HALT"},
+    {169, 15, 36, 14, "NORTH"},
+    {169, 47, 36, 14, "SOUTH"},
+    {195, 31, 32, 14, "EAST"},
+    {148, 31, 32, 14, "WEST"},
+    {328, 32, 34, 14, "IN"},
+    {283, 32, 34, 14, "OUT"},
+}};
+
+}  // namespace
+
+// One drawn button: it shows the colours the page last drew it in, and lets
+// the mouse through to the page, which hit-tests the buttons itself.
+class LX200P0::ButtonFace final : public QWidget {
+public:
+    ButtonFace(LX200P0& page, std::size_t button) : QWidget(&page), page_(page), button_(button)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setGeometry(page.rects_[button]);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const Look& look = page_.looks_[button_];
+        if (!look.shown) {
+            painter.fillRect(rect(), palette().window());
+            return;
+        }
+        painter.setPen(QPen(Qt::black, 1));
+        painter.setBrush(look.fill);
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+        painter.setPen(look.text);
+        painter.drawText(rect().adjusted(0, 3, 0, 0), Qt::AlignHCenter | Qt::AlignTop,
+                         QString::fromLatin1(buttonTemplates[button_].label));
+    }
+
+private:
+    LX200P0& page_;
+    std::size_t button_;
+};
+
+LX200P0::LX200P0(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent) : LX200Page(ui, clock, ports, parent)
+{
+    const DialogUnits du(font());
+    // The template's 456 units leave the focus group too narrow for its
+    // longest speed in today's fonts; the page is a little wider.
+    setMinimumSize(du.size(pageWidth, templateHeight));
+    for (std::size_t i = 0; i < buttonTemplates.size(); ++i) {
+        const auto& t = buttonTemplates[i];
+        rects_[i] = du.rect(t.x, t.y, t.width, t.height);
+    }
+    // The group boxes let the mouse through to the page, which hit-tests its
+    // buttons itself.
+    const Layout layout(*this);
+    layout.group(QStringLiteral("Coordinates"), 4, 2, 102, 70);
+    layout.group(QStringLiteral("Motion"), 108, 2, 124, 70);
+    layout.group(QStringLiteral("Park"), 234, 2, 44, 70);
+    layout.group(QStringLiteral("Focus"), 280, 2, 100, 70);
+    layout.group(QStringLiteral("Dynamic Focus"), 382, 2, 84, 70);
+
+    layout.label(QStringLiteral("RA"), 8, 19, 12);
+    raEdit_ = layout.edit("edit5000", 26, 17, 44);
+    layout.label(QStringLiteral("HH:MM:SS"), 28, 30, 42);
+    layout.label(QStringLiteral("DEC"), 8, 45, 14);
+    decEdit_ = layout.edit("edit5001", 26, 43, 44);
+    layout.label(QStringLiteral("sDD:MM:SS"), 28, 56, 42);
+
+    int rateY = 14;
+    for (const char* text : {"Slew", "Find", "Center", "Guide"}) {
+        auto* radio = new QRadioButton(QString::fromLatin1(text), this);
+        radio->setAutoExclusive(true);
+        layout.units().place(radio, 112, rateY, 34, 10);
+        rates_.append(radio);
+        rateY += 12;
+    }
+
+    parkBox_ = new QCheckBox(QStringLiteral("Park"), this);
+    parkBox_->setObjectName(QStringLiteral("check5016"));
+    layout.units().place(parkBox_, 238, 14, 36, 10);
+    layout.label(QStringLiteral("Park in"), 238, 30, 36);
+    parkSecondsEdit_ = layout.edit("edit5018", 238, 40, 28);
+    layout.label(QStringLiteral("Seconds"), 238, 55, 36);
+
+    speedBox_ = new QComboBox(this);
+    speedBox_->setObjectName(QStringLiteral("combo5066"));
+    speedBox_->setEditable(true);
+    for (const auto item : motion::focusSpeedItems)
+        speedBox_->addItem(QString::fromLatin1(item.data(), static_cast<int>(item.size())));
+    layout.units().place(speedBox_, 284, 13, 92, 14);
+    layout.label(QStringLiteral("Counter"), 284, 54, 28);
+    counterEdit_ = layout.edit("edit5011", 314, 52, 62);
+    counterEdit_->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
+
+    layout.label(QStringLiteral("Out-steps per hour:"), 386, 14, 76);
+    stepsEdit_ = layout.edit("edit5062", 386, 26, 40);
+    stepsEdit_->installEventFilter(this);
+    onBox_ = new QCheckBox(QStringLiteral("On"), this);
+    onBox_->setObjectName(QStringLiteral("check5063"));
+    layout.units().place(onBox_, 386, 46, 30, 10);
+
+    // Made last, the buttons lie above the group boxes, whose frames would
+    // otherwise tint them.
+    for (std::size_t i = 0; i < faces_.size(); ++i)
+        faces_[i] = new ButtonFace(*this, i);
+
+    connect(parkBox_, &QCheckBox::clicked, this, [this] { onPark(); });
+    connect(onBox_, &QCheckBox::clicked, this, [this] { onDynamicFocus(); });
+    connect(speedBox_, &QComboBox::activated, this, [this] { onFocusSpeedChanged(); });
+
+    link_.portNotOpen = [this] { drawAllButtons(); };
+    layout.finish();
+    updateFields(false);
+}
+
+LX200P0::~LX200P0()
+{
+    link_.portNotOpen = nullptr;
+}
+
+std::uint32_t LX200P0::nowMs() const
+{
+    return static_cast<std::uint32_t>(clock_.nowMs());
+}
+
+QRect LX200P0::buttonRect(DrawnButton button) const
+{
+    return rects_[index(button)];
+}
+
+bool LX200P0::updateFields(bool saveAndValidate)
+{
+    const auto exchange = [this](DataExchange& ex) {
+        ex.text(raEdit_, ra);
+        ex.text(decEdit_, dec);
+        ex.radio(rates_, slewRate);
+        ex.text(counterEdit_, focusCounter);
+        ex.check(parkBox_, parked);
+        ex.text(parkSecondsEdit_, parkSeconds);
+        ex.text(stepsEdit_, outStepsPerHour);
+        ex.check(onBox_, dynamicFocusOn);
+        if (ex.failed())
+            return;
+        if (ex.saveAndValidate())
+            focusSpeed = speedBox_->currentIndex();
+        else
+            speedBox_->setCurrentIndex(focusSpeed >= 0 && focusSpeed < speedBox_->count() ? focusSpeed : -1);
+    };
+    DataExchange ex(ui_, saveAndValidate);
+    exchange(ex);
+    const int kept = motion::clampOutStepsPerHour(outStepsPerHour);
+    if (kept != outStepsPerHour) {
+        outStepsPerHour = kept;
+        DataExchange back(ui_, false);
+        exchange(back);
+    }
+    return !ex.failed();
+}
+
+void LX200P0::drawButton(DrawnButton button, const QColor& text, const QColor& fill)
+{
+    looks_[index(button)] = {text, fill, true};
+    // Painted at once, as the page draws straight onto its window; a later
+    // repaint of the whole page follows the paint rules instead.
+    // The page beneath is repainted with the button; that repaint must not
+    // apply the paint rules over what was just drawn.
+    drawingOneButton_ = true;
+    faces_[index(button)]->repaint();
+    drawingOneButton_ = false;
+}
+
+void LX200P0::drawAllButtons()
+{
+    for (const DrawnButton button : {DrawnButton::get, DrawnButton::go, DrawnButton::north, DrawnButton::south,
+                                     DrawnButton::east, DrawnButton::west, DrawnButton::in, DrawnButton::out})
+        drawButton(button, blackText, normalFill);
+}
+
+void LX200P0::paintEvent(QPaintEvent* event)
+{
+    // A repaint of the page follows the paint rules, for the buttons in the
+    // part repainted; a button the page drew since keeps its colours until
+    // then.
+    const auto rule = [this](DrawnButton button) -> Look {
+        if (button == DrawnButton::east && parked == 1)
+            return {blackText, pressedFill, parkTimer == 0};
+        if ((button == DrawnButton::out && lastFocusDirection == 2)
+            || (button == DrawnButton::in && lastFocusDirection == 1))
+            return {blackText, lastFocusFill, true};
+        return {blackText, normalFill, true};
+    };
+    if (drawingOneButton_)
+        return;
+    for (std::size_t i = 0; i < looks_.size(); ++i) {
+        if (event->region().intersects(rects_[i]))
+            looks_[i] = rule(static_cast<DrawnButton>(i));
+    }
+    // Only a repaint of the whole page drops the selection of the coordinate
+    // boxes; the edits' own repaints (a blinking cursor) reach the page too.
+    if (event->rect().contains(rect())) {
+        raEdit_->deselect();
+        decEdit_->deselect();
+    }
+}
+
+void LX200P0::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        press(event->position().toPoint());
+    QWidget::mousePressEvent(event);
+}
+
+void LX200P0::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        release(event->position().toPoint());
+    QWidget::mouseReleaseEvent(event);
+}
+
+void LX200P0::press(QPoint point)
+{
+    QPointer<LX200P0> alive(this);
+    const auto hit = [&](DrawnButton button) { return alive && buttonRect(button).contains(point); };
+    if (hit(DrawnButton::get)) {
+        drawButton(DrawnButton::get, blackText, pressedFill);
+        getPosition();
+    }
+    if (hit(DrawnButton::go) && motionAllowed()) {
+        drawButton(DrawnButton::go, blackText, pressedFill);
+        goTo();
+    }
+    if (hit(DrawnButton::halt)) {
+        drawButton(DrawnButton::halt, blackText, pressedFill);
+        halt();
+    }
+    const std::array<std::pair<DrawnButton, const char*>, 4> directions{{{DrawnButton::north, ":Mn#"},
+                                                                         {DrawnButton::south, ":Ms#"},
+                                                                         {DrawnButton::east, ":Me#"},
+                                                                         {DrawnButton::west, ":Mw#"}}};
+    for (const auto& [button, command] : directions) {
+        if (hit(button) && motionAllowed()) {
+            drawButton(button, blackText, pressedFill);
+            sendSlewRate();
+            link_.send(command);
+        }
+    }
+    if (hit(DrawnButton::in)) {
+        focusReleaseSeen = 0;
+        drawButton(DrawnButton::in, blackText, pressedFill);
+        focusIn();
+    }
+    if (hit(DrawnButton::out)) {
+        focusReleaseSeen = 0;
+        drawButton(DrawnButton::out, blackText, pressedFill);
+        focusOut();
+    }
+}
+
+void LX200P0::release(QPoint point)
+{
+    QPointer<LX200P0> alive(this);
+    const auto hit = [&](DrawnButton button) { return alive && buttonRect(button).contains(point); };
+    if (hit(DrawnButton::get))
+        drawButton(DrawnButton::get, blackText, normalFill);
+    if (hit(DrawnButton::go) && motionAllowed())
+        drawButton(DrawnButton::go, blackText, normalFill);
+    const std::array<std::pair<DrawnButton, const char*>, 4> directions{{{DrawnButton::north, ":Qn#"},
+                                                                         {DrawnButton::south, ":Qs#"},
+                                                                         {DrawnButton::east, ":Qe#"},
+                                                                         {DrawnButton::west, ":Qw#"}}};
+    for (const auto& [button, command] : directions) {
+        if (hit(button) && motionAllowed()) {
+            drawButton(button, blackText, normalFill);
+            link_.send(command);
+            getPosition();
+        }
+    }
+    if (hit(DrawnButton::in)) {
+        if (focusReleaseSeen == 0) {
+            drawButton(DrawnButton::out, blackText, normalFill);
+            drawButton(DrawnButton::in, blackText, lastFocusFill);
+            stopFocusIn();
+            lastFocusDirection = 1;
+        }
+        focusReleaseSeen = 1;
+    }
+    if (hit(DrawnButton::out)) {
+        if (focusReleaseSeen == 0) {
+            drawButton(DrawnButton::in, blackText, normalFill);
+            drawButton(DrawnButton::out, blackText, lastFocusFill);
+            stopFocusOut();
+            lastFocusDirection = 2;
+        }
+        focusReleaseSeen = 1;
+    }
+}
+
+void LX200P0::sendSlewRate()
+{
+    updateFields(true);
+    const std::string_view command = motion::slewRateCommand(slewRate);
+    if (!command.empty())
+        link_.send(command);
+}
+
+void LX200P0::getPosition()
+{
+    if (link_.portOpen == 0) {
+        ui_.messageBox("Telescope port is not open.", "ERROR", Buttons::ok, {});
+        drawAllButtons();
+        return;
+    }
+    QPointer<LX200P0> alive(this);
+    drawButton(DrawnButton::get, blackText, pressedFill);
+    bool settled = false;
+    while (!settled) {
+        ui_.pumpMessages(PumpMode::all);
+        // The page may have gone with its sheet while the events ran.
+        if (!alive)
+            return;
+        clock_.sleepMs(250);
+        const std::string raReply = link_.query(":GR#", 20);
+        const std::string decReply = link_.query(":GD#", 20);
+        settled = raReply == ra && decReply == dec;
+        ra = raReply;
+        dec = decReply;
+        if (raReply.empty() && decReply.empty())
+            ui_.messageBox("Telescope not responding", "ERROR", Buttons::ok, infoStyle);
+        updateFields(false);
+    }
+    drawButton(DrawnButton::get, blackText, normalFill);
+}
+
+int LX200P0::validateCoordinates()
+{
+    const MotionPageCoordinates checked = validateMotionPageCoordinates(ra, dec);
+    if (checked.missing)
+        ui_.messageBox(coordinatesMissingMessage, "info", Buttons::ok, infoStyle);
+    if (!checked.raUsable) {
+        raEdit_->selectAll();
+        ui_.messageBox(reenterRaMessage, "info", Buttons::ok, infoStyle);
+    }
+    if (!checked.decUsable) {
+        decEdit_->selectAll();
+        ui_.messageBox(reenterDecMessage, "info", Buttons::ok, infoStyle);
+    }
+    return checked.usable() ? 1 : 0;
+}
+
+void LX200P0::goTo()
+{
+    updateFields(true);
+    if (validateCoordinates() == 0) {
+        drawButton(DrawnButton::go, blackText, normalFill);
+        return;
+    }
+    if (const auto command = targetRaCommand(ra))
+        link_.query(*command, 50);
+    link_.query(targetDecCommand(dec), 50);
+    const std::string reply = link_.query(":MS#", 50);
+    if (const auto refusal = slewRefusalMessage(reply))
+        ui_.messageBox(*refusal, "info", Buttons::ok, infoStyle);
+    drawButton(DrawnButton::go, blackText, normalFill);
+    getPosition();
+}
+
+void LX200P0::halt()
+{
+    drawButton(DrawnButton::halt, blackText, pressedFill);
+    for (const std::string_view stop : {":Qn#", ":Qs#", ":Qe#", ":Qw#"})
+        link_.send(stop);
+    clock_.sleepMs(500);
+    drawButton(DrawnButton::halt, blackText, normalFill);
+}
+
+void LX200P0::setPort(int handle)
+{
+    LX200Page::setPort(handle);
+    if (link_.portOpen != 0)
+        motion::precisionSetup(link_);
+    loadPageSettings();
+    updateFields(false);
+    if (link_.portOpen != 0) {
+        onPark();
+        getPosition();
+    }
+}
+
+void LX200P0::onSetActive()
+{
+    WaitCursor wait(ui_);
+    if (link_.portHandle != PortTable::closed)
+        getPosition();
+}
+
+void LX200P0::windowClosed()
+{
+    // What was typed is kept for the window's return.
+    updateFields(true);
+    stopTimer(parkTimer);
+    stopTimer(dynamicFocusTimer);
+}
+
+void LX200P0::stopTimer(int& id)
+{
+    if (id != 0)
+        killTimer(id);
+    id = 0;
+}
+
+void LX200P0::setFocusFlags()
+{
+    const motion::FocusFlags flags = motion::focusFlags(focusSpeed);
+    fastFocus = flags.fastFocus;
+    steppedFocus = flags.steppedFocus;
+    slowStepper = flags.slowStepper;
+    fastStepper = flags.fastStepper;
+}
+
+void LX200P0::focusIn()
+{
+    focusStart(true);
+}
+
+void LX200P0::focusOut()
+{
+    focusStart(false);
+}
+
+void LX200P0::focusStart(bool in)
+{
+    updateFields(true);
+    if (slowStepper != 0 || fastStepper != 0) {
+        focusLoopRunning = 1;
+        stepperFocusLoop(in);
+        return;
+    }
+    sendFocusSpeed();
+    if (steppedFocus != 0) {
+        focusLoopRunning = 1;
+        steppedFocusLoop(in);
+        return;
+    }
+    focusStartMs = nowMs();
+    link_.send(fastFocus != 0 ? ":FF#" : ":FS#");
+    link_.send(in ? ":F-#" : ":F+#");
+}
+
+void LX200P0::sendFocusSpeed()
+{
+    if (focusSpeed == 0 || focusSpeed == 1)
+        link_.send(":FS#");
+    else if (focusSpeed == 2 || focusSpeed == 3)
+        link_.send(":FF#");
+}
+
+void LX200P0::focusPulse(bool in)
+{
+    link_.send(motion::focusPulse(in));
+}
+
+bool LX200P0::focusLoopGoesOn()
+{
+    // The release is dispatched inside the pump, so the page's own release
+    // handler has already run when the loop hears of it.
+    const PumpReport seen = ui_.pumpMessages(PumpMode::all);
+    if (!seen.leftButtonReleased)
+        return true;
+    link_.send(":FQ#");
+    focusLoopRunning = 0;
+    return false;
+}
+
+void LX200P0::steppedFocusLoop(bool in)
+{
+    QPointer<LX200P0> alive(this);
+    while (alive && focusLoopRunning != 0) {
+        focusStartMs = nowMs();
+        focusPulse(in);
+        focusStopMs = nowMs();
+        updateFocusCounter(in ? 32 : -32);
+        clock_.sleepMs(1000);
+        if (!focusLoopGoesOn())
+            return;
+    }
+}
+
+void LX200P0::stepperFocusLoop(bool in)
+{
+    QPointer<LX200P0> alive(this);
+    while (alive && focusLoopRunning != 0) {
+        if (slowStepper != 0)
+            clock_.sleepMs(200);
+        focusPulse(in);
+        focusCounter += in ? 1 : -1;
+        updateFields(false);
+        if (!focusLoopGoesOn())
+            return;
+    }
+}
+
+void LX200P0::stopFocusIn()
+{
+    stopFocus(true);
+}
+
+void LX200P0::stopFocusOut()
+{
+    stopFocus(false);
+}
+
+void LX200P0::stopFocus(bool in)
+{
+    link_.send(":FQ#");
+    if (focusLoopRunning != 0 || slowStepper != 0 || fastStepper != 0)
+        return;
+    focusStopMs = nowMs();
+    // The millisecond clock wraps; only the difference counts.
+    const auto held = static_cast<std::int32_t>(focusStopMs - focusStartMs);
+    updateFocusCounter(in ? held : -static_cast<std::int64_t>(held));
+    clock_.sleepMs(500);
+}
+
+void LX200P0::updateFocusCounter(std::int64_t d)
+{
+    updateFields(true);
+    focusCounter += motion::focusCounterChange(d, steppedFocus != 0, fastFocus != 0);
+    updateFields(false);
+}
+
+void LX200P0::loadPageSettings()
+{
+    const IniFile file(iniDirectory + "/LX200P0.ini");
+    const std::string line = file.readString("Settings", "Values", "ERROR", 256);
+    if (line == "ERROR") {
+        savePageSettings();
+    } else {
+        const auto read = motion::parsePageSettings(line, {parked, focusSpeed});
+        parked = read.parked;
+        focusSpeed = read.focusSpeed;
+    }
+    speedBox_->setCurrentIndex(focusSpeed >= 0 && focusSpeed < speedBox_->count() ? focusSpeed : -1);
+    setFocusFlags();
+}
+
+void LX200P0::savePageSettings()
+{
+    IniFile file(iniDirectory + "/LX200P0.ini");
+    // The page goes on with its values when the file cannot be written; they
+    // are written again at the next change.
+    (void)file.writeString("Settings", "Values", motion::formatPageSettings({parked, focusSpeed}));
+}
+
+void LX200P0::onFocusSpeedChanged()
+{
+    focusSpeed = speedBox_->currentIndex();
+    setFocusFlags();
+    savePageSettings();
+}
+
+void LX200P0::startDynamicFocusTimer()
+{
+    stopTimer(dynamicFocusTimer);
+    dynamicFocusTimer = startTimer(motion::dynamicFocusPeriodMs(outStepsPerHour));
+}
+
+void LX200P0::onDynamicFocus()
+{
+    updateFields(true);
+    if (dynamicFocusOn == 0)
+        stopTimer(dynamicFocusTimer);
+    else
+        startDynamicFocusTimer();
+}
+
+void LX200P0::onStepsPerHourChanged()
+{
+    stopTimer(dynamicFocusTimer);
+    updateFields(true);
+    if (dynamicFocusOn != 0)
+        startDynamicFocusTimer();
+}
+
+void LX200P0::onPark()
+{
+    if (parkTimer == 0) {
+        updateFields(true);
+        if (parkSeconds > 0) {
+            parkStartTime = clock_.nowSeconds();
+            parkStartSeconds = parkSeconds;
+            parkTimer = startTimer(1000);
+            parked = 1;
+            updateFields(false);
+        }
+    } else {
+        stopTimer(parkTimer);
+        parkSeconds = 0;
+        parked = 0;
+        updateFields(false);
+    }
+    updateFields(true);
+    if (parkSeconds > 0)
+        return;
+    if (parked != 0) {
+        slewRate = 3;
+        for (int i = 0; i < rates_.size(); ++i) {
+            rates_[i]->setChecked(i == 3);
+            rates_[i]->setEnabled(false);
+        }
+        drawButton(DrawnButton::east, blackText, pressedFill);
+        sendSlewRate();
+        link_.send(":Me#");
+    } else {
+        drawButton(DrawnButton::east, blackText, normalFill);
+        link_.send(":Qe#");
+        getPosition();
+        for (QAbstractButton* rate : rates_)
+            rate->setEnabled(true);
+    }
+    updateFields(false);
+    savePageSettings();
+    update();
+}
+
+void LX200P0::onTimer(int id)
+{
+    if (id == 1) {
+        stopTimer(parkTimer);
+        parkSeconds -= 1;
+        if (parkSeconds <= 0) {
+            parked = 1;
+            updateFields(false);
+            onPark();
+        } else {
+            parkSeconds = motion::parkSecondsLeft(parkStartSeconds, parkStartTime, clock_.nowSeconds());
+            parkTimer = startTimer(1000);
+            updateFields(false);
+        }
+    } else if (id == 2) {
+        startDynamicFocusTimer();
+        link_.send(":FS#");
+        focusPulse(false);
+        updateFocusCounter(-32);
+    }
+}
+
+void LX200P0::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() == parkTimer)
+        onTimer(1);
+    else if (event->timerId() == dynamicFocusTimer)
+        onTimer(2);
+    else
+        LX200Page::timerEvent(event);
+}
+
+bool LX200P0::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == stepsEdit_ && event->type() == QEvent::FocusOut)
+        onStepsPerHourChanged();
+    return LX200Page::eventFilter(watched, event);
+}
+
+}  // namespace tarvi

@@ -1,0 +1,140 @@
+#include "telescope/lx200_p3.h"
+
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+
+#include "platform/data_exchange.h"
+#include "telescope/coordinates.h"
+#include "telescope/sky_flats.h"
+
+namespace tarvi {
+
+namespace {
+
+const BoxStyle infoStyle{.setForeground = true};
+
+}  // namespace
+
+LX200P3::LX200P3(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent) : LX200Page(ui, clock, ports, parent)
+{
+    const Layout layout(*this);
+    layout.group(QStringLiteral("Telescope Motion"), 176, 2, 150, 66);
+    layout.label(QStringLiteral("HH:MM:SS"), 26, 12, 48);
+    layout.label(QStringLiteral("RA"), 8, 26, 16);
+    raEdit_ = layout.readOnlyEdit("edit5052", 24, 24, 50);
+    layout.label(QStringLiteral("sDD:MM:SS"), 102, 12, 48);
+    layout.label(QStringLiteral("DEC"), 82, 26, 18);
+    decEdit_ = layout.readOnlyEdit("edit5055", 100, 24, 50);
+    start_ = layout.button(QStringLiteral("Start"), 184, 16, 60);
+    stop_ = layout.button(QStringLiteral("Stop"), 256, 16, 60);
+    layout.label(QStringLiteral("Milliseconds"), 184, 44, 50);
+    millisecondsEdit_ = layout.edit("edit5060", 238, 42, 50);
+    millisecondsEdit_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
+
+    connect(start_, &QPushButton::clicked, this, [this] { onStart(); });
+    connect(stop_, &QPushButton::clicked, this, [this] { onStop(); });
+    layout.finish();
+    updateFields(false);
+}
+
+bool LX200P3::updateFields(bool saveAndValidate)
+{
+    DataExchange exchange(ui_, saveAndValidate);
+    exchange.text(raEdit_, ra);
+    exchange.text(decEdit_, dec);
+    exchange.text(millisecondsEdit_, milliseconds, smallestLegMs, largestLegMs);
+    return !exchange.failed();
+}
+
+void LX200P3::refreshPosition()
+{
+    // Only the position is taken from the boxes here: the leg length is read
+    // once, when a run starts, so a half-typed length does not bring up a
+    // message at every leg.
+    ra = raEdit_->text().toStdString();
+    dec = decEdit_->text().toStdString();
+    if (link_.portOpen == 0) {
+        ui_.messageBox("Telescope port is not open.", "ERROR", Buttons::ok, {});
+        return;
+    }
+    ra = link_.query(":GR#", 20);
+    dec = link_.query(":GD#", 20);
+    if (ra.empty() && dec.empty())
+        ui_.messageBox("Telescope not responding", "ERROR", Buttons::ok, infoStyle);
+    raEdit_->setText(QString::fromStdString(ra));
+    decEdit_->setText(QString::fromStdString(dec));
+}
+
+void LX200P3::stopAllMotion()
+{
+    for (const std::string_view stop : stopAllMotionCommands)
+        link_.send(stop);
+    clock_.sleepMs(afterStopWaitMs);
+    refreshPosition();
+}
+
+void LX200P3::onSetActive()
+{
+    if (link_.portHandle == PortTable::closed)
+        return;
+    WaitCursor wait(ui_);
+    refreshPosition();
+}
+
+void LX200P3::onKillActive()
+{
+    stopAllMotion();
+}
+
+void LX200P3::onStop()
+{
+    stopAllMotion();
+}
+
+void LX200P3::onStart()
+{
+    if (link_.portOpen == 0)
+        return;
+    // A leg length out of range is refused with the field focused, and no
+    // run starts on the old value.
+    if (!updateFields(true))
+        return;
+    stopAllMotion();
+    link_.send(runRateCommand);
+    SkyFlatPattern pattern(ra, dec, milliseconds);
+    QPointer<LX200P3> alive(this);
+    for (;;) {
+        refreshPosition();
+        const PumpReport seen = ui_.pumpMessages(PumpMode::all);
+        if (!alive)
+            return;
+        if (seen.leftButtonPressed)
+            break;
+        for (const SkyFlatStep& step : pattern.nextLeg()) {
+            switch (step.kind) {
+            case SkyFlatStep::Kind::send:
+                link_.send(step.command);
+                break;
+            case SkyFlatStep::Kind::sendAndRead:
+                link_.query(step.command, skyFlatReplyCapacity);
+                break;
+            case SkyFlatStep::Kind::slew:
+                if (const auto refusal = slewRefusalMessage(link_.query(step.command, skyFlatReplyCapacity)))
+                    ui_.messageBox(*refusal, "info", Buttons::ok, infoStyle);
+                break;
+            case SkyFlatStep::Kind::wait:
+                clock_.sleepMs(step.milliseconds);
+                break;
+            }
+        }
+    }
+    if (link_.portOpen == 0)
+        return;
+    stopAllMotion();
+    link_.send(endRateCommand);
+}
+
+}  // namespace tarvi

@@ -1,0 +1,227 @@
+// The objects page against a scripted telescope and a clock that does not
+// wait, on Qt's offscreen platform; the object list is replaced by a choice.
+#include "telescope/lx200_p2.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+#include "support/fake_clock.h"
+#include "support/fake_ui.h"
+#include "support/scripted_port.h"
+#include "telescope/objects_file.h"
+
+namespace tarvi {
+namespace {
+
+using Strings = std::vector<std::string>;
+using Flags = std::vector<bool>;
+
+class ObjectsPageP2Test : public ::testing::Test {
+protected:
+    test::FakeUi ui;
+    test::FakeClock clock;
+    PortTable ports;
+    std::shared_ptr<test::PortScript> script = std::make_shared<test::PortScript>();
+    std::map<std::string, std::string> replies{
+        {":LI#", "M42 EN NEBULA#"}, {":Gr#", "05:35:16#"}, {":Gd#", "-05\xDF" "23:14#"}, {":MS#", "0"}};
+    std::optional<std::string> listChoice;
+    std::unique_ptr<LX200P2> page;
+
+    void SetUp() override
+    {
+        script->device = [this](const test::Bytes& written) {
+            const auto reply = replies.find(std::string(written.begin(), written.end()));
+            if (reply != replies.end())
+                script->arrive(test::Bytes(reply->second.begin(), reply->second.end()));
+        };
+        // Marks where in the traffic each wait fell, and how many replies
+        // had been read by then.
+        clock.onSleep = [this](std::int64_t ms) {
+            const std::string mark = std::to_string(ms) + " ms after read " + std::to_string(script->readSizes.size());
+            script->writes.emplace_back(mark.begin(), mark.end());
+        };
+        page = std::make_unique<LX200P2>(ui, clock, ports);
+        page->chooseObject = [this] { return listChoice; };
+        page->setPort(ports.add(std::make_unique<test::ScriptedPort>(script)));
+    }
+    Strings sent()
+    {
+        Strings out;
+        for (const auto& w : script->writes)
+            out.emplace_back(w.begin(), w.end());
+        script->writes.clear();
+        return out;
+    }
+    Strings boxes()
+    {
+        Strings out;
+        for (const auto& box : ui.boxes)
+            out.push_back(box.caption + ": " + box.text);
+        ui.boxes.clear();
+        return out;
+    }
+    Flags getGoToSync() const
+    {
+        return {page->getButton()->isEnabled(), page->goToButton()->isEnabled(), page->syncButton()->isEnabled()};
+    }
+    void getObject(int catalog, const char* number)
+    {
+        page->catalogBox()->setCurrentIndex(catalog);
+        emit page->catalogBox()->activated(catalog);
+        page->numberEdit()->clear();
+        QTest::keyClicks(page->numberEdit(), QString::fromLatin1(number));
+        page->getButton()->click();
+    }
+    void listObject(const char* ra, const char* dec)
+    {
+        listChoice = objectSelection({"Vega", ra, dec, "", "", ""});
+        page->listButton()->click();
+    }
+};
+
+TEST_F(ObjectsPageP2Test, GetSendsTheCatalogCommandsAndWaitsForThePlanetNumbers)
+{
+    EXPECT_EQ(getGoToSync(), (Flags{false, false, false}));
+    const std::vector<std::tuple<int, const char*, Strings, std::vector<std::size_t>>> cases{
+        {3, "42", {":LM 42#", ":LI#", ":Gr#", ":Gd#"}, {513, 100, 100}},
+        {0, "905", {":Ls 0#", ":LS 905#", ":LI#", "1000 ms after read 1", ":Gr#", ":Gd#"}, {50, 513, 100, 100}},
+        {4, "905", {":Lo 0#", ":LC 905#", ":LI#", "1000 ms after read 1", ":Gr#", ":Gd#"}, {50, 513, 100, 100}},
+        {7, "910", {":Lo 2#", ":LC 910#", ":LI#", ":Gr#", ":Gd#"}, {50, 513, 100, 100}},
+    };
+    for (const auto& [catalog, number, traffic, reads] : cases) {
+        script->readSizes.clear();
+        getObject(catalog, number);
+        EXPECT_EQ(sent(), traffic) << number;
+        EXPECT_EQ(script->readSizes, reads) << number;
+        EXPECT_EQ(page->raEdit()->text(), "05:35:16");
+        EXPECT_EQ(page->decEdit()->text(), "-05:23:14");
+        EXPECT_EQ(getGoToSync(), (Flags{true, true, true}));
+    }
+    EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(ObjectsPageP2Test, DeclinationDegreeSignComesBackIntoGoTo)
+{
+    replies[":Gd#"] = "+22\xDF" "00:52#";
+    getObject(3, "13");
+    EXPECT_EQ(page->decEdit()->text(), "+22:00:52");
+    sent();
+    script->readSizes.clear();
+    page->goToButton()->click();
+    EXPECT_EQ(sent(), (Strings{":Sr05:35:15#", ":Sd+22\xDF" "00:52#", ":MS#"}));
+    EXPECT_EQ(script->readSizes, (std::vector<std::size_t>{50, 50, 100}));
+}
+
+TEST_F(ObjectsPageP2Test, GoToSendsOnlyTheFixedFormsAndShowsTheTelescopesRefusal)
+{
+    struct Case {
+        const char* ra;  // nullptr: OK with no row selected
+        const char* dec;
+        const char* slew;
+        Strings traffic;
+        Strings shown;
+    };
+    const Strings go{":Sr23:59:59#", ":Sd+10\xDF" "00:00#", ":MS#"};
+    const std::vector<Case> cases{
+        {"00:00:00", "+10:00:00", "0", go, {}},
+        {"24:00:00", "+10:00:00", "1Below Horizon.#", go, {"Cannot Slew to the current object: Below Horizon."}},
+        {"00:00:00", "+10:00:00", "2Below Higher#", go, {"Cannot Slew to the current object: Below Higher"}},
+        {"12:34", "+10:00:00", "0", {}, {}},
+        {"12:34:56", "+22:00", "0", {}, {}},
+        {nullptr, nullptr, "0", {}, {"I'm not going anywhere like this...: GO TO coordinates not available..."}},
+    };
+    for (const Case& c : cases) {
+        replies[":MS#"] = c.slew;
+        listChoice = c.ra ? objectSelection({"Vega", c.ra, c.dec, "", "", ""}) : "";
+        page->listButton()->click();
+        page->goToButton()->click();
+        EXPECT_EQ(sent(), c.traffic) << c.slew;
+        if (!ui.boxes.empty()) {
+            EXPECT_EQ(ui.boxes[0].style.noOwner, c.ra != nullptr);
+        }
+        EXPECT_EQ(boxes(), c.shown) << c.slew;
+    }
+}
+
+TEST_F(ObjectsPageP2Test, ListedObjectClearsTheCatalogAndTypingLeavesGetOff)
+{
+    getObject(3, "42");
+    listObject("18:36:56", "+38:47:01");
+    EXPECT_EQ(page->catalogBox()->currentIndex(), 8);
+    EXPECT_EQ(page->catalogBox()->currentText(), "");
+    EXPECT_EQ(page->numberEdit()->text(), "");
+    EXPECT_EQ(page->raEdit()->text() + page->decEdit()->text(), "18:36:56+38:47:01");
+    EXPECT_EQ(page->listedNameEdit()->text(), QString("Vega").leftJustified(25));
+    EXPECT_EQ(getGoToSync(), (Flags{false, true, false}));
+
+    QTest::keyClicks(page->numberEdit(), "7");
+    EXPECT_EQ(getGoToSync(), (Flags{false, false, false}));
+    EXPECT_EQ(page->raEdit()->text(), "");
+
+    // A catalog picked again empties the name; Cancel then leaves Get off.
+    listObject("18:36:56", "+38:47:01");
+    getObject(4, "224");
+    EXPECT_EQ(page->listedNameEdit()->text(), "");
+    listChoice.reset();
+    page->listButton()->click();
+    EXPECT_EQ(page->catalogBox()->currentText() + page->numberEdit()->text(), "NGC224");
+    EXPECT_EQ(getGoToSync(), (Flags{false, true, true}));
+}
+
+TEST_F(ObjectsPageP2Test, SyncAsksFirstAndSendsOnlyOnYes)
+{
+    getObject(3, "42");
+    sent();
+    for (const Answer answer : {Answer::yes, Answer::no}) {
+        ui.answers = {answer};
+        page->syncButton()->click();
+        EXPECT_EQ(boxes(), Strings{"Sync: Are you sure you want to SYNC?"});
+        EXPECT_EQ(sent(), answer == Answer::yes ? Strings{":CM#"} : Strings{});
+    }
+    EXPECT_EQ(script->readSizes.back(), 100u);
+}
+
+TEST_F(ObjectsPageP2Test, TooInTheObjectInformationRefusesTheObject)
+{
+    getObject(3, "42");
+    replies[":LI#"] = "Too Low#";
+    sent();
+    page->getButton()->click();
+    EXPECT_EQ(sent(), (Strings{":LM 42#", ":LI#"}));
+    EXPECT_EQ(boxes(), Strings{"Tarvi: Too Low"});
+    EXPECT_EQ(page->raEdit()->text() + page->decEdit()->text(), "");
+    EXPECT_EQ(getGoToSync(), (Flags{true, false, true}));
+}
+
+TEST_F(ObjectsPageP2Test, BadNumberUnknownCatalogOrClosedPortSendNothing)
+{
+    const std::string refused = "Tarvi: Object number is not a number.  Operation cancelled.";
+    const std::vector<std::tuple<const char*, const char*, Strings>> cases{
+        {"Messier", "", {refused}}, {"Messier", "4a", {refused}}, {"ngc", "42", {}}, {"Andromeda", "1", {}}};
+    for (const auto& [catalog, number, shown] : cases) {
+        page->catalogBox()->setEditText(QString::fromLatin1(catalog));
+        QTest::keyClicks(page->numberEdit(), "1");
+        page->numberEdit()->setText(QString::fromLatin1(number));
+        page->getButton()->click();
+        EXPECT_EQ(sent(), Strings{}) << catalog << number;
+        EXPECT_EQ(boxes(), shown) << catalog << number;
+        EXPECT_EQ(page->catalogBox()->currentText(), QString::fromLatin1(catalog));
+    }
+    page->haltButton()->click();
+    EXPECT_EQ(sent(), Strings{":Q#"});
+
+    page->setPort(PortTable::closed);
+    getObject(3, "42");
+    EXPECT_EQ(sent(), Strings{});
+    EXPECT_EQ(boxes(), Strings{"ERROR: Telescope port is not open."});
+}
+
+}  // namespace
+}  // namespace tarvi

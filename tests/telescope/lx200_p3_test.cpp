@@ -1,0 +1,164 @@
+// The sky-flats page against a scripted telescope, with a clock that does not
+// wait.
+#include "telescope/lx200_p3.h"
+
+#include <QLineEdit>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/fake_clock.h"
+#include "support/fake_ui.h"
+#include "support/scripted_port.h"
+
+namespace tarvi {
+namespace {
+
+using test::Bytes;
+
+class SkyFlatsPageTest : public ::testing::Test {
+protected:
+    test::FakeUi ui;
+    test::FakeClock clock;
+    PortTable ports;
+    std::shared_ptr<test::PortScript> script = std::make_shared<test::PortScript>();
+    std::map<std::string, std::string> replies{{":GR#", "05:35:17#"}, {":GD#", "-05\xDF" "23:28#"}, {":MS#", "0"}};
+    LX200P3 page{ui, clock, ports};
+
+    void SetUp() override
+    {
+        script->device = [this](const Bytes& written) {
+            const auto reply = replies.find(std::string(written.begin(), written.end()));
+            if (reply != replies.end())
+                script->arrive(Bytes(reply->second.begin(), reply->second.end()));
+        };
+        page.setPort(ports.add(std::make_unique<test::ScriptedPort>(script)));
+    }
+    std::vector<std::string> sent() const
+    {
+        std::vector<std::string> out;
+        for (const auto& w : script->writes)
+            out.emplace_back(w.begin(), w.end());
+        return out;
+    }
+    // Ends the run at the pump after that many legs.
+    void pressAfterLegs(int legs)
+    {
+        ui.onPump = [legs, pumps = 0](PumpMode) mutable { return PumpReport{.leftButtonPressed = ++pumps > legs}; };
+    }
+};
+
+const std::vector<std::string> stopAll{":Q#", ":Qn#", ":Qs#", ":Qe#", ":Qw#", ":GR#", ":GD#"};
+
+std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> parts)
+{
+    std::vector<std::string> out;
+    for (const auto& part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+TEST_F(SkyFlatsPageTest, RunDriftsNorthEastSouthWestUntilTheButtonIsPressed)
+{
+    page.millisecondsEdit()->setText("1000");
+    pressAfterLegs(5);
+    page.onStart();
+    const auto expected = joined({stopAll,
+                                  {":RC#"},
+                                  {":GR#", ":GD#", ":Mn#", ":Qw#"},
+                                  {":GR#", ":GD#", ":Me#", ":Qn#"},
+                                  {":GR#", ":GD#", ":Ms#", ":Qe#"},
+                                  {":GR#", ":GD#", ":Mw#", ":Qs#"},
+                                  {":GR#", ":GD#", ":Mn#", ":Qw#"},
+                                  {":GR#", ":GD#"},  // the press arrives after this refresh
+                                  stopAll,
+                                  {":RG#"}});
+    EXPECT_EQ(sent(), expected);
+    EXPECT_EQ(clock.sleeps, (std::vector<std::int64_t>{500, 1000, 1000, 1000, 1000, 1000, 500}));
+    EXPECT_EQ(page.raEdit()->text(), "05:35:17");
+    EXPECT_EQ(page.decEdit()->text(), "-05:23:28");
+}
+
+TEST_F(SkyFlatsPageTest, EveryTwoHundredAndFirstLegReturnsHomeAsReadAtTheStart)
+{
+    page.millisecondsEdit()->setText("0");
+    pressAfterLegs(402);
+    page.onStart();
+    // The telescope drifted meanwhile; home is where the run began.
+    const std::vector<std::string> home{":Sr05:35:17#", ":Sd-05\xDF" "23:28#", ":MS#"};
+    std::vector<std::size_t> homes;
+    const auto traffic = sent();
+    for (std::size_t i = 0; i < traffic.size(); ++i) {
+        if (traffic[i] == home[0]) {
+            homes.push_back(i);
+            EXPECT_EQ(std::vector<std::string>(traffic.begin() + long(i), traffic.begin() + long(i) + 3), home);
+        }
+    }
+    // 8 commands before the first leg, 4 a leg: the 201st and the 402nd legs go home.
+    ASSERT_EQ(homes.size(), 2u);
+    EXPECT_EQ(homes[0], 8 + 201 * 4);
+    EXPECT_EQ(homes[1], 8 + 402 * 4 + 3);
+    EXPECT_EQ(std::count(clock.sleeps.begin(), clock.sleeps.end(), std::int64_t{500}), 4) << "two stops, two returns";
+}
+
+TEST_F(SkyFlatsPageTest, RefusedReturnHomeIsReportedAndTheRunGoesOn)
+{
+    replies[":MS#"] = "1Below#";
+    pressAfterLegs(203);
+    page.onStart();
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "Coordinates point to location below horizon - Canceled");
+    EXPECT_EQ(ui.boxes[0].caption, "info");
+    EXPECT_EQ(sent().back(), ":RG#");
+}
+
+TEST_F(SkyFlatsPageTest, StartWithoutAPortSendsAndShowsNothing)
+{
+    page.setPort(PortTable::closed);
+    pressAfterLegs(1);
+    page.onStart();
+    EXPECT_TRUE(script->writes.empty());
+    EXPECT_TRUE(ui.boxes.empty());
+    page.onStop();
+    EXPECT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "Telescope port is not open.");
+}
+
+TEST_F(SkyFlatsPageTest, LegLengthOutOfRangeIsRefusedAndNoRunStarts)
+{
+    for (const char* typed : {"20001", "99999"}) {
+        ui.boxes.clear();
+        page.millisecondsEdit()->setText(typed);
+        page.onStart();
+        ASSERT_EQ(ui.boxes.size(), 1u) << typed;
+        EXPECT_EQ(ui.boxes[0].text, "Please enter an integer between 0 and 20000.");
+        EXPECT_TRUE(script->writes.empty());
+    }
+    page.millisecondsEdit()->setText("20000");
+    pressAfterLegs(1);
+    page.onStart();
+    EXPECT_EQ(clock.sleeps, (std::vector<std::int64_t>{500, 20000, 500}));
+}
+
+TEST_F(SkyFlatsPageTest, SilentTelescopeIsReportedAtEveryRefresh)
+{
+    replies.clear();
+    page.onSetActive();
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "Telescope not responding");
+    EXPECT_EQ(ui.boxes[0].caption, "ERROR");
+    EXPECT_TRUE(ui.boxes[0].style.setForeground);
+}
+
+TEST_F(SkyFlatsPageTest, LeavingThePageStopsEveryMotion)
+{
+    page.onKillActive();
+    EXPECT_EQ(sent(), stopAll);
+}
+
+}  // namespace
+}  // namespace tarvi

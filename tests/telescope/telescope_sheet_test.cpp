@@ -1,0 +1,149 @@
+// Telescope > LX200 Controls through the whole program, against the simulated
+// telescope on a pseudo-terminal.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/command_table.h"
+#include "app/doc_manager.h"
+#include "app/tarvi_doc.h"
+#include "app/tarvi_shell.h"
+#include "sim/telescope_sim.h"
+#include "support/fake_ui.h"
+#include "support/temp_dir.h"
+#include "telescope/lx200_control.h"
+#include "telescope/lx200_p0.h"
+
+namespace tarvi {
+namespace {
+
+using Button = LX200P0::DrawnButton;
+
+class TelescopeSheetTest : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    test::FakeUi ui;
+    std::unique_ptr<TarviShell> shell;
+
+    void SetUp() override
+    {
+        shell = std::make_unique<TarviShell>(dir.path(), &ui);
+        shell->pageSettingsDirectory = dir.path();
+        ASSERT_TRUE(shell->initInstance(parseCommandLine({"--simulate"})));
+        for (const auto& doc : shell->docManager().documents())
+            doc->setModifiedFlag(false);
+    }
+    void openSheet() { shell->router().route(cmd::lx200Controls); }
+    LX200Control& sheet() { return *shell->telescopeSheet(); }
+    LX200P0& motion() { return sheet().page0(); }
+    sim::TelescopeSimulator& telescope() { return *shell->telescopeSimulator(); }
+    std::size_t count(const std::string& command)
+    {
+        const auto heard = telescope().receivedCommands();
+        return static_cast<std::size_t>(std::count(heard.begin(), heard.end(), command));
+    }
+    void click(Button button)
+    {
+        motion().press(motion().buttonRect(button).center());
+        motion().release(motion().buttonRect(button).center());
+    }
+};
+
+TEST_F(TelescopeSheetTest, SheetTakesOverTheTelescopeInItsLongFormat)
+{
+    openSheet();
+    ASSERT_NE(shell->telescopeSheet(), nullptr);
+    EXPECT_TRUE(sheet().isVisible());
+    EXPECT_EQ(sheet().windowTitle(), "LX-200 Telescope Controls");
+    const QStringList tabs{"LX200 Controls", "Location, Time, Backlash, Tracking Rate", "Objects", "Sky Flats"};
+    for (int i = 0; i < tabs.size(); ++i)
+        EXPECT_EQ(sheet().tabs()->tabText(i), tabs[i]);
+    EXPECT_EQ(sheet().tabs()->currentIndex(), 0);
+    // The simulated telescope starts in the short format; the hand-over
+    // switched it, and the boxes show the position to the second.
+    EXPECT_TRUE(telescope().longFormat());
+    EXPECT_EQ(motion().raEdit()->text().size(), 8) << motion().raEdit()->text().toStdString();
+    EXPECT_EQ(motion().decEdit()->text().size(), 9) << motion().decEdit()->text().toStdString();
+    EXPECT_EQ(motion().slewRate, 3);
+    EXPECT_EQ(motion().focusSpeedBox()->currentText(), "Slow Stepper Motor");
+    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+}
+
+TEST_F(TelescopeSheetTest, SecondCommandOnlyRaisesAndAClosedSheetComesBackWithItsFields)
+{
+    openSheet();
+    LX200Control* first = shell->telescopeSheet();
+    const std::size_t toggles = count(":U#");
+    openSheet();
+    EXPECT_EQ(shell->telescopeSheet(), first);
+    EXPECT_EQ(count(":U#"), toggles) << "no second hand-over";
+
+    motion().counterEdit()->setText("42");
+    sheet().close();
+    EXPECT_FALSE(sheet().isVisible());
+    openSheet();
+    EXPECT_EQ(shell->telescopeSheet(), first);
+    EXPECT_TRUE(sheet().isVisible());
+    EXPECT_EQ(motion().counterEdit()->text(), "42");
+    EXPECT_EQ(count(":U#"), toggles);
+}
+
+TEST_F(TelescopeSheetTest, GoFollowsTheSlewToTheTargetAndHaltStopsEverything)
+{
+    openSheet();
+    telescope().setTimeScale(0.02);
+    // A target near where the telescope points, certainly above the horizon.
+    const std::string here = motion().raEdit()->text().toStdString();
+    const int hours = std::stoi(here.substr(0, 2));
+    char target[16];
+    std::snprintf(target, sizeof target, "%02d:30:00", (hours + 1) % 24);
+    motion().raEdit()->setText(QString::fromLatin1(target));
+    motion().decEdit()->setText("+40:00:00");
+    telescope().clearTraffic();
+    click(Button::go);
+    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+    char sent[16];
+    std::snprintf(sent, sizeof sent, "%02d:29:59", (hours + 1) % 24);
+    EXPECT_EQ(count(std::string(":Sr") + sent + "#"), 1u);
+    EXPECT_EQ(count(":Sd+40\xDF" "00:00#"), 1u);
+    // GET followed the slew until two readings agreed: it has arrived.
+    EXPECT_FALSE(telescope().slewing());
+    EXPECT_EQ(motion().raEdit()->text().toStdString(), sent);
+    EXPECT_EQ(motion().decEdit()->text(), "+40:00:00");
+
+    telescope().clearTraffic();
+    click(Button::halt);
+    EXPECT_EQ(telescope().receivedCommands(), (std::vector<std::string>{":Qn#", ":Qs#", ":Qe#", ":Qw#"}));
+}
+
+TEST_F(TelescopeSheetTest, NorthMovesTheTelescopeUntilReleased)
+{
+    openSheet();
+    const double before = telescope().position().decDegrees;
+    motion().rateButtons()[1]->setChecked(true);  // Find
+    motion().press(motion().buttonRect(Button::north).center());
+    QTest::qWait(300);
+    EXPECT_EQ(telescope().rate(), sim::MotionRate::find);
+    motion().release(motion().buttonRect(Button::north).center());
+    EXPECT_GT(telescope().position().decDegrees, before);
+    const auto heard = telescope().receivedCommands();
+    const auto north = std::find(heard.begin(), heard.end(), ":Mn#");
+    ASSERT_NE(north, heard.end());
+    EXPECT_EQ(*(north - 1), ":RM#");
+    EXPECT_NE(std::find(north, heard.end(), ":Qn#"), heard.end());
+}
+
+}  // namespace
+}  // namespace tarvi

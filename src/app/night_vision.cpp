@@ -218,6 +218,7 @@ void NightVision::apply(NightScheme scheme)
     QApplication::setPalette(frames, "QMdiSubWindow");
     mainFrame_.mdiArea()->setBackground(QBrush(Qt::black));
     tintIcons();
+    qApp->setProperty(nightSchemeProperty, true);
     mainFrame_.showNormal();
 }
 
@@ -234,6 +235,7 @@ void NightVision::OnNormalVision()
     QApplication::setPalette(savedMenuBarPalette_, "QMenuBar");
     QApplication::setPalette(savedSubWindowPalette_, "QMdiSubWindow");
     mainFrame_.mdiArea()->setBackground(savedWorkspace_);
+    qApp->setProperty(nightSchemeProperty, false);
 }
 
 }  // namespace tarvi

@@ -36,6 +36,10 @@ private:
 // image windows, every dialog, message box and file dialog, including those
 // opened later. The user's colours are saved by the first scheme chosen and
 // come back with Normal Vision and at exit.
+// Set on the application object, true while a night scheme is on: widgets that
+// paint fixed colours of their own take the scheme's instead.
+inline constexpr const char* nightSchemeProperty = "tarviNightScheme";
+
 class NightVision {
 public:
     NightVision(CTarviApp& app, CMainFrame& mainFrame);

@@ -1,5 +1,6 @@
 #include "telescope/lx200_p0.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -14,6 +15,7 @@
 #include <QRegularExpressionValidator>
 #include <QTimerEvent>
 
+#include "app/night_vision.h"
 #include "platform/data_exchange.h"
 #include "platform/dialog_units.h"
 #include "platform/ini_file.h"
@@ -71,15 +73,30 @@ protected:
             painter.fillRect(rect(), palette().window());
             return;
         }
-        painter.setPen(QPen(Qt::black, 1));
-        painter.setBrush(look.fill);
+        const auto [text, fill] = shownColours(look);
+        painter.setPen(QPen(text, 1));
+        painter.setBrush(fill);
         painter.drawRect(rect().adjusted(0, 0, -1, -1));
-        painter.setPen(look.text);
+        painter.setPen(text);
         painter.drawText(rect().adjusted(0, 3, 0, 0), Qt::AlignHCenter | Qt::AlignTop,
                          QString::fromLatin1(buttonTemplates[button_].label));
     }
 
 private:
+    // Under a night scheme the light grey buttons would glare: they take the
+    // scheme's button colours, pressed ones its highlight.
+    std::pair<QColor, QColor> shownColours(const Look& look) const
+    {
+        if (!qApp->property(nightSchemeProperty).toBool())
+            return {look.text, look.fill};
+        const QPalette& colours = palette();
+        if (look.fill == pressedFill)
+            return {colours.color(QPalette::HighlightedText), colours.color(QPalette::Highlight)};
+        if (look.fill == lastFocusFill)
+            return {colours.color(QPalette::ButtonText), colours.color(QPalette::Dark)};
+        return {colours.color(QPalette::ButtonText), colours.color(QPalette::Button)};
+    }
+
     LX200P0& page_;
     std::size_t button_;
 };

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QSettings>
 #include <QTabWidget>
@@ -143,6 +144,26 @@ TEST_F(TelescopeSheetTest, NorthMovesTheTelescopeUntilReleased)
     ASSERT_NE(north, heard.end());
     EXPECT_EQ(*(north - 1), ":RM#");
     EXPECT_NE(std::find(north, heard.end(), ":Qn#"), heard.end());
+}
+
+TEST_F(TelescopeSheetTest, DrawnButtonsTakeTheNightSchemesColours)
+{
+    openSheet();
+    const auto shown = [this](Button button) {
+        QImage image(motion().size(), QImage::Format_ARGB32);
+        motion().render(&image);
+        return image.pixelColor(motion().buttonRect(button).topLeft() + QPoint(3, 2));
+    };
+    EXPECT_EQ(shown(Button::north), LX200P0::normalFill);
+    shell->router().route(cmd::nightVisionDark);
+    QApplication::processEvents();
+    const QColor night = shown(Button::north);
+    EXPECT_EQ(night, motion().palette().color(QPalette::Button));
+    EXPECT_LT(night.red() + night.green() + night.blue(), 191 * 3 / 2) << "no glare at night";
+    EXPECT_EQ(night.green(), 0);
+    shell->router().route(cmd::normalVision);
+    QApplication::processEvents();
+    EXPECT_EQ(shown(Button::north), LX200P0::normalFill);
 }
 
 }  // namespace

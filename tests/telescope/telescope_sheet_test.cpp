@@ -26,6 +26,9 @@
 #include "support/temp_dir.h"
 #include "telescope/lx200_control.h"
 #include "telescope/lx200_p0.h"
+#include "telescope/lx200_p1.h"
+#include "telescope/lx200_p2.h"
+#include "telescope/lx200_p3.h"
 
 namespace tarvi {
 namespace {
@@ -164,6 +167,64 @@ TEST_F(TelescopeSheetTest, DrawnButtonsTakeTheNightSchemesColours)
     shell->router().route(cmd::normalVision);
     QApplication::processEvents();
     EXPECT_EQ(shown(Button::north), LX200P0::normalFill);
+}
+
+TEST_F(TelescopeSheetTest, TimePageShowsTheTelescopesSiteAndClock)
+{
+    openSheet();
+    sheet().tabs()->setCurrentIndex(1);
+    LX200P1& site = sheet().page1();
+    EXPECT_EQ(site.latitudeEdit()->text(), "+45:30");
+    EXPECT_EQ(site.longitudeEdit()->text(), "073:34");
+    EXPECT_EQ(site.localTimeEdit()->text().size(), 8);
+    EXPECT_EQ(site.siderealEdit()->text().size(), 8);
+    EXPECT_NE(site.clockTimer, 0) << "the clock runs while the page is in front";
+    EXPECT_EQ(site.backlashEdit()->text(), "??");
+    EXPECT_EQ(site.trackingRateEdit()->text(), "???.?");
+    site.onGetTrackingRate();
+    EXPECT_EQ(site.trackingRateEdit()->text(), "60.1");
+    sheet().tabs()->setCurrentIndex(0);
+    EXPECT_EQ(site.clockTimer, 0);
+    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+}
+
+TEST_F(TelescopeSheetTest, ObjectsPageGetsACatalogObjectFromTheTelescope)
+{
+    openSheet();
+    sheet().tabs()->setCurrentIndex(2);
+    LX200P2& objects = sheet().page2();
+    objects.catalogBox()->setCurrentIndex(3);  // Messier
+    objects.onCatalogChanged(3);
+    objects.numberEdit()->setText("31");
+    objects.onNumberChanged();
+    telescope().clearTraffic();
+    objects.onGet();
+    EXPECT_EQ(objects.raEdit()->text(), "00:42:44");
+    EXPECT_EQ(objects.decEdit()->text(), "+41:16:09");
+    EXPECT_EQ(telescope().receivedCommands(), (std::vector<std::string>{":LM 31#", ":LI#", ":Gr#", ":Gd#"}));
+    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+}
+
+TEST_F(TelescopeSheetTest, SkyFlatsDriftAndEndAtTheGuideRate)
+{
+    openSheet();
+    sheet().tabs()->setCurrentIndex(3);
+    LX200P3& flats = sheet().page3();
+    flats.millisecondsEdit()->setText("100");
+    int legs = 0;
+    ui.onPump = [&](PumpMode) { return PumpReport{.leftButtonPressed = ++legs > 4}; };
+    telescope().clearTraffic();
+    flats.onStart();
+    QTest::qWait(200);  // the telescope has heard the last command
+    const std::vector<std::string> motions{":RC#", ":Mn#", ":Me#", ":Ms#", ":Mw#", ":RG#"};
+    std::vector<std::string> heard;
+    for (const auto& command : telescope().receivedCommands()) {
+        if (std::find(motions.begin(), motions.end(), command) != motions.end())
+            heard.push_back(command);
+    }
+    EXPECT_EQ(heard, motions);
+    EXPECT_EQ(telescope().rate(), sim::MotionRate::guide);
+    EXPECT_EQ(flats.raEdit()->text().size(), 8);
 }
 
 }  // namespace

@@ -104,6 +104,21 @@ TEST_F(TelescopeSheetTest, SecondCommandOnlyRaisesAndAClosedSheetComesBackWithIt
     EXPECT_EQ(count(":U#"), toggles);
 }
 
+TEST_F(TelescopeSheetTest, ANewConnectionBuildsTheSheetAgainOnTheNewPort)
+{
+    openSheet();
+    const int before = motion().portHandle();
+    CTarviApp& app = shell->app();
+    app.connectDevices(app.settings.cameraPort, app.settings.cameraSpeed, app.settings.telescopePort);
+    QApplication::processEvents();
+    ASSERT_NE(shell->telescopeSheet(), nullptr);
+    EXPECT_TRUE(sheet().isVisible());
+    EXPECT_NE(motion().portHandle(), before);
+    EXPECT_EQ(motion().portHandle(), app.settings.telescopeHandle);
+    EXPECT_EQ(sheet().page3().portHandle(), app.settings.telescopeHandle);
+    EXPECT_EQ(motion().raEdit()->text().size(), 8) << "the new sheet read the position";
+}
+
 TEST_F(TelescopeSheetTest, GoFollowsTheSlewToTheTargetAndHaltStopsEverything)
 {
     openSheet();

@@ -31,7 +31,6 @@ const QColor LX200P0::lastFocusFill{150, 150, 150};
 
 namespace {
 
-constexpr int pageWidth = 470;
 const BoxStyle infoStyle{.setForeground = true};
 
 struct ButtonTemplate {
@@ -104,9 +103,6 @@ private:
 LX200P0::LX200P0(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent) : LX200Page(ui, clock, ports, parent)
 {
     const DialogUnits du(font());
-    // The template's 456 units leave the focus group too narrow for its
-    // longest speed in today's fonts; the page is a little wider.
-    setMinimumSize(du.size(pageWidth, templateHeight));
     for (std::size_t i = 0; i < buttonTemplates.size(); ++i) {
         const auto& t = buttonTemplates[i];
         rects_[i] = du.rect(t.x, t.y, t.width, t.height);

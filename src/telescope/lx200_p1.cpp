@@ -28,7 +28,7 @@ LX200P1::LX200P1(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent) : LX20
     layout.group(QStringLiteral("Date"), 98, 2, 96, 70);
     layout.group(QStringLiteral("Time"), 196, 2, 104, 70);
     layout.group(QStringLiteral("Dec Backlash"), 302, 2, 52, 50);
-    layout.group(QStringLiteral("Tracking Rate"), 356, 2, 96, 50);
+    layout.group(QStringLiteral("Tracking Rate"), 356, 2, 110, 50);
     const auto label = [&](QStringView text, int x, int y, int width, int height = 8) {
         return layout.label(text.toString(), x, y, width, height);
     };

@@ -30,7 +30,7 @@ void exchangeText(bool saveAndValidate, QLineEdit* edit, std::string& field)
 LX200P2::LX200P2(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent) : LX200Page(ui, clock, ports, parent)
 {
     const Layout layout(*this);
-    layout.group(QStringLiteral("Object"), 4, 2, 448, 70);
+    layout.group(QStringLiteral("Object"), 4, 2, 462, 70);
     const auto label = [&](const char* text, int x, int y) { layout.label(QString::fromLatin1(text), x, y + 2, 30); };
     const auto edit = [&](const char* name, int x, int y, int width, bool readOnly) {
         return readOnly ? layout.readOnlyEdit(name, x, y, width) : layout.edit(name, x, y, width);

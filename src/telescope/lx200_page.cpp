@@ -13,7 +13,7 @@ LX200Page::LX200Page(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent)
     : QWidget(parent), ui_(ui), clock_(clock), link_(ui, ports)
 {
     const DialogUnits du(font());
-    setMinimumSize(du.size(templateWidth, templateHeight));
+    setMinimumSize(du.size(pageWidth, templateHeight));
 }
 
 void LX200Page::setPort(int handle)

@@ -41,6 +41,10 @@ public:
 
     static constexpr int templateWidth = 456;
     static constexpr int templateHeight = 74;
+    // The motion page's focus group needs a little more than the template's
+    // width for its longest speed in today's fonts; every page takes it, so
+    // that their group boxes line up.
+    static constexpr int pageWidth = 470;
 
 protected:
     // Places the page's controls at their template rectangles, in dialog

@@ -46,8 +46,6 @@ TarviShell::TarviShell(std::string startDirectory, Ui* ui)
             return QString();
         return dialog.selectedFiles().first();
     };
-    pageSettingsDirectory = motion::pageSettingsDirectory(motion::programDirectory(), std::getenv("XDG_CONFIG_HOME"),
-                                                          std::getenv("HOME"));
     registerHandlers();
 }
 
@@ -135,6 +133,11 @@ void TarviShell::onLX200Controls()
         telescopeSheet_ = std::make_unique<LX200Control>(app_.ui(), app_.clock(), app_.ports, mainFrame_.get());
         telescopeSheet_->show();
         const int handle = app_.settings.telescopeHandle;
+        // Found when first needed: a run that never uses the telescope makes
+        // no configuration directory.
+        if (pageSettingsDirectory.empty())
+            pageSettingsDirectory = motion::pageSettingsDirectory(
+                motion::programDirectory(), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
         LX200P0& motion = telescopeSheet_->page0();
         motion.iniDirectory = pageSettingsDirectory;
         motion.setPort(handle);

@@ -61,7 +61,8 @@ public:
     // Asks for the dark frame's file in Setup > Load Dark Frame from File; an
     // empty name is Cancel. Tests put their own answer here.
     std::function<QString()> chooseDarkFrameFile;
-    // Where the motion page keeps "LX200P0.ini".
+    // Where the motion page keeps "LX200P0.ini"; empty until the sheet is
+    // first built.
     std::string pageSettingsDirectory;
 
     // File New as the shell command of an empty command line runs it.

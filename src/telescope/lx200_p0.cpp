@@ -102,14 +102,13 @@ private:
 
 LX200P0::LX200P0(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent) : LX200Page(ui, clock, ports, parent)
 {
-    const DialogUnits du(font());
-    for (std::size_t i = 0; i < buttonTemplates.size(); ++i) {
-        const auto& t = buttonTemplates[i];
-        rects_[i] = du.rect(t.x, t.y, t.width, t.height);
-    }
     // The group boxes let the mouse through to the page, which hit-tests its
     // buttons itself.
     const Layout layout(*this);
+    for (std::size_t i = 0; i < buttonTemplates.size(); ++i) {
+        const auto& t = buttonTemplates[i];
+        rects_[i] = layout.units().rect(t.x, t.y, t.width, t.height);
+    }
     layout.group(QStringLiteral("Coordinates"), 4, 2, 102, 70);
     layout.group(QStringLiteral("Motion"), 108, 2, 124, 70);
     layout.group(QStringLiteral("Park"), 234, 2, 44, 70);
@@ -168,11 +167,6 @@ LX200P0::LX200P0(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent) : LX20
     link_.portNotOpen = [this] { drawAllButtons(); };
     layout.finish();
     updateFields(false);
-}
-
-LX200P0::~LX200P0()
-{
-    link_.portNotOpen = nullptr;
 }
 
 std::uint32_t LX200P0::nowMs() const

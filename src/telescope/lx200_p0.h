@@ -26,7 +26,6 @@ class LX200P0 final : public LX200Page {
     Q_OBJECT
 public:
     LX200P0(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent = nullptr);
-    ~LX200P0() override;
 
     enum class DrawnButton { get, go, halt, north, south, east, west, in, out };
     static constexpr int drawnButtonCount = 9;

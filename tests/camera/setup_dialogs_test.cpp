@@ -269,16 +269,7 @@ INSTANTIATE_TEST_SUITE_P(SetupTable, SetupCameraExposureAccepted,
                                            ExposureCase{"600.00", 600.0f}, ExposureCase{" 0.5 ", 0.5f},
                                            ExposureCase{"1e1", 10.0f}));
 
-struct Refusal {
-    const char* field;
-    const char* text;
-    const char* message;
-};
-
-void PrintTo(const Refusal& c, std::ostream* out)
-{
-    *out << c.field << " \"" << c.text << '"';
-}
+using Refusal = test::FieldRefusal;
 
 class SetupCameraRefused : public SetupDialogTest, public ::testing::WithParamInterface<Refusal> {};
 

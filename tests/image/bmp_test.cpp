@@ -278,40 +278,13 @@ TEST(BmpWrite, FailuresAndTheirMessages)
 {
     TempDir dir;
     const std::vector<std::uint8_t> gray(192 * 165, 77);
-    const struct {
-        std::string path;
-        rlim_t sizeLimit;  // 0: none
-        std::string text;
-        std::string caption;
-        std::uint64_t bytesLeft;
-    } cases[] = {
+    test::expectWriteFailures(gray, 192, 165, &bmp::writeBmp, {
         {dir.file("missing/frame.bmp"), 0, "Open Error:  No such file or directory\n", "File Open Error", 0},
         {"/dev/full", 0, "Cannot write file /dev/full", "File Write Error", 0},
         {dir.file("header.bmp"), 30, "Cannot write file " + dir.file("header.bmp"), "File Write Error", 30},
         // Only the pixels fail: 0 without a message, the part written stays.
         {dir.file("pixels.bmp"), 1000, "", "", 1000},
-    };
-    for (const auto& c : cases) {
-        FakeUi ui;
-        bmp image(ui);
-        image.createFromGray(gray.data(), 192, 165);
-        int result = -1;
-        if (c.sizeLimit != 0) {
-            const FileSizeLimit limit(c.sizeLimit);
-            result = image.writeBmp(c.path);
-        } else {
-            result = image.writeBmp(c.path);
-        }
-        EXPECT_EQ(result, 0) << c.path;
-        if (c.text.empty()) {
-            EXPECT_TRUE(ui.boxes.empty()) << c.path;
-        } else {
-            expectOneBox(ui, c.text, c.caption);
-        }
-        if (c.bytesLeft != 0) {
-            EXPECT_EQ(readFile(c.path).size(), c.bytesLeft) << c.path;
-        }
-    }
+    });
 }
 
 TEST(BmpRead, WrittenImageReadsBackUnchanged)

@@ -134,16 +134,7 @@ INSTANTIATE_TEST_SUITE_P(Values, GammasAccepted,
                                            GammaEntry{"0", "100", 0.0, 100.0},
                                            GammaEntry{"0.0", "1e2", 0.0, 100.0}));
 
-struct GammaRefusal {
-    const char* field;
-    const char* text;
-    const char* message;
-};
-
-void PrintTo(const GammaRefusal& c, std::ostream* out)
-{
-    *out << c.field << " \"" << c.text << '"';
-}
+using GammaRefusal = test::FieldRefusal;
 
 class GammasRefused : public ImageDialogTest, public ::testing::WithParamInterface<GammaRefusal> {};
 

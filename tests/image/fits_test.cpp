@@ -208,42 +208,19 @@ TEST(FitsWrite, FailuresAndTheirMessages)
 {
     TempDir dir;
     const std::vector<std::uint8_t> gray(100 * 100, 5);  // 2880 + 10000 + 1520 bytes
-    const struct {
-        std::string path;
-        rlim_t sizeLimit;  // 0: none
-        std::string text;
-        std::string caption;
-    } cases[] = {
-        {dir.file("missing/p.fit"), 0, "Open Error:  No such file or directory\n", "File Open Error"},
-        {"/dev/full", 0, "Cannot write file /dev/full", "File Write Error"},
-        {dir.file("header.fit"), 1000, "Cannot write file " + dir.file("header.fit"), "File Write Error"},
-        {dir.file("data.fit"), 2880 + 9999, "Cannot write file " + dir.file("data.fit"), "File Write Error"},
-        // Only the padding fails: 0 without a message.
-        {dir.file("padding.fit"), 2880 + 10000, "", ""},
-        {dir.file("lastzero.fit"), 14399, "", ""},
-    };
-    for (const auto& c : cases) {
-        FakeUi ui;
-        bmp image(ui);
-        image.createFromGray(gray.data(), 100, 100);
-        int result = -1;
-        if (c.sizeLimit != 0) {
-            const FileSizeLimit limit(c.sizeLimit);
-            result = image.writeFits(c.path);
-        } else {
-            result = image.writeFits(c.path);
-        }
-        EXPECT_EQ(result, 0) << c.path;
-        if (c.text.empty()) {
-            EXPECT_TRUE(ui.boxes.empty()) << c.path;
-        } else {
-            expectOneBox(ui, c.text, c.caption);
-        }
-        // The part written stays on disk.
-        if (c.sizeLimit != 0) {
-            EXPECT_EQ(readFile(c.path).size(), c.sizeLimit) << c.path;
-        }
-    }
+    // The part written stays on disk.
+    test::expectWriteFailures(
+        gray, 100, 100, &bmp::writeFits,
+        {
+            {dir.file("missing/p.fit"), 0, "Open Error:  No such file or directory\n", "File Open Error"},
+            {"/dev/full", 0, "Cannot write file /dev/full", "File Write Error"},
+            {dir.file("header.fit"), 1000, "Cannot write file " + dir.file("header.fit"), "File Write Error", 1000},
+            {dir.file("data.fit"), 2880 + 9999, "Cannot write file " + dir.file("data.fit"), "File Write Error",
+             2880 + 9999},
+            // Only the padding fails: 0 without a message.
+            {dir.file("padding.fit"), 2880 + 10000, "", "", 2880 + 10000},
+            {dir.file("lastzero.fit"), 14399, "", "", 14399},
+        });
 }
 
 TEST(FitsWrite, ReplacesALongerFileCompletely)

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/port_checks.h"
 #include "support/temp_dir.h"
 
 namespace tarvi {
@@ -23,6 +24,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
+using test::everyByteValue;
+using test::readingFor;
+using test::waitForQueued;
 
 constexpr std::uint32_t maxDword = 0xFFFFFFFFu;
 
@@ -136,43 +140,12 @@ SysError configure(SerialPort& port, std::uint32_t baud, Parity parity)
     return port.setLineSettings(working);
 }
 
-PortTimeouts readingFor(std::uint32_t constantMs)
-{
-    PortTimeouts timeouts;
-    timeouts.readTotalConstant = constantMs;
-    timeouts.writeTotalConstant = 300;
-    return timeouts;
-}
-
-Bytes everyByteValue()
-{
-    Bytes bytes(256);
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<std::uint8_t>(i);
-    return bytes;
-}
-
 Bytes pattern(std::size_t size)
 {
     Bytes bytes(size);
     for (std::size_t i = 0; i < size; ++i)
         bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
     return bytes;
-}
-
-// Waits until the port holds `count` unread bytes (the pseudo-terminal hands
-// them over on a kernel worker, not inside the master's write).
-void waitForQueued(SerialPort& port, std::size_t count)
-{
-    PortStatus status;
-    const auto giveUp = std::chrono::steady_clock::now() + 5s;
-    while (std::chrono::steady_clock::now() < giveUp) {
-        ASSERT_FALSE(port.clearErrors(status).failed());
-        if (status.inQueue >= count)
-            break;
-        std::this_thread::sleep_for(1ms);
-    }
-    ASSERT_EQ(status.inQueue, count);
 }
 
 // Writes `bytes` on the master one at a time, `gap` apart, until done or told

@@ -16,11 +16,16 @@
 #include <thread>
 #include <vector>
 
+#include "support/port_checks.h"
+
 namespace tarvi {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
+using test::everyByteValue;
+using test::readingFor;
+using test::waitForQueued;
 
 [[noreturn]] void fail(const std::string& what)
 {
@@ -180,35 +185,6 @@ int portSocket(const Peer& peer)
             return fd;
     }
     return -1;
-}
-
-Bytes everyByteValue()
-{
-    Bytes bytes(256);
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<std::uint8_t>(i);
-    return bytes;
-}
-
-PortTimeouts readingFor(std::uint32_t constantMs)
-{
-    PortTimeouts timeouts;
-    timeouts.readTotalConstant = constantMs;
-    timeouts.writeTotalConstant = 300;
-    return timeouts;
-}
-
-void waitForQueued(SerialPort& port, std::size_t count)
-{
-    PortStatus status;
-    const auto giveUp = std::chrono::steady_clock::now() + 5s;
-    while (std::chrono::steady_clock::now() < giveUp) {
-        ASSERT_FALSE(port.clearErrors(status).failed());
-        if (status.inQueue >= count)
-            break;
-        std::this_thread::sleep_for(1ms);
-    }
-    ASSERT_EQ(status.inQueue, count);
 }
 
 TEST(ParseTcpDevice, HostAndPortInEachForm)

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <gtest/gtest.h>
+#include <ostream>
 
 namespace tarvi::test {
 
@@ -52,6 +53,18 @@ inline QStringList labelTexts(QWidget& parent)
     for (QLabel* label : parent.findChildren<QLabel*>())
         texts << label->text();
     return texts;
+}
+
+// A dialog field given a text that OK must refuse with the message.
+struct FieldRefusal {
+    const char* field;
+    const char* text;
+    const char* message;
+};
+
+inline void PrintTo(const FieldRefusal& c, std::ostream* out)
+{
+    *out << c.field << " \"" << c.text << '"';
 }
 
 }  // namespace tarvi::test

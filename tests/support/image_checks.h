@@ -6,9 +6,14 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "image/bmp.h"
 #include "support/fake_ui.h"
+#include "support/temp_dir.h"
 
 namespace tarvi::test {
 
@@ -45,5 +50,44 @@ private:
     rlimit previous_{};
     void (*previousHandler_)(int) = nullptr;
 };
+
+// A write that must fail: with a box of this text and caption (none when the
+// text is empty), under a file size limit (0: none), leaving the part
+// written on disk (checked when not 0).
+struct WriteFailure {
+    std::string path;
+    rlim_t sizeLimit = 0;
+    std::string text;
+    std::string caption;
+    std::uint64_t bytesLeft = 0;
+};
+
+// Each case writes the grey picture with write (bmp::writeBmp or
+// bmp::writeFits) and must get 0.
+inline void expectWriteFailures(const std::vector<std::uint8_t>& gray, int width, int height,
+                                int (bmp::*write)(const std::string&), const std::vector<WriteFailure>& cases)
+{
+    for (const auto& c : cases) {
+        FakeUi ui;
+        bmp image(ui);
+        image.createFromGray(gray.data(), width, height);
+        int result = -1;
+        {
+            std::optional<FileSizeLimit> limit;
+            if (c.sizeLimit != 0)
+                limit.emplace(c.sizeLimit);
+            result = (image.*write)(c.path);
+        }
+        EXPECT_EQ(result, 0) << c.path;
+        if (c.text.empty()) {
+            EXPECT_TRUE(ui.boxes.empty()) << c.path;
+        } else {
+            expectOneBox(ui, c.text, c.caption);
+        }
+        if (c.bytesLeft != 0) {
+            EXPECT_EQ(readFile(c.path).size(), c.bytesLeft) << c.path;
+        }
+    }
+}
 
 }  // namespace tarvi::test

@@ -9,6 +9,10 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
+
+#include <cstddef>
+#include <utility>
 
 namespace tarvi {
 
@@ -72,6 +76,32 @@ QString soundPlayer()
     return {};
 }
 
+bool isInputMessage(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+        return true;
+    default:
+        return false;
+    }
+}
+
+int keyOrButton(const QInputEvent& event)
+{
+    if (event.type() == QEvent::KeyPress || event.type() == QEvent::KeyRelease)
+        return static_cast<const QKeyEvent&>(event).key();
+    return static_cast<int>(static_cast<const QMouseEvent&>(event).button());
+}
+
+bool isLeftButton(const QInputEvent& event)
+{
+    return static_cast<const QMouseEvent&>(event).button() == Qt::LeftButton;
+}
+
 }  // namespace
 
 QtUi::QtUi()
@@ -81,6 +111,8 @@ QtUi::QtUi()
 
 QtUi::~QtUi()
 {
+    // Input still waiting is dropped with this object: once the desktop goes
+    // there is nothing to hand it back to.
     if (qApp != nullptr)
         qApp->removeEventFilter(this);
     while (waitDepth_ > 0)
@@ -122,7 +154,17 @@ Answer QtUi::messageBox(std::string_view text, std::string_view caption, Buttons
             box.activateWindow();
         });
     }
-    return answerFor(box.exec(), buttons);
+    // The user must be able to answer whatever a pump or a hold is keeping
+    // back; what waited before the box goes on waiting behind it.
+    Level boxLevel;
+    boxLevel.kind = Level::Kind::box;
+    boxLevel.floor = waiting_.size();
+    levels_.push_back(std::move(boxLevel));
+    const int outerHolds = std::exchange(holdDepth_, 0);
+    const int result = box.exec();
+    levels_.pop_back();
+    holdDepth_ += outerHolds;
+    return answerFor(result, buttons);
 }
 
 void QtUi::setStatusText(int pane, std::string_view text)
@@ -156,40 +198,142 @@ void QtUi::endWaitCursor()
 
 PumpReport QtUi::pumpMessages(PumpMode mode)
 {
-    seen_ = {};
+    // What earlier pumps left waiting is this one's to take, unless a hold
+    // keeps it back.
+    if (holdDepth_ == 0)
+        handBack();
+    Level pump;
+    pump.kind = Level::Kind::pump;
+    pump.mode = mode;
+    pump.floor = level().floor;
+    noteDialogs(pump);
+    levels_.push_back(std::move(pump));
+
+    // Events may post further events, so several passes run, but never for
+    // ever. How much input is taken is the filter's business, so every mode
+    // runs the same passes.
     QCoreApplication::sendPostedEvents();
-    if (mode == PumpMode::one) {
+    for (int pass = 0; pass < 16; ++pass) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-    } else {
-        // Events may post further events; go on until a pass finds the queue
-        // quiet, but never for ever.
-        for (int pass = 0; pass < 16; ++pass) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
-            QCoreApplication::sendPostedEvents();
-        }
+        QCoreApplication::sendPostedEvents();
     }
-    return seen_;
+
+    const PumpReport seen = levels_.back().seen;
+    levels_.pop_back();
+    if (holdDepth_ == 0)
+        handBack();
+    return seen;
 }
 
-bool QtUi::eventFilter(QObject* watched, QEvent* event)
+void QtUi::beginInputHold()
 {
-    switch (event->type()) {
+    if (holdDepth_++ == 0)
+        noteDialogs(loop_);
+}
+
+void QtUi::endInputHold()
+{
+    if (holdDepth_ == 0)
+        return;
+    if (--holdDepth_ == 0)
+        handBack();
+}
+
+void QtUi::handBack()
+{
+    const std::size_t floor = level().floor;
+    if (waiting_.size() <= floor)
+        return;
+    for (auto it = waiting_.begin() + static_cast<std::ptrdiff_t>(floor); it != waiting_.end(); ++it) {
+        if (!it->receiver.isNull())
+            QCoreApplication::postEvent(it->receiver.data(), it->event.release());
+    }
+    waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(floor), waiting_.end());
+}
+
+bool QtUi::Taken::continuedBy(const QInputEvent& event, QObject* next) const
+{
+    if (event.type() != type || event.timestamp() != timestamp || keyOrButton(event) != code
+        || receiver.isNull() || next == receiver.data())
+        return false;
+    // From the window to a widget in it, or from a widget that ignored it up
+    // to a parent.
+    if (!receiver->isWidgetType())
+        return !next->isWindowType();
+    return next->isWidgetType()
+        && static_cast<QWidget*>(next)->isAncestorOf(static_cast<QWidget*>(receiver.data()));
+}
+
+void QtUi::noteDialogs(Level& level)
+{
+    level.modal = QGuiApplication::modalWindow();
+    level.popup = QApplication::activePopupWidget();
+}
+
+bool QtUi::dialogOpenedSince(const Level& level)
+{
+    return QGuiApplication::modalWindow() != level.modal.data()
+        || QApplication::activePopupWidget() != level.popup.data();
+}
+
+bool QtUi::mustWait(const Level& now) const
+{
+    // Nothing overtakes input that is already waiting.
+    if (waiting_.size() > now.floor)
+        return true;
+    if (now.kind != Level::Kind::pump)
+        return false;
+    return now.full || now.mode == PumpMode::paintOnly;
+}
+
+void QtUi::take(Level& now, const QInputEvent& event, QObject* receiver)
+{
+    now.taken = {event.type(), event.timestamp(), keyOrButton(event), receiver};
+    if (now.kind != Level::Kind::pump)
+        return;
+    switch (event.type()) {
     case QEvent::KeyPress:
-        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
-            seen_.escapeTyped = true;
+        if (static_cast<const QKeyEvent&>(event).key() == Qt::Key_Escape)
+            now.seen.escapeTyped = true;
         break;
     case QEvent::MouseButtonPress:
-        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
-            seen_.leftButtonPressed = true;
+        if (isLeftButton(event)) {
+            now.seen.leftButtonPressed = true;
+            now.full = now.full || now.mode == PumpMode::toLeftPress;
+        }
         break;
     case QEvent::MouseButtonRelease:
-        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
-            seen_.leftButtonReleased = true;
+        if (isLeftButton(event)) {
+            now.seen.leftButtonReleased = true;
+            now.full = now.full || now.mode == PumpMode::toLeftRelease;
+        }
         break;
     default:
         break;
     }
-    return QObject::eventFilter(watched, event);
+    now.full = now.full || now.mode == PumpMode::one;
+}
+
+bool QtUi::eventFilter(QObject* watched, QEvent* event)
+{
+    // Outside pumps and holds the event loop runs as if this filter were not
+    // there.
+    if (!isInputMessage(event->type()) || (levels_.empty() && holdDepth_ == 0))
+        return false;
+    Level& now = level();
+    if (now.kind == Level::Kind::box || dialogOpenedSince(now))
+        return false;
+    const auto& input = static_cast<const QInputEvent&>(*event);
+    if (now.taken.continuedBy(input, watched)) {
+        now.taken.receiver = watched;
+        return false;
+    }
+    if (mustWait(now)) {
+        waiting_.push_back({std::unique_ptr<QEvent>(event->clone()), watched});
+        return true;
+    }
+    take(now, input, watched);
+    return false;
 }
 
 void QtUi::playSound(const std::string& wavPath)

@@ -1,14 +1,19 @@
 #pragma once
 
+#include <QEvent>
 #include <QObject>
 #include <QPointer>
 
+#include <deque>
+#include <memory>
 #include <vector>
 
 #include "platform/ui.h"
 
+class QInputEvent;
 class QProcess;
 class QWidget;
+class QWindow;
 
 namespace tarvi {
 
@@ -37,6 +42,8 @@ public:
     void beginWaitCursor() override;
     void endWaitCursor() override;
     PumpReport pumpMessages(PumpMode mode) override;
+    void beginInputHold() override;
+    void endInputHold() override;
     void setProgress(int done, int total) override;
     void playSound(const std::string& wavPath) override;
     void beep() override;
@@ -45,10 +52,55 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Input a pump did not take: a copy of the event and where it was going.
+    struct Waiting {
+        std::unique_ptr<QEvent> event;
+        QPointer<QObject> receiver;
+    };
+
+    // The input message last let through. Qt hands one message on from the
+    // window to the widget and from a widget to its parents; those later
+    // sightings belong to it and must pass too.
+    struct Taken {
+        QEvent::Type type = QEvent::None;
+        quint64 timestamp = 0;
+        int code = 0;
+        QPointer<QObject> receiver;
+
+        bool continuedBy(const QInputEvent& event, QObject* receiver) const;
+    };
+
+    // Who decides about input just now: a pump, a message box, or the event
+    // loop outside both while a hold is in force.
+    struct Level {
+        enum class Kind { loop, box, pump } kind = Kind::loop;
+        PumpMode mode = PumpMode::all;
+        // Waiting input below this index was left by whatever ran before a
+        // message box opened; it stays out of the box's way.
+        std::size_t floor = 0;
+        bool full = false;
+        Taken taken;
+        PumpReport seen;
+        // A dialog or menu that opens later runs an event loop of its own,
+        // which must get the input it needs.
+        QPointer<QWindow> modal;
+        QPointer<QWidget> popup;
+    };
+
+    Level& level() { return levels_.empty() ? loop_ : levels_.back(); }
+    static void noteDialogs(Level& level);
+    static bool dialogOpenedSince(const Level& level);
+    bool mustWait(const Level& level) const;
+    void take(Level& level, const QInputEvent& event, QObject* receiver);
+    void handBack();
+
     QPointer<QWidget> mainWindow_;
     StatusPanes* panes_ = nullptr;
     std::vector<std::pair<int, QString>> pendingTexts_;
-    PumpReport seen_;
+    std::vector<Level> levels_;
+    Level loop_;
+    std::deque<Waiting> waiting_;
+    int holdDepth_ = 0;
     int waitDepth_ = 0;
     std::vector<QProcess*> players_;
 };

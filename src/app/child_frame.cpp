@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/tarvi_app.h"
 #include "app/tarvi_doc.h"
 #include "view/tarvi_view.h"
 
@@ -45,6 +46,11 @@ void CChildFrame::updateTitle()
 
 void CChildFrame::closeEvent(QCloseEvent* event)
 {
+    if (view_->captureWritesHere()) {
+        view_->app().ui().messageBox(captureWindowBusyMessage, {}, Buttons::ok, {});
+        event->ignore();
+        return;
+    }
     // Only the last window of a document asks about its changes.
     CTarviDoc& doc = document();
     if (doc.views().size() == 1 && !doc.SaveModified()) {

@@ -13,6 +13,8 @@ class CChildFrame final : public QMdiSubWindow {
     Q_OBJECT
 public:
     static constexpr int initialSide = 40;
+    static constexpr const char* captureWindowBusyMessage =
+        "A capture will show its picture in this window.  Close it once the capture has ended.";
 
     explicit CChildFrame(CTarviView* view, QWidget* parent = nullptr);
     ~CChildFrame() override;

@@ -17,10 +17,18 @@ bool CommandRouter::route(int commandId) const
     const Command* command = findCommand(commandId);
     if (command == nullptr || !hasHandler(command->handler))
         return false;
+    if (gate_ && !gate_(command->handler, true))
+        return false;
     // A copy, so that a routine may replace its own entry while it runs.
     const auto routine = routines_[static_cast<std::size_t>(command->handler)];
     routine();
     return true;
+}
+
+bool CommandRouter::allowed(int commandId) const
+{
+    const Command* command = findCommand(commandId);
+    return command != nullptr && (!gate_ || gate_(command->handler, false));
 }
 
 }  // namespace tarvi

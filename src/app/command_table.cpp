@@ -122,4 +122,25 @@ std::string_view menuItemAccelerator(const Command& command)
     return tab == std::string_view::npos ? std::string_view{} : command.text.substr(tab + 1);
 }
 
+std::string_view busyRefusal(Handler handler, BusyDevices busy)
+{
+    switch (handler) {
+    case Handler::setupComm:
+        if (busy.camera)
+            return cameraBusyMessage;
+        return busy.telescope ? telescopeBusyMessage : std::string_view();
+    case Handler::setupCamera:
+    case Handler::loadDarkFrame:
+    case Handler::captureImage:
+    case Handler::captureDarkFrame:
+    case Handler::autoShoot:
+    case Handler::showDarkFrame:
+        return busy.camera ? cameraBusyMessage : std::string_view();
+    case Handler::lx200Controls:
+        return busy.telescope ? telescopeBusyMessage : std::string_view();
+    default:
+        return {};
+    }
+}
+
 }  // namespace tarvi

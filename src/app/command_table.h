@@ -89,6 +89,19 @@ std::span<const MenuDef> menuLayout(int menuResource);
 // The toolbar, left to right; cmd::separator for a gap.
 std::span<const int> toolbarLayout();
 
+// Which devices are in the middle of an operation.
+struct BusyDevices {
+    bool camera = false;
+    bool telescope = false;
+};
+// A running operation keeps the commands that would pull its device, or the
+// window it writes into, from under it: the message that refuses such a
+// command now, empty when the command may run.
+std::string_view busyRefusal(Handler handler, BusyDevices busy);
+inline constexpr std::string_view cameraBusyMessage =
+    "The camera is busy.  Wait until it has finished, or press Escape to stop the capture.";
+inline constexpr std::string_view telescopeBusyMessage = "The telescope is busy.  Wait until it has finished.";
+
 // The text before "\t", and the accelerator after it.
 std::string_view menuItemText(const Command& command);
 std::string_view menuItemAccelerator(const Command& command);

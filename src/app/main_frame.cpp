@@ -212,7 +212,8 @@ void CMainFrame::updateCommandUi()
     for (const Command& command : commandTable()) {
         const bool ownerHere = command.owner == CommandOwner::app || command.owner == CommandOwner::mainFrame
                                || child;
-        commandAction(command.id)->setEnabled(ownerHere && router_.hasHandler(command.handler));
+        commandAction(command.id)->setEnabled(ownerHere && router_.hasHandler(command.handler)
+                                              && router_.allowed(command.id));
     }
     if (toolBar_ != nullptr)
         commandAction(cmd::viewToolbar)->setChecked(!toolBar_->isHidden());
@@ -264,8 +265,25 @@ bool CMainFrame::event(QEvent* event)
     return QMainWindow::event(event);
 }
 
+void CMainFrame::devicesBusyChanged()
+{
+    updateCommandUi();
+    if (!closeWhenIdle_ || app_.cameraLine().busy() || app_.telescopeLine().busy())
+        return;
+    closeWhenIdle_ = false;
+    QTimer::singleShot(0, this, [this] { close(); });
+}
+
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
+    // Exit while a device works: the work stops first, and the program ends
+    // once it has, asking about unsaved pictures as ever.
+    if (app_.cameraLine().busy() || app_.telescopeLine().busy()) {
+        app_.requestStop();
+        closeWhenIdle_ = true;
+        event->ignore();
+        return;
+    }
     // Each image window asks about unsaved changes as it closes; one that is
     // kept open keeps the program running.
     if (mdiArea_ != nullptr) {

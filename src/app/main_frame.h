@@ -45,6 +45,9 @@ public:
 
     // Greys what cannot run now and picks menu 128 or 129.
     void updateCommandUi();
+    // A device became busy or idle: the commands follow, and an Exit that
+    // waited for the devices goes ahead.
+    void devicesBusyChanged();
 
     void setPaneText(int pane, const QString& text) override;
     void setProgress(int done, int total) override;
@@ -79,6 +82,7 @@ private:
     QStringList recentFiles_;
     std::vector<QAction*> recentActions_;  // what pane 0 shows when no menu prompt covers it
     int currentMenu_ = 0;
+    bool closeWhenIdle_ = false;
 };
 
 }  // namespace tarvi

@@ -28,7 +28,8 @@ std::string CTarviApp::currentDirectory()
 
 CTarviApp::CTarviApp(Ui& ui, Clock& clock, std::string startDir)
     : startDirectory(std::move(startDir)), iniPath(startDirectory + "/tarvi.ini"), ini_(iniPath),
-      ui_(ui), clock_(clock)
+      ui_(ui), clock_(clock), cameraLine_(ui, ports, settings.cameraHandle),
+      telescopeLine_(ui, ports, settings.telescopeHandle)
 {
     const std::string text = ini_.readString(settingsSection, settingsKey, missingValue, settingsBufferSize);
     if (text == missingValue) {
@@ -49,6 +50,31 @@ CTarviApp::CTarviApp(Ui& ui, Clock& clock, std::string startDir)
     settings.telescopeHandle = PortTable::closed;
     fitsDirectory = bmpDirectory = startDirectory;
     log = [](const std::string& line) { std::fprintf(stderr, "tarvi: %s\n", line.c_str()); };
+
+    for (const int port : {cameraPortSelector, telescopePortSelector}) {
+        PortOwner& line = *lineFor(port);
+        line.describe = [this, port] { return describePort(port); };
+        line.closedByLoss = [this, port] {
+            keptFor(port)->valid = false;
+            if (port == cameraPortSelector)
+                ui_.setStatusText(1, "");
+            saveSettings();
+        };
+        line.busyChanged = [this] {
+            if (busyChanged)
+                busyChanged();
+        };
+    }
+    cameraLine_.reopen = [this] { return openCameraPort() == 1; };
+    telescopeLine_.reopen = [this] { return openTelescopePort() == 1; };
+}
+
+void CTarviApp::requestStop()
+{
+    if (cameraLine_.busy())
+        stopRequested = 1;
+    cameraLine_.requestStop();
+    telescopeLine_.requestStop();
 }
 
 int CTarviApp::loadSettings()

@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/ini_file.h"
 #include "platform/port_map.h"
+#include "platform/port_owner.h"
 #include "platform/serial_port.h"
 #include "platform/ui.h"
 
@@ -76,6 +77,9 @@ public:
     int writeCamera(const std::uint8_t* buffer, int count);
     int writeTelescope(int handle, const std::uint8_t* buffer, int count);
 
+    // Exit while a device works: every running operation is asked to end.
+    void requestStop();
+
     // What CONNECT in Setup > Communications does with the ports chosen: the
     // telescope moves off the camera's port, both ports are closed and opened
     // again (the camera at its new speed), and the settings are saved.
@@ -98,9 +102,16 @@ public:
     int readRAM(std::uint16_t address, int count, std::uint8_t* out);
     int downloadRow(int row, std::uint8_t* destination);
 
-    // Runs when the telescope port has been opened afresh and a telescope
-    // control sheet exists: the sheet is built again on the new port.
-    std::function<void()> telescopeReopened;
+    // The camera and telescope ports as every user of them shares them.
+    PortOwner& cameraLine() { return cameraLine_; }
+    PortOwner& telescopeLine() { return telescopeLine_; }
+    // Runs when either device becomes busy or idle.
+    std::function<void()> busyChanged;
+
+    // Runs when the telescope port has been opened afresh and answered: a
+    // telescope control sheet is built again on the new port (afterLoss
+    // false) or handed the port again (afterLoss: the port had been lost).
+    std::function<void(bool afterLoss)> telescopeReopened;
     // Where the system's reasons go that the messages do not show.
     std::function<void(const std::string&)> log;
 
@@ -156,10 +167,15 @@ private:
     int* handleFor(int port);
     KeptPortState* keptFor(int port);
     SerialPort* portFor(int port);
+    PortOwner* lineFor(int port);
     int openPort(int port);
-    void portLost(int port);
-    void waitForExposure();
-    bool pollUntilIdle(std::uint8_t busyMask);
+    std::string openFailureText(int port) const;
+    std::string describePort(int port) const;
+    int writeCameraSettings();
+    bool waitForExposure(bool escapeStops);
+    bool delayWait(std::int64_t ms, bool escapeStops);
+    int pollUntilIdle(std::uint8_t busyMask, bool escapeStops);
+    bool fetchRow(int row, std::uint8_t* destination, int attempts);
     int writeRowLength();
     void placeNextWindow();
 
@@ -171,6 +187,9 @@ private:
     KeptPortState keptTelescope_;
     Ui& ui_;
     Clock& clock_;
+    PortOwner cameraLine_;
+    PortOwner telescopeLine_;
+    std::string lastOpenError_[2];
 };
 
 }  // namespace tarvi

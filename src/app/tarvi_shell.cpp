@@ -92,6 +92,19 @@ HelpWindow* TarviShell::helpWindow() const
 
 void TarviShell::registerHandlers()
 {
+    router_.setGate([this](Handler handler, bool tell) {
+        const std::string_view refusal =
+            busyRefusal(handler, {app_.cameraLine().busy(), app_.telescopeLine().busy()});
+        if (refusal.empty())
+            return true;
+        if (tell)
+            app_.ui().messageBox(refusal, {}, Buttons::ok, {});
+        return false;
+    });
+    app_.busyChanged = [this] {
+        if (mainFrame_)
+            mainFrame_->devicesBusyChanged();
+    };
     router_.setHandler(Handler::appExit, [this] { mainFrame_->close(); });
     router_.setHandler(Handler::viewToolbar, [this] { onViewToolbar(); });
     router_.setHandler(Handler::viewStatusBar, [this] { onViewStatusBar(); });
@@ -117,10 +130,16 @@ void TarviShell::registerHandlers()
     router_.setHandler(Handler::setupComm, [this] { OnSetupComm(app_, mainFrame_.get()); });
     router_.setHandler(Handler::lx200Controls, [this] { onLX200Controls(); });
     // A new connection to the telescope: the sheet is built again so that
-    // every page holds the handle of the current port.
-    app_.telescopeReopened = [this] {
+    // every page holds the handle of the current port. A port opened again
+    // after its device came back is handed to the pages of the sheet there
+    // is, which may be running the command that opened it.
+    app_.telescopeReopened = [this](bool afterLoss) {
         if (!telescopeSheet_)
             return;
+        if (afterLoss) {
+            handOver(app_.settings.telescopeHandle);
+            return;
+        }
         telescopeSheet_.release()->deleteLater();
         onLX200Controls();
     };
@@ -130,27 +149,24 @@ void TarviShell::onLX200Controls()
 {
     if (!telescopeSheet_) {
         app_.openTelescopePort();
-        telescopeSheet_ = std::make_unique<LX200Control>(app_.ui(), app_.clock(), app_.ports, mainFrame_.get());
+        telescopeSheet_ =
+            std::make_unique<LX200Control>(app_.ui(), app_.clock(), app_.telescopeLine(), mainFrame_.get());
         telescopeSheet_->show();
-        const int handle = app_.settings.telescopeHandle;
         // Found when first needed: a run that never uses the telescope makes
         // no configuration directory.
         if (pageSettingsDirectory.empty())
             pageSettingsDirectory = motion::pageSettingsDirectory(
                 motion::programDirectory(), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+        telescopeSheet_->page0().iniDirectory = pageSettingsDirectory;
+        handOver(app_.settings.telescopeHandle);
         LX200P0& motion = telescopeSheet_->page0();
-        motion.iniDirectory = pageSettingsDirectory;
-        motion.setPort(handle);
         motion.slewRate = 3;
         motion.updateFields(false);
         motion.dynamicFocusOn = 0;
         LX200P1& site = telescopeSheet_->page1();
-        site.setPort(handle);
         site.backlash = "??";
         site.trackingRate = "???.?";
         site.updateFields(false);
-        telescopeSheet_->page2().setPort(handle);
-        telescopeSheet_->page3().setPort(handle);
     } else if (telescopeSheet_->windowClosed()) {
         telescopeSheet_->recreateWindow();
         LX200P0& motion = telescopeSheet_->page0();
@@ -168,6 +184,20 @@ void TarviShell::onLX200Controls()
         telescopeSheet_->raise();
         telescopeSheet_->activateWindow();
     }
+}
+
+void TarviShell::handOver(int handle)
+{
+    QPointer<LX200Control> sheet = telescopeSheet_.get();
+    sheet->page0().setPort(handle);
+    // The motion page's position loop may have run the events that took the
+    // sheet away.
+    if (sheet)
+        sheet->page1().setPort(handle);
+    if (sheet)
+        sheet->page2().setPort(handle);
+    if (sheet)
+        sheet->page3().setPort(handle);
 }
 
 bool TarviShell::initInstance(const CommandLine& commandLine)

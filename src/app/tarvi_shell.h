@@ -56,6 +56,7 @@ public:
     NightVision& nightVision() { return *nightVision_; }
     // The telescope control sheet, once Telescope > LX200 Controls has built it.
     LX200Control* telescopeSheet() const { return telescopeSheet_.get(); }
+    sim::CameraSimulator* cameraSimulator() const { return cameraSimulator_.get(); }
     sim::TelescopeSimulator* telescopeSimulator() const { return telescopeSimulator_.get(); }
 
     // Asks for the dark frame's file in Setup > Load Dark Frame from File; an
@@ -80,6 +81,8 @@ private:
     void onSetImageDisplaySize();
     void onLoadDarkFrame();
     void onLX200Controls();
+    // Gives the port to every page of the sheet.
+    void handOver(int handle);
     void useSimulators();
     std::string simulatorPath(const std::string& name);
 

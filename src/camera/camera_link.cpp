@@ -19,8 +19,16 @@ constexpr int rowPasses = 4;
 
 int CTarviApp::sendCameraSettings()
 {
+    const auto operation = cameraLine_.operation();
     if (openCameraPort() == 0)
         return 1;  // the user has been told why
+    return writeCameraSettings();
+}
+
+// The exposure settings into camera RAM; also the probe of the speed search,
+// which must not open the port itself.
+int CTarviApp::writeCameraSettings()
+{
     const std::uint8_t antiBloomByte[] = {static_cast<std::uint8_t>(settings.antiBloom ? 0x60 : 0x20)};
     const std::uint8_t gain[] = {gainValue(settings.cameraGain)};
     const std::uint16_t exposure = exposureValue(settings.exposureTime);
@@ -44,12 +52,23 @@ int CTarviApp::openCameraPort()
 {
     if (settings.cameraHandle != PortTable::closed)
         return 1;
+    const auto operation = cameraLine_.operation();
     const std::string name = PortMap::portName(settings.cameraPort);
     ui_.setStatusText(0, "Please Wait.  Establishing camera communications");
+    ui_.pumpMessages(PumpMode::paintOnly);
+    // A device that goes away during the search has been reported; nothing
+    // more is said of it.
+    const auto lostOnTheWay = [this] {
+        if (!cameraLine_.dropping())
+            return false;
+        ui_.setStatusText(0, "");
+        return true;
+    };
 
     if (openPort(cameraPortSelector) == 0) {
         ui_.setStatusText(0, "");
-        ui_.messageBox("Cannot open/setup camera port " + name, {}, Buttons::ok, {});
+        ui_.messageBox("Cannot open/setup camera port " + name + openFailureText(cameraPortSelector), {},
+                       Buttons::ok, {});
         saveSettings();
         return 0;
     }
@@ -59,20 +78,23 @@ int CTarviApp::openCameraPort()
 
     // The camera is looked for at the speed it was last set to, then at the
     // wanted speed, then at the 9600 baud it falls back to after a power cut.
-    if (sendCameraSettings() != 1) {
-        settings.cameraSpeedInUse = settings.cameraSpeed;
-        configurePort(cameraPortSelector, settings.cameraSpeedInUse);
-        if (sendCameraSettings() != 1) {
-            settings.cameraSpeedInUse = st4::speedIndex9600;
+    const int speeds[] = {settings.cameraSpeedInUse, settings.cameraSpeed, st4::speedIndex9600};
+    bool answered = false;
+    for (std::size_t i = 0; i < std::size(speeds) && !answered; ++i) {
+        if (i > 0) {
+            settings.cameraSpeedInUse = speeds[i];
             configurePort(cameraPortSelector, settings.cameraSpeedInUse);
-            if (sendCameraSettings() != 1) {
-                quietComm = 0;
-                ui_.messageBox("Cannot open camera port " + name, {}, Buttons::ok, {});
-                ui_.setStatusText(0, "");
-                closePort(cameraPortSelector);
-                return 0;
-            }
         }
+        answered = writeCameraSettings() == 1;
+        if (lostOnTheWay())
+            return 0;
+    }
+    if (!answered) {
+        quietComm = 0;
+        ui_.messageBox("Cannot open camera port " + name, {}, Buttons::ok, {});
+        ui_.setStatusText(0, "");
+        closePort(cameraPortSelector);
+        return 0;
     }
 
     const int wanted = settings.cameraSpeed >= 0 && settings.cameraSpeed < 4 ? settings.cameraSpeed : 0;
@@ -89,6 +111,8 @@ int CTarviApp::openCameraPort()
         settings.cameraSpeedInUse = settings.cameraSpeed;
         if (settings.cameraSpeedInUse == 0)
             setPortTimeouts(cameraPortSelector, fastTimeoutMs, fastTimeoutMs);
+    } else if (lostOnTheWay()) {
+        return 0;
     } else {
         ui_.messageBox("Can not change baud rate...\nNOTE if the ST-4 power was interrupted, it reverted to 9600 Baud.  "
                        "You should changeto 9600 Baud, then change to other speeds.",
@@ -100,6 +124,7 @@ int CTarviApp::openCameraPort()
     ui_.setStatusText(1, "Baud rate: " + std::string(st4::speedLabels[static_cast<std::size_t>(inUse)])
                              + ".  ST-4 Version:  " + std::to_string(version));
     ui_.setStatusText(0, "");
+    cameraLine_.forgetLoss();
     saveSettings();
     return 1;
 }
@@ -113,13 +138,15 @@ int CTarviApp::readRAM(std::uint16_t address, int count, std::uint8_t* out)
 
     SerialPort* serial = portFor(cameraPortSelector);
     const IoResult written = serial != nullptr ? serial->write(frame) : IoResult{0, SysError(EBADF)};
+    if (serial != nullptr && deviceGone(written.error))
+        cameraLine_.deviceLost(settings.cameraHandle, written.error);
     const bool writeCallFailed = serial == nullptr || (written.error.failed() && written.count == 0
                                                        && written.error.code() != ETIMEDOUT);
-    if (!writeCallFailed) {
+    if (!writeCallFailed && !cameraLine_.dropping()) {
         if (written.count < frame.size())
             ui_.messageBox("readRAM:  Write to camera operation failed...", {}, Buttons::ok, {});
         int received = 0;
-        for (int read = 0; read < 2 && !accepted; ++read) {
+        for (int read = 0; read < 2 && !accepted && !cameraLine_.dropping(); ++read) {
             received += readCamera(reply + received, replyCapacity - received);
             if (received > 0)
                 accepted = checksumOk(reply, received) && received == count + 3 && reply[0] == st4::readRamCommand;
@@ -128,7 +155,8 @@ int CTarviApp::readRAM(std::uint16_t address, int count, std::uint8_t* out)
     }
     if (accepted)
         return 1;
-    ui_.messageBox("readRAM:  Failed to read RAM", {}, Buttons::ok, {});
+    if (!cameraLine_.dropping())
+        ui_.messageBox("readRAM:  Failed to read RAM", {}, Buttons::ok, {});
     return 0;
 }
 
@@ -143,7 +171,8 @@ int CTarviApp::downloadRow(int row, std::uint8_t* destination)
         serial->discardInput();
     const auto request = rowRequestFrame(row);
     if (writeCameraRaw(request.data(), static_cast<int>(request.size())) == 0) {
-        ui_.messageBox("Image download failed - Row " + std::to_string(row), {}, Buttons::ok, {});
+        if (!cameraLine_.dropping())
+            ui_.messageBox("Image download failed - Row " + std::to_string(row), {}, Buttons::ok, {});
         return 0;
     }
 

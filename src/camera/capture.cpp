@@ -8,6 +8,7 @@
 #include "camera/running_average.h"
 #include "camera/st4_protocol.h"
 #include "image/bmp.h"
+#include "platform/waits.h"
 
 namespace tarvi {
 
@@ -31,22 +32,40 @@ void CTarviApp::playSound(const std::string& name)
     ui_.playSound(startDirectory + "/" + name);
 }
 
-void CTarviApp::waitForExposure()
+// A wait of a capture: false when it was stopped, by Exit, or by Escape when
+// escapeStops (an image, not a dark frame).
+bool CTarviApp::delayWait(std::int64_t ms, bool escapeStops)
 {
+    const auto stopped = [this, escapeStops](const PumpReport& report) {
+        return cameraLine_.stopRequested() || (escapeStops && (report.escapeTyped || stopRequested != 0));
+    };
+    const PumpReport seen = pumpedWait(ui_, clock_, ms, PumpMode::all, stopped);
+    if (!stopped(seen))
+        return true;
+    if (escapeStops)
+        stopRequested = 1;
+    return false;
+}
+
+bool CTarviApp::waitForExposure(bool escapeStops)
+{
+    const auto wait = [&](std::int64_t ms) { return delayWait(ms, escapeStops); };
     const std::int64_t t = static_cast<std::int64_t>(settings.exposureTime * 1000 + 0.5) + 500;
-    if (t <= 1000) {
-        clock_.sleepMs(t);
-        return;
-    }
+    if (t <= 1000)
+        return wait(t);
     const std::int64_t steps = (t + 999) / 1000;
     std::int64_t remaining = t - 500;
     for (std::int64_t i = 0; i < steps; ++i, remaining -= 1000) {
         ui_.setStatusText(0, "Exposure underway.  Seconds remaining:  " + std::to_string(remaining / 1000));
-        clock_.sleepMs(1000);
+        if (!wait(1000))
+            return false;
     }
+    return true;
 }
 
-bool CTarviApp::pollUntilIdle(std::uint8_t busyMask)
+// 1 when the camera has finished, 0 when it did not, -1 when the capture was
+// stopped or the camera went away (both said already).
+int CTarviApp::pollUntilIdle(std::uint8_t busyMask, bool escapeStops)
 {
     const std::int64_t giveUpAt = clock_.nowMs() + pollGraceMs;
     int failures = 0;
@@ -55,16 +74,43 @@ bool CTarviApp::pollUntilIdle(std::uint8_t busyMask)
         if (readRAM(st4::ram::mode, 1, &state) == 1) {
             failures = 0;
             if ((state & busyMask) == 0)
-                return true;
+                return 1;
+        } else if (cameraLine_.dropping()) {
+            return -1;
         } else if (++failures >= pollFailuresAllowed) {
             break;
         }
         if (clock_.nowMs() >= giveUpAt)
             break;
-        clock_.sleepMs(pollPauseMs);
+        if (!delayWait(pollPauseMs, escapeStops))
+            return -1;
     }
     ui_.messageBox("The camera did not finish the exposure.", {}, Buttons::ok, {});
-    return false;
+    return 0;
+}
+
+// Up to `attempts` tries at the row. A device that goes away meanwhile is
+// told in the failed-row box, which offers Retry.
+bool CTarviApp::fetchRow(int row, std::uint8_t* destination, int attempts)
+{
+    cameraLine_.deferLossMessage = true;
+    bool fetched = false;
+    for (int attempt = 0; attempt < attempts && !fetched; ++attempt)
+        fetched = downloadRow(row, destination) == 1;
+    cameraLine_.deferLossMessage = false;
+    return fetched;
+}
+
+// The failed-row box; Retry opens a port that was lost again first.
+static Answer askRowRetry(Ui& ui, PortOwner& line, int row)
+{
+    std::string text = "Attempt to retrieve row " + std::to_string(row) + " failed";
+    if (const std::string loss = line.takeLossMessage(); !loss.empty())
+        text += "\n\n" + loss;
+    const Answer answer = ui.messageBox(text, "ERROR", Buttons::retryCancel, {});
+    if (answer == Answer::retry)
+        line.retryOpen();
+    return answer;
 }
 
 int CTarviApp::writeRowLength()
@@ -85,6 +131,7 @@ void CTarviApp::placeNextWindow()
 int CTarviApp::captureImage()
 {
     WaitCursor wait(ui_);
+    const auto operation = cameraLine_.operation();
     if (openCameraPort() == 0)
         return 0;
     stopRequested = 0;
@@ -102,27 +149,31 @@ int CTarviApp::captureImage()
     const std::uint8_t modeByte[] = {mode};
     const auto start = writeRamFrame(st4::ram::mode, modeByte);
 
+    // Escape during the delay or the exposure ends the capture at once.
+    const auto terminated = [this] {
+        ui_.setStatusText(0, "Image capture TERMINATED");
+        return 0;
+    };
     if (settings.exposureDelay >= 1) {
         for (int n = settings.exposureDelay; n >= 2; --n) {
             ui_.setStatusText(0, "Exposure Delay - Seconds remaining:  " + std::to_string(n));
             playSound("place.wav");
-            clock_.sleepMs(1000);
+            if (!delayWait(1000, true))
+                return terminated();
         }
         for (int i = 0; i < 5; ++i) {
             ui_.setStatusText(0, "Exposure Delay - Seconds remaining:  1");
             playSound("place.wav");
-            clock_.sleepMs(200);
+            if (!delayWait(200, true))
+                return terminated();
         }
     }
 
     ui_.setStatusText(0, "Begin exposure");
     if (writeCamera(start.data(), static_cast<int>(start.size())) != 1)
         return 0;
-    waitForExposure();
-    if (!pollUntilIdle(st4::busyBits)) {
-        ui_.setStatusText(0, "Image capture TERMINATED");
-        return 0;
-    }
+    if (!waitForExposure(true) || pollUntilIdle(st4::busyBits, true) != 1)
+        return terminated();
     ui_.setStatusText(0, "End exposure");
     if (writeRowLength() != 1)
         return 0;
@@ -134,34 +185,22 @@ int CTarviApp::captureImage()
         ~ProgressBar() { ui.setProgress(0, 0); }
     } bar{ui_};
     for (int r = 0; r < st4::rowCount; ++r) {
-        if (stopRequested) {
-            ui_.setStatusText(0, "Image capture TERMINATED");
-            return 0;
-        }
+        if (stopRequested)
+            return terminated();
         ui_.setProgress(r, st4::rowCount);
         char line[64];
         std::snprintf(line, sizeof line, "Uploading image line %4d", r);
         ui_.setStatusText(0, line);
         std::uint8_t* destination = cameraImage.data() + static_cast<std::size_t>(frameHeight - 1 - r) * frameWidth;
-        for (;;) {
-            bool fetched = false;
-            for (int attempt = 0; attempt < 3 && !fetched; ++attempt)
-                fetched = downloadRow(r, destination) == 1;
-            if (fetched)
-                break;
-            if (ui_.messageBox("Attempt to retrieve row " + std::to_string(r) + " failed", "ERROR",
-                               Buttons::retryCancel, {})
-                != Answer::retry) {
+        while (!fetchRow(r, destination, 3)) {
+            if (askRowRetry(ui_, cameraLine_, r) != Answer::retry) {
                 stopRequested = 1;
-                ui_.setStatusText(0, "Image capture TERMINATED");
-                return 0;
+                return terminated();
             }
         }
     }
-    if (stopRequested) {
-        ui_.setStatusText(0, "Image capture TERMINATED");
-        return 0;
-    }
+    if (stopRequested)
+        return terminated();
     ui_.setStatusText(0, "Image upload finished");
 
     if (settings.operationsInPC) {
@@ -179,7 +218,7 @@ int CTarviApp::captureImage()
 
     ui_.setStatusText(0, "Image created");
     playSound("place.wav");
-    clock_.sleepMs(100);
+    pumpedWait(ui_, clock_, 100, PumpMode::paintOnly);
     playSound("place.wav");
     placeNextWindow();
 
@@ -200,6 +239,7 @@ int CTarviApp::captureImage()
 void CTarviApp::captureDarkFrame()
 {
     WaitCursor wait(ui_);
+    const auto operation = cameraLine_.operation();
     if (openCameraPort() == 0)
         return;
     stopRequested = 0;
@@ -222,8 +262,8 @@ void CTarviApp::captureDarkFrame()
     ui_.setStatusText(0, "Begin exposure");
     if (writeCamera(start.data(), static_cast<int>(start.size())) != 1)
         return;
-    waitForExposure();
-    if (!pollUntilIdle(st4::busyBits | st4::darkBusyBit))
+    // Escape ends only an image capture; Exit ends this too.
+    if (!waitForExposure(false) || pollUntilIdle(st4::busyBits | st4::darkBusyBit, false) != 1)
         return;
     ui_.setStatusText(0, "Dark-frame exposure completed");
     // Without the PC doing the work the camera keeps the dark frame itself.
@@ -235,19 +275,15 @@ void CTarviApp::captureDarkFrame()
         Ui& ui;
         ~ProgressBar() { ui.setProgress(0, 0); }
     } bar{ui_};
-    for (int r = 0; r < st4::rowCount; ++r) {
+    for (int r = 0; r < st4::rowCount && !cameraLine_.stopRequested(); ++r) {
         ui_.pumpMessages(PumpMode::one);
         ui_.setProgress(r, st4::rowCount);
         char line[64];
         std::snprintf(line, sizeof line, "Uploading image line %4d", r);
         ui_.setStatusText(0, line);
         std::uint8_t* destination = darkFrame.data() + static_cast<std::size_t>(frameHeight - 1 - r) * frameWidth;
-        for (;;) {
-            if (downloadRow(r, destination) == 1 || downloadRow(r, destination) == 1)
-                break;
-            if (ui_.messageBox("Attempt to retrieve row " + std::to_string(r) + " failed", "ERROR",
-                               Buttons::retryCancel, {})
-                != Answer::retry)
+        while (!fetchRow(r, destination, 2)) {
+            if (askRowRetry(ui_, cameraLine_, r) != Answer::retry)
                 return;
         }
     }
@@ -293,6 +329,7 @@ void CTarviApp::loadDarkFrame(const std::string& path)
 
 void CTarviApp::autoShoot()
 {
+    const auto operation = cameraLine_.operation();
     if (openCameraPort() == 0)
         return;
     stopRequested = 0;

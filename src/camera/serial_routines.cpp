@@ -4,6 +4,7 @@
 
 #include "app/tarvi_app.h"
 #include "camera/st4_protocol.h"
+#include "platform/device_opener.h"
 
 namespace tarvi {
 
@@ -13,18 +14,6 @@ constexpr std::size_t queueBytes = 1200;
 constexpr std::uint32_t readTimeoutMs = 100;
 constexpr std::uint32_t writeTimeoutMs = 300;
 const BoxStyle infoStyle{.setForeground = true};
-
-// A deadline that passed is not an error of the device; anything else means
-// the port can no longer be used.
-bool deviceGone(const SysError& error)
-{
-    return error.failed() && error.code() != ETIMEDOUT && error.code() != EAGAIN && error.code() != EINTR;
-}
-
-std::string readErrorText(const char* routine, const SysError& error)
-{
-    return std::string("\n\nReadFile errors:  \n") + routine + error.text() + "\n";
-}
 
 }  // namespace
 
@@ -46,10 +35,25 @@ CTarviApp::KeptPortState* CTarviApp::keptFor(int port)
     return nullptr;
 }
 
+PortOwner* CTarviApp::lineFor(int port)
+{
+    if (port == cameraPortSelector)
+        return &cameraLine_;
+    if (port == telescopePortSelector)
+        return &telescopeLine_;
+    return nullptr;
+}
+
 SerialPort* CTarviApp::portFor(int port)
 {
     const int* handle = handleFor(port);
     return handle == nullptr ? nullptr : ports.find(*handle);
+}
+
+std::string CTarviApp::describePort(int port) const
+{
+    const int index = port == cameraPortSelector ? settings.cameraPort : settings.telescopePort;
+    return PortMap::portName(index) + " (" + portMap.device(index) + ")";
 }
 
 int CTarviApp::openPort(int port)
@@ -57,6 +61,8 @@ int CTarviApp::openPort(int port)
     int* handle = handleFor(port);
     const int index = port == cameraPortSelector ? settings.cameraPort : settings.telescopePort;
     const std::string& device = portMap.device(index);
+    std::string& failure = lastOpenError_[port];
+    failure.clear();
     if (opener_ == nullptr) {
         log("no way to open " + PortMap::portName(index) + " (" + device + ")");
         *handle = PortTable::closed;
@@ -65,6 +71,8 @@ int CTarviApp::openPort(int port)
     PortOpener::Result opened = opener_->open(device);
     if (!opened.port) {
         log("cannot open " + PortMap::portName(index) + " (" + device + "): " + opened.error.text());
+        if (opened.error.code() == EACCES)
+            failure = permissionAdvice(device);
         *handle = PortTable::closed;
         return 0;
     }
@@ -72,17 +80,10 @@ int CTarviApp::openPort(int port)
     return 1;
 }
 
-void CTarviApp::portLost(int port)
+std::string CTarviApp::openFailureText(int port) const
 {
-    // The device has gone (unplugged, hung up): said once by the caller; the
-    // next command opens the port afresh.
-    int* handle = handleFor(port);
-    if (handle == nullptr || *handle == PortTable::closed)
-        return;
-    ports.close(*handle);
-    *handle = PortTable::closed;
-    keptFor(port)->valid = false;
-    saveSettings();
+    const std::string& failure = lastOpenError_[port];
+    return failure.empty() ? std::string() : "\n\n" + failure;
 }
 
 int CTarviApp::setPortTimeouts(int port, std::uint32_t readMs, std::uint32_t writeMs)
@@ -164,7 +165,10 @@ int CTarviApp::openTelescopePort()
 {
     if (settings.telescopeHandle != PortTable::closed)
         return 1;
+    const auto operation = telescopeLine_.operation();
+    const bool afterLoss = telescopeLine_.lost();
     ui_.setStatusText(0, "Please Wait.  Establishing telescope communications");
+    ui_.pumpMessages(PumpMode::paintOnly);
 
     bool ok = openPort(telescopePortSelector) == 1;
     if (ok) {
@@ -178,20 +182,27 @@ int CTarviApp::openTelescopePort()
             ok = readTelescope(settings.telescopeHandle, reply, sizeof reply) > 0;
         }
     }
-
     ui_.setStatusText(0, "");
-    if (telescopeReopened)
-        telescopeReopened();
+
     if (!ok) {
-        ui_.messageBox("Cannot open telescope port " + PortMap::portName(settings.telescopePort), {}, Buttons::ok, {});
+        // The sheet stays as it is: its pages find the port closed and say so.
+        ui_.messageBox("Cannot open telescope port " + PortMap::portName(settings.telescopePort)
+                           + openFailureText(telescopePortSelector),
+                       {}, Buttons::ok, {});
         closePort(telescopePortSelector);
         return 0;
     }
+    telescopeLine_.forgetLoss();
+    // Only a port that opened and answered gets a sheet built on it.
+    if (telescopeReopened)
+        telescopeReopened(afterLoss);
     return 1;
 }
 
 void CTarviApp::connectDevices(int cameraPort, int cameraSpeed, int telescopePort)
 {
+    const auto cameraOperation = cameraLine_.operation();
+    const auto telescopeOperation = telescopeLine_.operation();
     settings.cameraPort = cameraPort;
     settings.cameraSpeed = cameraSpeed;
     settings.telescopePort = telescopePort;
@@ -199,6 +210,8 @@ void CTarviApp::connectDevices(int cameraPort, int cameraSpeed, int telescopePor
         settings.telescopePort = (settings.telescopePort + 1) % 4;
     closePort(cameraPortSelector);
     closePort(telescopePortSelector);
+    cameraLine_.forgetLoss();
+    telescopeLine_.forgetLoss();
     openCameraPort();
     openTelescopePort();
     saveSettings();
@@ -210,13 +223,13 @@ int CTarviApp::readCamera(std::uint8_t* buffer, int count)
     if (serial == nullptr || count <= 0)
         return 0;
     const IoResult result = serial->read({buffer, static_cast<std::size_t>(count)});
-    if (deviceGone(result.error)) {
-        ui_.messageBox(readErrorText("readCamera:  ", result.error), "info", Buttons::ok, infoStyle);
-        portLost(cameraPortSelector);
-    }
+    if (deviceGone(result.error))
+        cameraLine_.deviceLost(settings.cameraHandle, result.error);
     return static_cast<int>(result.count);
 }
 
+// Only the probe of a telescope port being opened comes here: a device that
+// fails it is reported by "Cannot open telescope port".
 int CTarviApp::readTelescope(int handle, std::uint8_t* buffer, int count)
 {
     if (count <= 0)
@@ -225,11 +238,10 @@ int CTarviApp::readTelescope(int handle, std::uint8_t* buffer, int count)
     IoResult result;
     if (serial != nullptr) {
         result = serial->read({buffer, static_cast<std::size_t>(count)});
-        if (deviceGone(result.error)) {
-            ui_.messageBox(readErrorText("readTelescope:  ", result.error), "info", Buttons::ok, infoStyle);
-            if (handle == settings.telescopeHandle)
-                portLost(telescopePortSelector);
-        }
+        if (result.error.failed() && !deviceGone(result.error))
+            result.error = SysError();
+        if (result.error.failed())
+            log("reading the telescope: " + result.error.text());
     }
     // The reply's last byte, normally "#", becomes the end of the text.
     const int received = static_cast<int>(result.count);
@@ -245,9 +257,7 @@ int CTarviApp::writeCameraRaw(const std::uint8_t* buffer, int count)
         return 0;
     const IoResult result = serial->write({buffer, static_cast<std::size_t>(count)});
     if (deviceGone(result.error)) {
-        ui_.messageBox("writeCamera:  Write to camera operation failed...\n" + result.error.text(), {}, Buttons::ok,
-                       {});
-        portLost(cameraPortSelector);
+        cameraLine_.deviceLost(settings.cameraHandle, result.error);
         return 0;
     }
     if (static_cast<int>(result.count) < count) {
@@ -262,10 +272,15 @@ int CTarviApp::writeTelescope(int handle, const std::uint8_t* buffer, int count)
     WaitCursor wait(ui_);
     for (;;) {
         SerialPort* serial = ports.find(handle);
-        const IoResult result =
-            serial != nullptr ? serial->write({buffer, static_cast<std::size_t>(count)}) : IoResult{0, SysError(EBADF)};
+        if (serial == nullptr)
+            return 0;
+        const IoResult result = serial->write({buffer, static_cast<std::size_t>(count)});
         if (!result.error.failed() && static_cast<int>(result.count) == count)
             return 1;
+        if (deviceGone(result.error)) {
+            log("writing to the telescope: " + result.error.text());
+            return 0;
+        }
         if (ui_.messageBox("writeCamera:  Retrying failed write to telescope...", "ERROR", Buttons::retryCancel, {})
             != Answer::retry)
             return 0;
@@ -282,9 +297,7 @@ int CTarviApp::writeCamera(const std::uint8_t* buffer, int count)
             return 0;
         const IoResult written = serial->write({buffer, static_cast<std::size_t>(count)});
         if (deviceGone(written.error)) {
-            ui_.messageBox("writeCamera:  Write to camera operation failed...\n" + written.error.text(), {},
-                           Buttons::ok, {});
-            portLost(cameraPortSelector);
+            cameraLine_.deviceLost(settings.cameraHandle, written.error);
             return 0;
         }
         if (static_cast<int>(written.count) < count) {
@@ -298,6 +311,8 @@ int CTarviApp::writeCamera(const std::uint8_t* buffer, int count)
         const int received = readCamera(reply, sizeof reply);
         if (received >= 1 && reply[0] == st4::acknowledgement)
             return 1;
+        if (cameraLine_.dropping())
+            return 0;
         if (attempts > 20) {
             attempts = 0;
             if (quietComm)
@@ -307,6 +322,9 @@ int CTarviApp::writeCamera(const std::uint8_t* buffer, int count)
                 return 0;
         }
         ++attempts;
+        // A camera that does not answer costs a read deadline an attempt;
+        // the windows paint in between.
+        ui_.pumpMessages(PumpMode::all);
     }
 }
 

@@ -30,4 +30,8 @@ private:
     SimulatorHook simulators_;
 };
 
+// What to tell a user who may not open the device: the group that owns it,
+// and how to join it.
+std::string permissionAdvice(const std::string& device);
+
 }  // namespace tarvi

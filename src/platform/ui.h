@@ -20,9 +20,15 @@ struct BoxStyle {
     bool noOwner = false;
 };
 
+// How much of what is pending a pump takes, without waiting for more. Input
+// (keys and mouse buttons) that a pump does not take waits, in its order,
+// for the next pump, or for the end of an InputHold.
 enum class PumpMode {
-    one,  // one pass over what is pending, without waiting
-    all   // everything that is pending, without waiting
+    one,            // at most one input message
+    all,            // everything
+    toLeftPress,    // everything up to and including a left-button press
+    toLeftRelease,  // everything up to and including a left-button release
+    paintOnly       // the windows paint and timers run; no input
 };
 
 // What went by while events were pumped.
@@ -30,6 +36,14 @@ struct PumpReport {
     bool escapeTyped = false;
     bool leftButtonPressed = false;
     bool leftButtonReleased = false;
+
+    PumpReport& operator|=(const PumpReport& other)
+    {
+        escapeTyped = escapeTyped || other.escapeTyped;
+        leftButtonPressed = leftButtonPressed || other.leftButtonPressed;
+        leftButtonReleased = leftButtonReleased || other.leftButtonReleased;
+        return *this;
+    }
 };
 
 class Ui {
@@ -52,6 +66,11 @@ public:
 
     virtual PumpReport pumpMessages(PumpMode mode) = 0;
 
+    // Nested calls count. While a hold is in force, input that a pump left
+    // waiting stays waiting, through later pumps too, until the last end.
+    virtual void beginInputHold() {}
+    virtual void endInputHold() {}
+
     // A progress bar beside the message pane: done of total; a total of 0
     // takes it away. Places without one ignore it.
     virtual void setProgress(int done, int total)
@@ -72,6 +91,17 @@ public:
     ~WaitCursor() { ui_.endWaitCursor(); }
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    Ui& ui_;
+};
+
+class InputHold {
+public:
+    explicit InputHold(Ui& ui) : ui_(ui) { ui_.beginInputHold(); }
+    ~InputHold() { ui_.endInputHold(); }
+    InputHold(const InputHold&) = delete;
+    InputHold& operator=(const InputHold&) = delete;
 
 private:
     Ui& ui_;

@@ -103,14 +103,28 @@ void CameraSimulator::powerCut()
     pty_.interrupt();
 }
 
+void CameraSimulator::plugIn()
+{
+    const bool running = thread_.joinable();
+    stop();
+    hangUpRequested_ = false;
+    pty_.reopen();
+    if (running)
+        start();
+}
+
 void CameraSimulator::hangUp()
 {
     if (!thread_.joinable()) {
         pty_.close();
         return;
     }
+    const auto before = hangUps_.load();
     hangUpRequested_ = true;
     pty_.interrupt();
+    // The line is gone when this returns.
+    for (int waited = 0; waited < 2000 && hangUps_.load() == before; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void CameraSimulator::setFaults(const CameraFaults& faults)
@@ -206,6 +220,7 @@ void CameraSimulator::run()
     while (!stopping_) {
         if (hangUpRequested_.exchange(false)) {
             pty_.close();
+            ++hangUps_;
             rx_.clear();
         }
         if (powerCycles_ != seenPowerCycles) {

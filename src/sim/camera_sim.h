@@ -101,6 +101,9 @@ public:
     void powerCut();
     // The device goes away: the program's reads and writes fail from now on.
     void hangUp();
+    // It comes back, as it was when it went, on a new pseudo-terminal (the
+    // program finds it by slavePath()). Faults that hang it up again stay.
+    void plugIn();
     void setFaults(const CameraFaults& faults);
     void setSilent(bool silent);
     // Applies to the exposure under way too.
@@ -181,6 +184,7 @@ private:
 
     std::atomic<bool> stopping_{false};
     std::atomic<bool> hangUpRequested_{false};
+    std::atomic<std::uint64_t> hangUps_{0};
     std::atomic<std::uint64_t> powerCycles_{0};
     std::thread thread_;
 };

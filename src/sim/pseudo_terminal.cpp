@@ -199,4 +199,11 @@ void PseudoTerminal::close()
     closeFd(master_);
 }
 
+void PseudoTerminal::reopen()
+{
+    close();
+    closeFd(wake_);
+    openPair();
+}
+
 }  // namespace tarvi::sim

@@ -65,6 +65,9 @@ public:
     // The device goes away: the program's reads and writes on the slave fail
     // from now on and the path can no longer be opened.
     void close();
+    // The device comes back on a new pair, with a new slave path. Not while
+    // another thread uses the terminal.
+    void reopen();
 
 private:
     // Polls the wake-up descriptor, and the master for `events` unless they

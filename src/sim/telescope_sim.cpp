@@ -141,14 +141,28 @@ void TelescopeSimulator::stop()
     thread_.join();
 }
 
+void TelescopeSimulator::plugIn()
+{
+    const bool running = thread_.joinable();
+    stop();
+    hangUpRequested_ = false;
+    pty_.reopen();
+    if (running)
+        start();
+}
+
 void TelescopeSimulator::hangUp()
 {
     if (!thread_.joinable()) {
         pty_.close();
         return;
     }
+    const auto before = hangUps_.load();
     hangUpRequested_ = true;
     pty_.interrupt();
+    // The line is gone when this returns.
+    for (int waited = 0; waited < 2000 && hangUps_.load() == before; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void TelescopeSimulator::setSilent(bool silent)
@@ -338,6 +352,7 @@ void TelescopeSimulator::run()
     while (!stopping_) {
         if (hangUpRequested_.exchange(false)) {
             pty_.close();
+            ++hangUps_;
             rx_.clear();
             delayed_.reset();
         }

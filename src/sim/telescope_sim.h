@@ -101,6 +101,9 @@ public:
 
     // The device goes away: the program's reads and writes fail from now on.
     void hangUp();
+    // It comes back, as it was when it went, on a new pseudo-terminal (the
+    // program finds it by slavePath()). Faults that hang it up again stay.
+    void plugIn();
     // Hears nothing and says nothing; the bytes are still recorded.
     void setSilent(bool silent);
     void setTimeScale(double timeScale);
@@ -216,6 +219,7 @@ private:
 
     std::atomic<bool> stopping_{false};
     std::atomic<bool> hangUpRequested_{false};
+    std::atomic<std::uint64_t> hangUps_{0};
     std::thread thread_;
 };
 

@@ -10,15 +10,15 @@
 
 namespace tarvi {
 
-LX200Control::LX200Control(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent)
-    : QDialog(parent), tabs_(new QTabWidget(this))
+LX200Control::LX200Control(Ui& ui, Clock& clock, PortOwner& line, QWidget* parent)
+    : QDialog(parent), ui_(ui), line_(line), tabs_(new QTabWidget(this))
 {
     setWindowTitle(QStringLiteral("LX-200 Telescope Controls"));
     setModal(false);
-    page0_ = new LX200P0(ui, clock, ports);
-    page1_ = new LX200P1(ui, clock, ports);
-    page2_ = new LX200P2(ui, clock, ports);
-    page3_ = new LX200P3(ui, clock, ports);
+    page0_ = new LX200P0(ui, clock, line);
+    page1_ = new LX200P1(ui, clock, line);
+    page2_ = new LX200P2(ui, clock, line);
+    page3_ = new LX200P3(ui, clock, line);
     tabs_->addTab(page0_, QStringLiteral("LX200 Controls"));
     tabs_->addTab(page1_, QStringLiteral("Location, Time, Backlash, Tracking Rate"));
     tabs_->addTab(page2_, QStringLiteral("Objects"));
@@ -46,6 +46,11 @@ void LX200Control::recreateWindow()
 
 void LX200Control::done(int result)
 {
+    // The pages of a running loop would go from under it.
+    if (line_.busy()) {
+        ui_.messageBox(sheetBusyMessage, {}, Buttons::ok, {});
+        return;
+    }
     // The pages' timers end with the window, as the page windows go with it.
     for (int i = 0; i < tabs_->count(); ++i) {
         if (auto* page = qobject_cast<LX200Page*>(tabs_->widget(i)))

@@ -3,7 +3,7 @@
 #include <QDialog>
 
 #include "platform/clock.h"
-#include "platform/serial_port.h"
+#include "platform/port_owner.h"
 #include "platform/ui.h"
 
 class QTabWidget;
@@ -21,7 +21,10 @@ class LX200P3;
 class LX200Control final : public QDialog {
     Q_OBJECT
 public:
-    LX200Control(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent = nullptr);
+    static constexpr const char* sheetBusyMessage =
+        "The telescope is busy.  Let it finish, or end the run with a click, before closing the controls.";
+
+    LX200Control(Ui& ui, Clock& clock, PortOwner& line, QWidget* parent = nullptr);
 
     LX200P0& page0() { return *page0_; }
     LX200P1& page1() { return *page1_; }
@@ -39,6 +42,8 @@ protected:
     void done(int result) override;
 
 private:
+    Ui& ui_;
+    PortOwner& line_;
     QTabWidget* tabs_;
     LX200P0* page0_;
     LX200P1* page1_;

@@ -1,6 +1,5 @@
 #include "telescope/lx200_link.h"
 
-#include <cerrno>
 #include <vector>
 
 #include "telescope/lx200_reply.h"
@@ -13,44 +12,74 @@ void LX200Link::setHandle(int handle)
     portOpen = handle != PortTable::closed ? 1 : 0;
 }
 
+SerialPort* LX200Link::portFor(int& handle)
+{
+    if (portOpen == 0)
+        return nullptr;
+    if (SerialPort* serial = line_.ports().find(handle))
+        return serial;
+    // Gone since the hand-over: closed on purpose, or lost with its device.
+    // A lost one is opened again, which hands the new port to every page.
+    if (!line_.openIfLost() || portOpen == 0)
+        return nullptr;
+    handle = portHandle;
+    return line_.ports().find(handle);
+}
+
+bool LX200Link::ready()
+{
+    int handle = portHandle;
+    return portFor(handle) != nullptr;
+}
+
 int LX200Link::writeTelescope(int handle, const std::uint8_t* bytes, int count)
 {
     WaitCursor wait(ui_);
-    if (portOpen == 0) {
-        if (portNotOpen)
-            portNotOpen();
-        return 0;
-    }
     for (;;) {
-        SerialPort* serial = ports_.find(handle);
-        const IoResult result = serial != nullptr ? serial->write({bytes, static_cast<std::size_t>(count)})
-                                                  : IoResult{0, SysError(EBADF)};
+        SerialPort* serial = portFor(handle);
+        if (serial == nullptr) {
+            if (portNotOpen)
+                portNotOpen();
+            return 0;
+        }
+        const IoResult result = serial->write({bytes, static_cast<std::size_t>(count)});
         if (static_cast<int>(result.count) == count)
             return 1;
-        if (ui_.messageBox("writeTelescope:  Retrying failed write to telescope...", "ERROR", Buttons::retryCancel,
-                           {})
-            != Answer::retry)
+        std::string text = "writeTelescope:  Retrying failed write to telescope...";
+        const bool gone = deviceGone(result.error);
+        if (gone) {
+            // One box says what happened and offers to go on once the
+            // device is back.
+            line_.deferLossMessage = true;
+            line_.deviceLost(handle, result.error);
+            line_.deferLossMessage = false;
+            if (const std::string loss = line_.takeLossMessage(); !loss.empty())
+                text += "\n\n" + loss;
+        }
+        if (ui_.messageBox(text, "ERROR", Buttons::retryCancel, {}) != Answer::retry)
             return 0;
+        if (gone) {
+            if (!line_.retryOpen())
+                return 0;
+            handle = portHandle;
+        }
     }
 }
 
 unsigned LX200Link::readTelescope(int handle, std::uint8_t* buffer, unsigned capacity)
 {
-    if (portOpen == 0) {
+    SerialPort* serial = portFor(handle);
+    if (serial == nullptr) {
         buffer[0] = 0;
         if (portNotOpen)
             portNotOpen();
         return 0;
     }
-    SerialPort* serial = ports_.find(handle);
-    IoResult result = serial != nullptr ? serial->read({buffer, capacity}) : IoResult{0, SysError(EBADF)};
+    const IoResult result = serial->read({buffer, capacity});
     // A deadline that passes is how every read of a reply shorter than its
-    // capacity ends; only a failing call is reported.
-    if (result.error.failed() && result.error.code() != ETIMEDOUT && result.error.code() != EAGAIN
-        && result.error.code() != EINTR) {
-        ui_.messageBox("\n\nReadFile errors:  \nreadTelescope:  " + result.error.text() + "\n", "info", Buttons::ok,
-                       BoxStyle{.setForeground = true});
-    }
+    // capacity ends; a device that went away is said once, by its owner.
+    if (deviceGone(result.error))
+        line_.deviceLost(handle, result.error);
     normaliseReply(buffer, result.count);
     return static_cast<unsigned>(result.count);
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/port_owner.h"
 #include "platform/serial_port.h"
 #include "platform/ui.h"
 
@@ -16,15 +17,23 @@ namespace tarvi {
 // answer, one read bounded by its capacity and the port's 100 ms read
 // deadline; no read looks for the closing "#", and what does not fit stays
 // queued for the next read.
+//
+// The port itself belongs to the program's PortOwner: a device that goes away
+// is closed for every page at once and reported once, and the next command
+// opens it again and hands it to every page.
 class LX200Link {
 public:
-    LX200Link(Ui& ui, PortTable& ports) : ui_(ui), ports_(ports) {}
+    LX200Link(Ui& ui, PortOwner& line) : ui_(ui), line_(line) {}
 
     int portHandle = PortTable::closed;
     int portOpen = 0;
 
-    // The hand-over: the routines test portOpen from now on, never the handle.
+    // The hand-over: the routines test portOpen from now on.
     void setHandle(int handle);
+    // Whether an exchange would reach the telescope now; a port lost by an
+    // earlier command is opened again first.
+    bool ready();
+    PortOwner& line() const { return line_; }
 
     // 1 when all count bytes went out; a short write asks Retry or Cancel and
     // Retry writes the whole command again.
@@ -46,8 +55,12 @@ public:
     std::function<void()> portNotOpen;
 
 private:
+    // The port this exchange goes to, the hand-over's handle brought up to
+    // date when the port had to be opened again; nullptr when there is none.
+    SerialPort* portFor(int& handle);
+
     Ui& ui_;
-    PortTable& ports_;
+    PortOwner& line_;
 };
 
 }  // namespace tarvi

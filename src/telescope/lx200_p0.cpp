@@ -19,6 +19,7 @@
 #include "platform/data_exchange.h"
 #include "platform/dialog_units.h"
 #include "platform/ini_file.h"
+#include "platform/waits.h"
 #include "telescope/coordinates.h"
 #include "telescope/motion_rules.h"
 
@@ -100,7 +101,7 @@ private:
     std::size_t button_;
 };
 
-LX200P0::LX200P0(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent) : LX200Page(ui, clock, ports, parent)
+LX200P0::LX200P0(Ui& ui, Clock& clock, PortOwner& line, QWidget* parent) : LX200Page(ui, clock, line, parent)
 {
     // The group boxes let the mouse through to the page, which hit-tests its
     // buttons itself.
@@ -270,6 +271,7 @@ void LX200P0::mouseReleaseEvent(QMouseEvent* event)
 
 void LX200P0::press(QPoint point)
 {
+    const auto operation = LX200Page::operation();
     QPointer<LX200P0> alive(this);
     const auto hit = [&](DrawnButton button) { return alive && buttonRect(button).contains(point); };
     if (hit(DrawnButton::get)) {
@@ -309,6 +311,7 @@ void LX200P0::press(QPoint point)
 
 void LX200P0::release(QPoint point)
 {
+    const auto operation = LX200Page::operation();
     QPointer<LX200P0> alive(this);
     const auto hit = [&](DrawnButton button) { return alive && buttonRect(button).contains(point); };
     if (hit(DrawnButton::get))
@@ -356,8 +359,9 @@ void LX200P0::sendSlewRate()
 
 void LX200P0::getPosition()
 {
-    if (link_.portOpen == 0) {
-        ui_.messageBox("Telescope port is not open.", "ERROR", Buttons::ok, {});
+    const auto operation = LX200Page::operation();
+    if (!link_.ready()) {
+        portNotOpenMessage();
         drawAllButtons();
         return;
     }
@@ -365,13 +369,19 @@ void LX200P0::getPosition()
     drawButton(DrawnButton::get, blackText, pressedFill);
     bool settled = false;
     while (!settled) {
-        ui_.pumpMessages(PumpMode::all);
+        // Clicks on the page are handled while it waits: HALT stops a slew
+        // that GET follows.
+        pumpedWait(ui_, clock_, positionWaitMs);
         // The page may have gone with its sheet while the events ran.
         if (!alive)
             return;
-        clock_.sleepMs(250);
+        if (commandEnds())
+            break;
         const std::string raReply = link_.query(":GR#", 20);
         const std::string decReply = link_.query(":GD#", 20);
+        // A telescope that went away keeps its last position in the boxes.
+        if (commandEnds())
+            break;
         settled = raReply == ra && decReply == dec;
         ra = raReply;
         dec = decReply;
@@ -400,6 +410,7 @@ int LX200P0::validateCoordinates()
 
 void LX200P0::goTo()
 {
+    const auto operation = LX200Page::operation();
     updateFields(true);
     if (validateCoordinates() == 0) {
         drawButton(DrawnButton::go, blackText, normalFill);
@@ -417,21 +428,23 @@ void LX200P0::goTo()
 
 void LX200P0::halt()
 {
+    const auto operation = LX200Page::operation();
     drawButton(DrawnButton::halt, blackText, pressedFill);
     for (const std::string_view stop : {":Qn#", ":Qs#", ":Qe#", ":Qw#"})
         link_.send(stop);
-    clock_.sleepMs(500);
+    pumpedWait(ui_, clock_, 500);
     drawButton(DrawnButton::halt, blackText, normalFill);
 }
 
 void LX200P0::setPort(int handle)
 {
+    const auto operation = LX200Page::operation();
     LX200Page::setPort(handle);
     if (link_.portOpen != 0)
         motion::precisionSetup(link_);
     loadPageSettings();
     updateFields(false);
-    if (link_.portOpen != 0) {
+    if (link_.portOpen != 0 && !commandEnds()) {
         onPark();
         getPosition();
     }
@@ -439,6 +452,7 @@ void LX200P0::setPort(int handle)
 
 void LX200P0::onSetActive()
 {
+    const auto operation = LX200Page::operation();
     WaitCursor wait(ui_);
     if (link_.portHandle != PortTable::closed)
         getPosition();
@@ -513,9 +527,10 @@ void LX200P0::focusPulse(bool in)
 bool LX200P0::focusLoopGoesOn()
 {
     // The release is dispatched inside the pump, so the page's own release
-    // handler has already run when the loop hears of it.
-    const PumpReport seen = ui_.pumpMessages(PumpMode::all);
-    if (!seen.leftButtonReleased)
+    // handler has already run when the loop hears of it; what came after
+    // the release waits until the loop has ended.
+    const PumpReport seen = ui_.pumpMessages(PumpMode::toLeftRelease);
+    if (!seen.leftButtonReleased && !commandEnds())
         return true;
     link_.send(":FQ#");
     focusLoopRunning = 0;
@@ -530,7 +545,8 @@ void LX200P0::steppedFocusLoop(bool in)
         focusPulse(in);
         focusStopMs = nowMs();
         updateFocusCounter(in ? 32 : -32);
-        clock_.sleepMs(1000);
+        // The windows paint; a release is taken at the loop's message step.
+        pumpedWait(ui_, clock_, 1000, PumpMode::paintOnly);
         if (!focusLoopGoesOn())
             return;
     }
@@ -541,7 +557,7 @@ void LX200P0::stepperFocusLoop(bool in)
     QPointer<LX200P0> alive(this);
     while (alive && focusLoopRunning != 0) {
         if (slowStepper != 0)
-            clock_.sleepMs(200);
+            pumpedWait(ui_, clock_, 200, PumpMode::paintOnly);
         focusPulse(in);
         focusCounter += in ? 1 : -1;
         updateFields(false);
@@ -569,7 +585,7 @@ void LX200P0::stopFocus(bool in)
     // The millisecond clock wraps; only the difference counts.
     const auto held = static_cast<std::int32_t>(focusStopMs - focusStartMs);
     updateFocusCounter(in ? held : -static_cast<std::int64_t>(held));
-    clock_.sleepMs(500);
+    pumpedWait(ui_, clock_, 500);
 }
 
 void LX200P0::updateFocusCounter(std::int64_t d)
@@ -634,6 +650,7 @@ void LX200P0::onStepsPerHourChanged()
 
 void LX200P0::onPark()
 {
+    const auto operation = LX200Page::operation();
     if (parkTimer == 0) {
         updateFields(true);
         if (parkSeconds > 0) {
@@ -675,6 +692,17 @@ void LX200P0::onPark()
 
 void LX200P0::onTimer(int id)
 {
+    // A tick while the telescope is busy comes again a little later, so
+    // that its commands do not come between those of the running operation.
+    // The park countdown's timer ticks again in a second of its own accord.
+    if (!tickMayRun()) {
+        if (id == 2 && dynamicFocusTimer != 0) {
+            stopTimer(dynamicFocusTimer);
+            dynamicFocusTimer = startTimer(busyRetryMs);
+        }
+        return;
+    }
+    const auto operation = link_.line().operation(PortOwner::Kind::tick);
     if (id == 1) {
         stopTimer(parkTimer);
         parkSeconds -= 1;

@@ -25,7 +25,7 @@ namespace tarvi {
 class LX200P0 final : public LX200Page {
     Q_OBJECT
 public:
-    LX200P0(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent = nullptr);
+    LX200P0(Ui& ui, Clock& clock, PortOwner& line, QWidget* parent = nullptr);
 
     enum class DrawnButton { get, go, halt, north, south, east, west, in, out };
     static constexpr int drawnButtonCount = 9;
@@ -33,6 +33,10 @@ public:
     static const QColor normalFill;
     static const QColor pressedFill;
     static const QColor lastFocusFill;
+    // GET reads the position this often until two readings agree.
+    static constexpr std::int64_t positionWaitMs = 250;
+    // A timer tick that found the telescope busy is tried again after this.
+    static constexpr int busyRetryMs = 200;
 
     // Fields exchanged with the controls.
     std::string ra;

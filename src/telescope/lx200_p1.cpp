@@ -6,6 +6,7 @@
 #include <QTimerEvent>
 
 #include "platform/data_exchange.h"
+#include "platform/waits.h"
 #include "telescope/site_time_checks.h"
 
 namespace tarvi {
@@ -21,7 +22,7 @@ QString toQString(std::string_view text)
 
 }  // namespace
 
-LX200P1::LX200P1(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent) : LX200Page(ui, clock, ports, parent)
+LX200P1::LX200P1(Ui& ui, Clock& clock, PortOwner& line, QWidget* parent) : LX200Page(ui, clock, line, parent)
 {
     const Layout layout(*this);
     layout.group(QStringLiteral("Telescope Location"), 4, 2, 92, 70);
@@ -95,11 +96,6 @@ bool LX200P1::updateFields(bool saveAndValidate)
     return !ex.failed();
 }
 
-void LX200P1::portNotOpenMessage()
-{
-    ui_.messageBox("Telescope port is not open.", "ERROR", Buttons::ok, {});
-}
-
 void LX200P1::startClockTimer()
 {
     stopClockTimer();
@@ -115,7 +111,7 @@ void LX200P1::stopClockTimer()
 
 void LX200P1::getLocation()
 {
-    if (link_.portOpen == 0) {
+    if (!link_.ready()) {
         portNotOpenMessage();
         return;
     }
@@ -128,7 +124,7 @@ void LX200P1::getLocation()
 
 void LX200P1::getDate()
 {
-    if (link_.portOpen == 0)
+    if (!link_.ready())
         return;
     date = link_.query(":GC#", 20);
     updateFields(false);
@@ -136,7 +132,7 @@ void LX200P1::getDate()
 
 void LX200P1::getLocalTime()
 {
-    if (link_.portOpen != 0) {
+    if (link_.ready()) {
         localTime = link_.query(":GL#", 20);
         localTimeEdit_->setText(toQString(localTime));
     }
@@ -147,14 +143,14 @@ void LX200P1::getLocalTime()
 
 void LX200P1::getSiderealTime()
 {
-    if (link_.portOpen == 0)
+    if (!link_.ready())
         return;
     siderealEdit_->setText(toQString(link_.query(":GS#", 20)));
 }
 
 int LX200P1::getUtcOffset()
 {
-    if (link_.portOpen == 0)
+    if (!link_.ready())
         return 0;
     // An answer that holds no offset counts as none, as a silent telescope's does.
     return readUtcOffset(link_.query(":GG#", 50)).value_or(0);
@@ -171,6 +167,7 @@ void LX200P1::refresh()
 
 void LX200P1::onSetActive()
 {
+    const auto operation = LX200Page::operation();
     {
         WaitCursor wait(ui_);
         if (link_.portHandle != PortTable::closed) {
@@ -199,6 +196,10 @@ void LX200P1::onTimer(int id)
     if (id != 1)
         return;
     startClockTimer();
+    // The clock waits for a second while the telescope is busy.
+    if (!tickMayRun())
+        return;
+    const auto operation = link_.line().operation(PortOwner::Kind::tick);
     getLocalTime();
     getSiderealTime();
 }
@@ -213,12 +214,13 @@ void LX200P1::timerEvent(QTimerEvent* event)
 
 void LX200P1::onSetLocation()
 {
+    const auto operation = LX200Page::operation();
     updateFields(true);
     if (!siteUsable(latitude, longitude)) {
         ui_.messageBox(siteRefusedMessage, {}, Buttons::ok, {});
         return;
     }
-    if (link_.portOpen == 0) {
+    if (!link_.ready()) {
         portNotOpenMessage();
         return;
     }
@@ -229,6 +231,7 @@ void LX200P1::onSetLocation()
 
 void LX200P1::onSetDate()
 {
+    const auto operation = LX200Page::operation();
     updateFields(true);
     if (!dateUsable(date)) {
         ui_.messageBox(dateRefusedMessage, {}, Buttons::ok, {});
@@ -240,7 +243,7 @@ void LX200P1::onSetDate()
 
 void LX200P1::setDate(const std::string& dateText)
 {
-    if (link_.portOpen == 0) {
+    if (!link_.ready()) {
         portNotOpenMessage();
         return;
     }
@@ -248,14 +251,15 @@ void LX200P1::setDate(const std::string& dateText)
     dateAnswerEdit_->setText(toQString(updatingPlanetaryDataText));
     dateAnswerEdit_->repaint();
     // The telescope answers again once it has worked out its planetary data;
-    // the page waits for it without taking input.
-    clock_.sleepMs(dateSettleMs);
+    // the page waits for it without taking input, the windows painting.
+    pumpedWait(ui_, clock_, dateSettleMs, PumpMode::paintOnly);
     dateAnswerEdit_->setText(toQString(link_.readReply(256)));
     dateAnswerEdit_->repaint();
 }
 
 void LX200P1::onSetTime()
 {
+    const auto operation = LX200Page::operation();
     setTime();
     refresh();
 }
@@ -272,7 +276,7 @@ void LX200P1::setTime()
     const std::string dateReply = link_.query(":GC#", 20);
     const std::string longitudeReply = link_.query(":Gg#", 20);
     const std::optional<std::string> sidereal = siderealTimeToSet(*time, dateReply, utcOffset, longitudeReply);
-    if (link_.portOpen == 0) {
+    if (!link_.ready()) {
         portNotOpenMessage();
         return;
     }
@@ -286,6 +290,7 @@ void LX200P1::setTime()
 
 void LX200P1::onSetBacklash()
 {
+    const auto operation = LX200Page::operation();
     const std::string previous = backlash;
     const std::string product = link_.query(":GVP#", 256);
     updateFields(true);
@@ -299,6 +304,7 @@ void LX200P1::onSetBacklash()
 
 void LX200P1::onGetTrackingRate()
 {
+    const auto operation = LX200Page::operation();
     const std::string previous = trackingRate;
     updateFields(true);
     trackingRate = trackingRateAfterGet(previous, link_.query(":Gs#", 50));
@@ -307,6 +313,7 @@ void LX200P1::onGetTrackingRate()
 
 void LX200P1::onSetTrackingRate()
 {
+    const auto operation = LX200Page::operation();
     const std::string previous = trackingRate;
     updateFields(true);
     if (trackingRateUsable(trackingRate) && trackingRateAccepted(link_.query(setTrackingRateCommand(trackingRate), 50)))

@@ -16,7 +16,7 @@ namespace tarvi {
 class LX200P1 final : public LX200Page {
     Q_OBJECT
 public:
-    LX200P1(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent = nullptr);
+    LX200P1(Ui& ui, Clock& clock, PortOwner& line, QWidget* parent = nullptr);
 
     // Fields exchanged with the controls.
     std::string latitude;
@@ -81,7 +81,6 @@ private:
     void stopClockTimer();
     // What setTime and the Set button of the time group read back afterwards.
     void refresh();
-    void portNotOpenMessage();
 
     QLineEdit* latitudeEdit_ = nullptr;
     QLineEdit* longitudeEdit_ = nullptr;

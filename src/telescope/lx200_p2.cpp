@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "platform/dialog_units.h"
+#include "platform/waits.h"
 #include "telescope/coordinates.h"
 #include "telescope/object_list.h"
 
@@ -27,7 +28,7 @@ void exchangeText(bool saveAndValidate, QLineEdit* edit, std::string& field)
 
 }  // namespace
 
-LX200P2::LX200P2(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent) : LX200Page(ui, clock, ports, parent)
+LX200P2::LX200P2(Ui& ui, Clock& clock, PortOwner& line, QWidget* parent) : LX200Page(ui, clock, line, parent)
 {
     const Layout layout(*this);
     layout.group(QStringLiteral("Object"), 4, 2, 462, 70);
@@ -134,6 +135,7 @@ void LX200P2::showState(const ObjectsPageState& state)
 
 void LX200P2::onGet()
 {
+    const auto operation = LX200Page::operation();
     WaitCursor wait(ui_);
     updateFields(true);
     showState(lookUpObject(afterGetStarted(shownState())));
@@ -151,8 +153,8 @@ ObjectsPageState LX200P2::lookUpObject(ObjectsPageState state)
             link_.query(request->selection, 50);
         link_.send(request->object);
     }
-    if (link_.portOpen == 0) {
-        ui_.messageBox("Telescope port is not open.", "ERROR");
+    if (!link_.ready()) {
+        portNotOpenMessage();
         return state;
     }
     // A name that is none of the catalogs selected no object, and ":LI#"
@@ -160,9 +162,13 @@ ObjectsPageState LX200P2::lookUpObject(ObjectsPageState state)
     if (request->object.empty())
         return state;
     link_.send(":LI#");
+    // Nothing may come between the command and its late reply: the windows
+    // paint, and input waits.
     if (request->objectInfoWaitMs > 0)
-        clock_.sleepMs(request->objectInfoWaitMs);
+        pumpedWait(ui_, clock_, request->objectInfoWaitMs, PumpMode::paintOnly);
     const std::string info = link_.readReply(513);
+    if (commandEnds())
+        return state;
     if (objectInfoRefused(info)) {
         ui_.messageBox(info);
         return afterObjectRefused(state);
@@ -182,6 +188,7 @@ void LX200P2::onList()
 
 void LX200P2::onGoTo()
 {
+    const auto operation = LX200Page::operation();
     switch (goToCheck(ra, dec)) {
     case GoToCheck::missing:
         ui_.messageBox(goToUnavailableMessage, goToUnavailableCaption);
@@ -201,11 +208,13 @@ void LX200P2::onGoTo()
 
 void LX200P2::onHalt()
 {
+    const auto operation = LX200Page::operation();
     link_.send(":Q#");
 }
 
 void LX200P2::onSync()
 {
+    const auto operation = LX200Page::operation();
     updateFields(true);
     if (ui_.messageBox(syncQuestion, syncCaption, Buttons::yesNo) == Answer::yes)
         link_.query(":CM#", 100);

@@ -19,7 +19,7 @@ namespace tarvi {
 class LX200P2 final : public LX200Page {
     Q_OBJECT
 public:
-    LX200P2(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent = nullptr);
+    LX200P2(Ui& ui, Clock& clock, PortOwner& line, QWidget* parent = nullptr);
 
     // Fields exchanged with the controls.
     std::string catalog;

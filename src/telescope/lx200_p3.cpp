@@ -6,6 +6,7 @@
 #include <QRegularExpressionValidator>
 
 #include "platform/data_exchange.h"
+#include "platform/waits.h"
 #include "telescope/coordinates.h"
 #include "telescope/sky_flats.h"
 
@@ -17,7 +18,7 @@ const BoxStyle infoStyle{.setForeground = true};
 
 }  // namespace
 
-LX200P3::LX200P3(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent) : LX200Page(ui, clock, ports, parent)
+LX200P3::LX200P3(Ui& ui, Clock& clock, PortOwner& line, QWidget* parent) : LX200Page(ui, clock, line, parent)
 {
     const Layout layout(*this);
     layout.group(QStringLiteral("Telescope Motion"), 176, 2, 150, 66);
@@ -56,23 +57,28 @@ void LX200P3::refreshPosition()
     // message at every leg.
     ra = raEdit_->text().toStdString();
     dec = decEdit_->text().toStdString();
-    if (link_.portOpen == 0) {
-        ui_.messageBox("Telescope port is not open.", "ERROR", Buttons::ok, {});
+    if (!link_.ready()) {
+        portNotOpenMessage();
         return;
     }
-    ra = link_.query(":GR#", 20);
-    dec = link_.query(":GD#", 20);
+    const std::string raReply = link_.query(":GR#", 20);
+    const std::string decReply = link_.query(":GD#", 20);
+    // A telescope that went away keeps its last position in the boxes.
+    if (link_.line().dropping())
+        return;
+    ra = raReply;
+    dec = decReply;
     if (ra.empty() && dec.empty())
         ui_.messageBox("Telescope not responding", "ERROR", Buttons::ok, infoStyle);
     raEdit_->setText(QString::fromStdString(ra));
     decEdit_->setText(QString::fromStdString(dec));
 }
 
-void LX200P3::stopAllMotion()
+void LX200P3::stopAllMotion(PumpMode wait)
 {
     for (const std::string_view stop : stopAllMotionCommands)
         link_.send(stop);
-    clock_.sleepMs(afterStopWaitMs);
+    pumpedWait(ui_, clock_, afterStopWaitMs, wait);
     refreshPosition();
 }
 
@@ -80,38 +86,56 @@ void LX200P3::onSetActive()
 {
     if (link_.portHandle == PortTable::closed)
         return;
+    const auto operation = LX200Page::operation();
     WaitCursor wait(ui_);
     refreshPosition();
 }
 
 void LX200P3::onKillActive()
 {
+    const auto operation = LX200Page::operation();
     stopAllMotion();
 }
 
 void LX200P3::onStop()
 {
+    const auto operation = LX200Page::operation();
     stopAllMotion();
 }
 
 void LX200P3::onStart()
 {
-    if (link_.portOpen == 0)
+    const auto operation = LX200Page::operation();
+    if (!link_.ready())
         return;
     // A leg length out of range is refused with the field focused, and no
     // run starts on the old value.
     if (!updateFields(true))
         return;
-    stopAllMotion();
+    // The click that ends the run is taken; what follows it (the release
+    // that makes it a click on Stop, say) waits until the run has ended.
+    const InputHold hold(ui_);
+    // Input during the run's own stops waits for its message steps.
+    stopAllMotion(PumpMode::paintOnly);
     link_.send(runRateCommand);
     SkyFlatPattern pattern(ra, dec, milliseconds);
     QPointer<LX200P3> alive(this);
+    // A press during a wait ends the run at the next leg's message step, as
+    // it would if it had waited in the queue until then.
+    bool pressed = false;
+    const auto wait = [&](int ms) {
+        pressed = pumpedWait(ui_, clock_, ms, PumpMode::toLeftPress, [&](const PumpReport& seen) {
+                      return pressed || seen.leftButtonPressed;
+                  }).leftButtonPressed
+                  || pressed;
+    };
     for (;;) {
         refreshPosition();
-        const PumpReport seen = ui_.pumpMessages(PumpMode::all);
+        if (!pressed)
+            pressed = ui_.pumpMessages(PumpMode::toLeftPress).leftButtonPressed;
         if (!alive)
             return;
-        if (seen.leftButtonPressed)
+        if (pressed || commandEnds())
             break;
         for (const SkyFlatStep& step : pattern.nextLeg()) {
             switch (step.kind) {
@@ -126,14 +150,18 @@ void LX200P3::onStart()
                     ui_.messageBox(*refusal, "info", Buttons::ok, infoStyle);
                 break;
             case SkyFlatStep::Kind::wait:
-                clock_.sleepMs(step.milliseconds);
+                if (step.milliseconds > 0 && !pressed)
+                    wait(step.milliseconds);
                 break;
             }
         }
+        if (!alive)
+            return;
     }
-    if (link_.portOpen == 0)
+    if (!link_.ready())
         return;
-    stopAllMotion();
+    stopAllMotion(PumpMode::paintOnly);
+    refreshPosition();
     link_.send(endRateCommand);
 }
 

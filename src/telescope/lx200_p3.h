@@ -16,7 +16,7 @@ namespace tarvi {
 class LX200P3 final : public LX200Page {
     Q_OBJECT
 public:
-    LX200P3(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent = nullptr);
+    LX200P3(Ui& ui, Clock& clock, PortOwner& line, QWidget* parent = nullptr);
 
     std::string ra;
     std::string dec;
@@ -29,7 +29,7 @@ public:
     // leg length was refused.
     bool updateFields(bool saveAndValidate);
     void refreshPosition();
-    void stopAllMotion();
+    void stopAllMotion(PumpMode wait = PumpMode::all);
     void onStart();
     void onStop();
 

@@ -9,8 +9,8 @@
 
 namespace tarvi {
 
-LX200Page::LX200Page(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent)
-    : QWidget(parent), ui_(ui), clock_(clock), link_(ui, ports)
+LX200Page::LX200Page(Ui& ui, Clock& clock, PortOwner& line, QWidget* parent)
+    : QWidget(parent), ui_(ui), clock_(clock), link_(ui, line)
 {
     const DialogUnits du(font());
     setMinimumSize(du.size(pageWidth, templateHeight));
@@ -19,6 +19,12 @@ LX200Page::LX200Page(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent)
 void LX200Page::setPort(int handle)
 {
     link_.setHandle(handle);
+}
+
+void LX200Page::portNotOpenMessage()
+{
+    if (!link_.line().dropping())
+        ui_.messageBox("Telescope port is not open.", "ERROR", Buttons::ok, {});
 }
 
 LX200Page::Layout::Layout(LX200Page& page) : page_(page), units_(std::make_unique<DialogUnits>(page.font())) {}

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/clock.h"
+#include "platform/port_owner.h"
 #include "platform/serial_port.h"
 #include "platform/ui.h"
 #include "telescope/lx200_link.h"
@@ -24,7 +25,7 @@ class DialogUnits;
 class LX200Page : public QWidget {
     Q_OBJECT
 public:
-    LX200Page(Ui& ui, Clock& clock, PortTable& ports, QWidget* parent = nullptr);
+    LX200Page(Ui& ui, Clock& clock, PortOwner& line, QWidget* parent = nullptr);
 
     // The hand-over of the telescope port by the sheet.
     virtual void setPort(int handle);
@@ -47,6 +48,19 @@ public:
     static constexpr int pageWidth = 470;
 
 protected:
+    // Every handler of the page is an operation on the telescope: while it
+    // runs the telescope is busy.
+    PortOwner::Operation operation() { return link_.line().operation(); }
+    // A timer's tick waits while the telescope is busy: false, and the tick
+    // is to be tried again later.
+    bool tickMayRun() const { return !link_.line().busy(); }
+    // "Telescope port is not open.", unless this command lost the port and
+    // has said so already.
+    void portNotOpenMessage();
+    // The command lost the telescope, or Exit asks it to end: loops stop and
+    // no more is said.
+    bool commandEnds() const { return link_.line().dropping() || link_.line().stopRequested(); }
+
     // Places the page's controls at their template rectangles, in dialog
     // units of the page's font. Group boxes go first, so that the controls
     // lie above them.

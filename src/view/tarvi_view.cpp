@@ -122,6 +122,11 @@ CTarviView::~CTarviView()
     document_.removeView(this);
 }
 
+bool CTarviView::captureWritesHere() const
+{
+    return app_.cameraLine().busy() && app_.newWindowPerImage == 0 && app_.currentView == this;
+}
+
 void CTarviView::OnInitialUpdate()
 {
     OnUpdate();

@@ -23,6 +23,9 @@ class CTarviView final : public QAbstractScrollArea {
     Q_OBJECT
 public:
     CTarviView(CTarviApp& app, CTarviDoc& document, QWidget* parent = nullptr);
+    // A capture under way will show its picture in this window.
+    bool captureWritesHere() const;
+    CTarviApp& app() const { return app_; }
     ~CTarviView() override;
 
     CTarviDoc& document() const { return document_; }

@@ -76,5 +76,56 @@ TEST(CommandRouter, RoutineMayReplaceItselfWhileRunning)
     EXPECT_EQ(calls, 1);
 }
 
+TEST(CommandTable, ABusyDeviceRefusesWhatWouldPullItFromUnderItsWork)
+{
+    struct Case {
+        Handler handler;
+        BusyDevices busy;
+        std::string_view refusal;
+    };
+    const BusyDevices camera{.camera = true};
+    const BusyDevices telescope{.telescope = true};
+    const Case cases[] = {
+        {Handler::setupComm, camera, cameraBusyMessage},
+        {Handler::setupComm, telescope, telescopeBusyMessage},
+        {Handler::setupComm, {}, {}},
+        {Handler::setupCamera, camera, cameraBusyMessage},
+        {Handler::loadDarkFrame, camera, cameraBusyMessage},
+        {Handler::captureImage, camera, cameraBusyMessage},
+        {Handler::captureDarkFrame, camera, cameraBusyMessage},
+        {Handler::autoShoot, camera, cameraBusyMessage},
+        {Handler::showDarkFrame, camera, cameraBusyMessage},
+        {Handler::lx200Controls, telescope, telescopeBusyMessage},
+        // The other device stays usable, and so does everything else.
+        {Handler::lx200Controls, camera, {}},
+        {Handler::captureImage, telescope, {}},
+        {Handler::fileOpen, {true, true}, {}},
+        {Handler::autoshootSetup, camera, {}},
+        {Handler::appExit, {true, true}, {}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(busyRefusal(c.handler, c.busy), c.refusal)
+            << static_cast<int>(c.handler) << " camera " << c.busy.camera << " telescope " << c.busy.telescope;
+}
+
+TEST(CommandRouter, AGateRefusesACommandAndSaysWhyOnlyWhenItRuns)
+{
+    CommandRouter router;
+    int ran = 0;
+    std::vector<bool> told;
+    router.setHandler(Handler::captureImage, [&] { ++ran; });
+    router.setGate([&](Handler, bool tell) {
+        told.push_back(tell);
+        return false;
+    });
+    EXPECT_FALSE(router.allowed(cmd::captureImage));
+    EXPECT_FALSE(router.route(cmd::captureImage));
+    EXPECT_EQ(ran, 0);
+    EXPECT_EQ(told, (std::vector<bool>{false, true}));
+    router.setGate([](Handler, bool) { return true; });
+    EXPECT_TRUE(router.route(cmd::captureImage));
+    EXPECT_EQ(ran, 1);
+}
+
 }  // namespace
 }  // namespace tarvi

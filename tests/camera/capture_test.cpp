@@ -61,6 +61,7 @@ protected:
             return name == "camera" ? camera->slavePath() : std::string();
         });
         test::writeFile(dir.file("tarvi.ini"), "[Ports]\nCOM1=sim:camera\n\n[st4Settings150]\nValues=" + values + "\n");
+        ui.clock = &clock;
         app = std::make_unique<CTarviApp>(ui, clock, dir.path());
         app->setPortOpener(&opener);
         app->setCaptureWindows(&windows);
@@ -102,7 +103,7 @@ TEST_F(CaptureTest, HalfASecondIsOneSleepWithoutACountdown)
 {
     start();
     ASSERT_EQ(app->captureImage(), 1);
-    EXPECT_NE(std::find(clock.sleeps.begin(), clock.sleeps.end(), 1000), clock.sleeps.end());
+    EXPECT_NE(std::find(clock.waits.begin(), clock.waits.end(), 1000), clock.waits.end());
     for (const auto& text : paneTexts())
         EXPECT_EQ(text.find("Exposure underway"), std::string::npos);
     EXPECT_EQ(app->cameraImage, sentFrame());
@@ -130,6 +131,42 @@ TEST_F(CaptureTest, TenSecondsCountDownFromTenToZero)
     EXPECT_EQ(countdown, (std::vector<std::string>{"10", "9", "8", "7", "6", "5", "4", "3", "2", "1", "0"}));
 }
 
+TEST_F(CaptureTest, EveryWaitOfACapturePaintsTheWindowsAndEscapeEndsItAtOnce)
+{
+    struct Case {
+        const char* values;        // the settings line
+        const char* escapeWhile;   // the pane-0 text at which Escape is typed; none: not typed
+        int result;
+        std::int64_t longestMs;    // how long the capture may take in all
+        std::uint64_t exposures;   // started in the camera
+    };
+    const Case cases[] = {
+        {"0 0 0 1 1 0 10 2 0 0 0 0 0 1 -1 -1 0", nullptr, 1, 20000, 1},
+        {"0 0 0 1 1 0 10 2 0 0 0 0 0 1 -1 -1 0", "Exposure Delay - Seconds remaining:  2", 0, 1000, 0},
+        {"0 0 0 1 1 0 10 2 0 0 0 0 0 1 -1 -1 0", "Exposure underway.  Seconds remaining:  7", 0, 6000, 1},
+    };
+    for (const Case& c : cases) {
+        ui = test::FakeUi{};
+        clock.clearSleeps();
+        std::filesystem::remove(dir.file("tarvitemp.bmp"));
+        start(c.values);
+        const std::string escapeWhile = c.escapeWhile != nullptr ? c.escapeWhile : "";
+        ui.onPump = [&](PumpMode) { return PumpReport{.escapeTyped = ui.paneText(0) == escapeWhile}; };
+        const std::int64_t started = clock.nowMs();
+        EXPECT_EQ(app->captureImage(), c.result) << escapeWhile;
+        EXPECT_LE(clock.nowMs() - started, c.longestMs) << escapeWhile;
+        // Never more than a slice without a turn of the event loop.
+        EXPECT_LE(*std::max_element(clock.sleeps.begin(), clock.sleeps.end()), 50) << escapeWhile;
+        EXPECT_GE(ui.pumps, static_cast<int>(clock.sleeps.size())) << escapeWhile;
+        EXPECT_EQ(camera->stats().exposuresStarted, c.exposures) << escapeWhile;
+        EXPECT_EQ(std::filesystem::exists(dir.file("tarvitemp.bmp")), c.result == 1) << escapeWhile;
+        if (c.result == 0) {
+            EXPECT_EQ(paneTexts().back(), "Image capture TERMINATED");
+        }
+        camera->stop();
+    }
+}
+
 TEST_F(CaptureTest, DelayCountsDownWithASoundEachStep)
 {
     start("0 0 0 1 1 0 .5 3 0 0 0 0 0 1 -1 -1 0");
@@ -140,7 +177,7 @@ TEST_F(CaptureTest, DelayCountsDownWithASoundEachStep)
             delay.push_back(text.substr(37));
     }
     EXPECT_EQ(delay, (std::vector<std::string>{"3", "2", "1", "1", "1", "1", "1"}));
-    const std::vector<std::int64_t> first(clock.sleeps.begin(), clock.sleeps.begin() + 7);
+    const std::vector<std::int64_t> first(clock.waits.begin(), clock.waits.begin() + 7);
     EXPECT_EQ(first, (std::vector<std::int64_t>{1000, 1000, 200, 200, 200, 200, 200}));
     // Seven during the delay, one before the download, two at the end.
     EXPECT_EQ(ui.sounds.size(), 10u);
@@ -231,7 +268,8 @@ TEST_F(CaptureTest, EscapeDuringTheDownloadEndsTheCaptureWithoutAWindow)
 {
     start();
     int pumps = 0;
-    ui.onPump = [&](PumpMode) { return PumpReport{.escapeTyped = ++pumps == 3}; };
+    // The download takes one message a row.
+    ui.onPump = [&](PumpMode mode) { return PumpReport{.escapeTyped = mode == PumpMode::one && ++pumps == 3}; };
     EXPECT_EQ(app->captureImage(), 0);
     EXPECT_EQ(paneTexts().back(), "Image capture TERMINATED");
     EXPECT_TRUE(windows.opened.empty());
@@ -254,8 +292,8 @@ TEST_F(CaptureTest, CameraThatStopsAnsweringDuringTheExposureIsGivenUpOnAfterTen
 {
     start();
     // The camera goes quiet once the exposure has begun.
-    clock.onSleep = [&](std::int64_t ms) {
-        if (ms == 1000)
+    clock.onSleep = [&](std::int64_t) {
+        if (ui.paneText(0) == "Begin exposure")
             camera->setSilent(true);
     };
     EXPECT_EQ(app->captureImage(), 0);
@@ -270,7 +308,7 @@ TEST_F(CaptureTest, CameraThatStopsAnsweringDuringTheExposureIsGivenUpOnAfterTen
     EXPECT_EQ(paneTexts().back(), "Image capture TERMINATED");
     EXPECT_TRUE(windows.opened.empty());
     // A pause between the reads; the 30-second limit was never reached.
-    const auto pauses = std::count(clock.sleeps.begin(), clock.sleeps.end(), std::int64_t{100});
+    const auto pauses = std::count(clock.waits.begin(), clock.waits.end(), std::int64_t{100});
     EXPECT_EQ(pauses, 9);
     EXPECT_LT(clock.nowMs() - 1000000, 30000);
 }
@@ -317,7 +355,9 @@ TEST_F(CaptureTest, AutoshootSavesEachFrameUntilEscapeAndShowsTheAverage)
     std::filesystem::create_directory(app->bmpDirectory);
     // Escape arrives while the third frame's rows come in.
     int pumps = 0;
-    ui.onPump = [&](PumpMode) { return PumpReport{.escapeTyped = ++pumps == 2 * 165 + 10}; };
+    ui.onPump = [&](PumpMode mode) {
+        return PumpReport{.escapeTyped = mode == PumpMode::one && ++pumps == 2 * 165 + 10};
+    };
     app->autoShoot();
     EXPECT_TRUE(std::filesystem::exists(dir.file("fits/F-0001.bmp.fit")));
     EXPECT_TRUE(std::filesystem::exists(dir.file("fits/F-0002.bmp.fit")));
@@ -334,8 +374,9 @@ TEST_F(CaptureTest, AutoshootEndsWhenACaptureFailsAndShowsTheFramesSoFar)
     app->newWindowPerImage = 0;
     // The second exposure never finishes: the camera stops answering.
     int exposures = 0;
-    clock.onSleep = [&](std::int64_t ms) {
-        if (ms == 1000 && ++exposures == 2)
+    ui.onStatus = [&](int, const std::string& text) { exposures += text == "Begin exposure" ? 1 : 0; };
+    clock.onSleep = [&](std::int64_t) {
+        if (exposures == 2)
             camera->setSilent(true);
     };
     app->autoShoot();

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/tarvi_app.h"
+#include "platform/device_opener.h"
 #include "support/fake_clock.h"
 #include "support/fake_ui.h"
 #include "support/scripted_port.h"
@@ -126,7 +127,10 @@ TEST_F(SerialRoutinesTest, TelescopeIsProbedWithGetSiderealTime)
 {
     telescope->device = [this](const Bytes&) { telescope->arrive({'0', '3', ':', '1', '2', ':', '4', '4', '#'}); };
     int rebuilt = 0;
-    app.telescopeReopened = [&] { ++rebuilt; };
+    app.telescopeReopened = [&](bool afterLoss) {
+        EXPECT_FALSE(afterLoss);
+        ++rebuilt;
+    };
     EXPECT_EQ(app.openTelescopePort(), 1);
     EXPECT_EQ(telescope->writes, (std::vector<Bytes>{{':', 'G', 'S', '#'}}));
     EXPECT_EQ(telescope->current.baud, 9600u);
@@ -143,20 +147,17 @@ TEST_F(SerialRoutinesTest, TelescopeIsProbedWithGetSiderealTime)
     EXPECT_EQ(telescope->writes.size(), 1u);
 }
 
-TEST_F(SerialRoutinesTest, SilentTelescopeClosesThePortAgain)
+TEST_F(SerialRoutinesTest, SilentTelescopeClosesThePortAgainAndNoSheetIsBuiltOnIt)
 {
     int rebuilt = 0;
-    app.telescopeReopened = [&] {
-        ++rebuilt;
-        EXPECT_TRUE(ui.boxes.empty()) << "the sheet is rebuilt before the message";
-    };
+    app.telescopeReopened = [&](bool) { ++rebuilt; };
     EXPECT_EQ(app.openTelescopePort(), 0);
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].text, "Cannot open telescope port com2");
     EXPECT_EQ(ui.boxes[0].caption, "Tarvi");
     EXPECT_EQ(app.settings.telescopeHandle, -1);
     EXPECT_TRUE(telescope->closed);
-    EXPECT_EQ(rebuilt, 1);
+    EXPECT_EQ(rebuilt, 0);
 }
 
 TEST_F(SerialRoutinesTest, MissingTelescopeDeviceIsReportedAndItsReasonLogged)
@@ -172,6 +173,20 @@ TEST_F(SerialRoutinesTest, MissingTelescopeDeviceIsReportedAndItsReasonLogged)
     std::filesystem::remove(app.iniPath);
     app.closePort(CTarviApp::telescopePortSelector);
     EXPECT_FALSE(std::filesystem::exists(app.iniPath));
+}
+
+TEST_F(SerialRoutinesTest, ADeviceThatMayNotBeOpenedSaysHowToGetPermission)
+{
+    opener.refusals = {{"/dev/ttyS0", EACCES}, {"/dev/ttyS1", EACCES}};
+    EXPECT_EQ(app.openCameraPort(), 0);
+    EXPECT_EQ(app.openTelescopePort(), 0);
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    EXPECT_EQ(ui.boxes[0].text, "Cannot open/setup camera port com1\n\n" + permissionAdvice("/dev/ttyS0"));
+    EXPECT_EQ(ui.boxes[1].text, "Cannot open telescope port com2\n\n" + permissionAdvice("/dev/ttyS1"));
+    // Another reason leaves the message as it stands.
+    opener.refusals = {{"/dev/ttyS0", EBUSY}};
+    EXPECT_EQ(app.openCameraPort(), 0);
+    EXPECT_EQ(ui.boxes.back().text, "Cannot open/setup camera port com1");
 }
 
 TEST_F(SerialRoutinesTest, TelescopeRepliesLoseTheirLastByte)
@@ -262,9 +277,10 @@ TEST_F(SerialRoutinesTest, PortThatGoesAwayIsReportedOnceAndOpenedAfreshNextTime
     std::uint8_t buffer[8];
     EXPECT_EQ(app.readCamera(buffer, 8), 0);
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, "\n\nReadFile errors:  \nreadCamera:  " + std::string(std::strerror(EIO)) + "\n");
-    EXPECT_EQ(ui.boxes[0].caption, "info");
+    EXPECT_EQ(ui.boxes[0].text, "com1 (/dev/ttyS0) is no longer there: " + std::string(std::strerror(EIO)));
+    EXPECT_EQ(ui.boxes[0].caption, "ERROR");
     EXPECT_EQ(app.settings.cameraHandle, -1);
+    EXPECT_EQ(ui.paneText(1), "") << "the camera's speed and version went with it";
     // Nothing more is said about the lost port.
     EXPECT_EQ(app.readCamera(buffer, 8), 0);
     const Bytes frame{0x40, 0x40};

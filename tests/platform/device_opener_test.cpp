@@ -2,6 +2,9 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -177,6 +180,43 @@ TEST(DeviceOpener, ATcpDeviceConnectsWhateverTheCaseOfItsScheme)
         ::close(peer);
     }
     EXPECT_EQ(opener.open("tcp:127.0.0.1").error.code(), EINVAL);
+}
+
+TEST(DeviceOpener, PermissionAdviceNamesTheGroupThatOwnsTheDevice)
+{
+    char path[] = "/tmp/tarvi-device-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    const passwd* me = ::getpwuid(::getuid());
+    ASSERT_NE(me, nullptr);
+    struct Case {
+        gid_t group;
+        mode_t mode;
+        std::string advice;
+    };
+    // Group 1 belongs to the system on every Debian machine.
+    const group* system = ::getgrgid(1);
+    ASSERT_NE(system, nullptr);
+    const std::string name = system->gr_name;
+    const std::string device(path);
+    const std::string generic = "You may not use " + device
+                                + ".  Serial devices usually belong to the group \"dialout\"; ask the computer's"
+                                  " administrator to let you use this one.";
+    const Case cases[] = {
+        {1, 0660,
+         "You may not use " + device + ".  It belongs to the group \"" + name + "\": add yourself to it with \"sudo adduser "
+             + me->pw_name + " " + name + "\", then log out and in again."},
+        {1, 0600, generic},  // the group may not use it either
+        {0, 0660, generic},  // nobody joins root's group
+    };
+    for (const Case& c : cases) {
+        if (::chown(path, static_cast<uid_t>(-1), c.group) != 0 || ::chmod(path, c.mode) != 0)
+            FAIL() << "cannot set up " << path << ": " << std::strerror(errno);
+        EXPECT_EQ(permissionAdvice(device), c.advice) << c.group << " " << c.mode;
+    }
+    ::unlink(path);
+    EXPECT_EQ(permissionAdvice(device), generic) << "a device that is not there";
 }
 
 }  // namespace

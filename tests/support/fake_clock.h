@@ -18,20 +18,39 @@ public:
     void sleepMs(std::int64_t ms) override
     {
         sleeps.push_back(ms);
+        // A painted wait is slices with one pump between them; two pumps in
+        // a row (the end of one wait, the start of the next) part waits.
+        if (!waits.empty() && pumpsSinceSleep_ == 1)
+            waits.back() += ms;
+        else
+            waits.push_back(ms);
+        pumpsSinceSleep_ = 0;
         if (ms > 0)
             nowMs_ += ms;
         if (onSleep)
             onSleep(ms);
     }
     void advance(std::int64_t ms) { nowMs_ += ms; }
+    // The event loop turned: FakeUi tells a clock it is given.
+    void pumped() { ++pumpsSinceSleep_; }
+    void clearSleeps()
+    {
+        sleeps.clear();
+        waits.clear();
+    }
 
+    // Every sleep, the slices of a wait each on their own.
     std::vector<std::int64_t> sleeps;
+    // The waits those slices made, when the program's Ui is a FakeUi that
+    // knows this clock.
+    std::vector<std::int64_t> waits;
     // Called after each sleep, with the clock already moved on.
     std::function<void(std::int64_t)> onSleep;
 
 private:
     std::time_t startSeconds_;
     std::int64_t nowMs_ = 1000000;
+    int pumpsSinceSleep_ = 2;
 };
 
 }  // namespace tarvi::test

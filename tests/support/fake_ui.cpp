@@ -1,5 +1,7 @@
 #include "support/fake_ui.h"
 
+#include "support/fake_clock.h"
+
 namespace tarvi::test {
 
 namespace {
@@ -19,6 +21,8 @@ Answer safeAnswer(Buttons buttons)
 Answer FakeUi::messageBox(std::string_view text, std::string_view caption, Buttons buttons, BoxStyle style)
 {
     boxes.push_back({std::string(text), std::string(captionOrTitle(caption)), buttons, style});
+    if (onBox)
+        onBox(boxes.back());
     if (answers.empty())
         return safeAnswer(buttons);
     const Answer answer = answers.front();
@@ -29,24 +33,60 @@ Answer FakeUi::messageBox(std::string_view text, std::string_view caption, Butto
 void FakeUi::setStatusText(int pane, std::string_view text)
 {
     statusTexts.emplace_back(pane, std::string(text));
+    if (desktop != nullptr)
+        desktop->setStatusText(pane, text);
+    if (onStatus)
+        onStatus(pane, std::string(text));
 }
 
 void FakeUi::beginWaitCursor()
 {
     if (waitDepth++ == 0)
         ++waitCursorShown;
+    if (desktop != nullptr)
+        desktop->beginWaitCursor();
 }
 
 void FakeUi::endWaitCursor()
 {
-    if (waitDepth > 0)
-        --waitDepth;
+    if (waitDepth == 0)
+        return;
+    --waitDepth;
+    if (desktop != nullptr)
+        desktop->endWaitCursor();
+}
+
+void FakeUi::setProgress(int done, int total)
+{
+    progress.emplace_back(done, total);
+    if (desktop != nullptr)
+        desktop->setProgress(done, total);
+}
+
+void FakeUi::beginInputHold()
+{
+    ++holds;
+    if (desktop != nullptr)
+        desktop->beginInputHold();
+}
+
+void FakeUi::endInputHold()
+{
+    --holds;
+    if (desktop != nullptr)
+        desktop->endInputHold();
 }
 
 PumpReport FakeUi::pumpMessages(PumpMode mode)
 {
     ++pumps;
-    return onPump ? onPump(mode) : PumpReport{};
+    pumpModes.push_back(mode);
+    if (clock != nullptr)
+        clock->pumped();
+    PumpReport seen = desktop != nullptr ? desktop->pumpMessages(mode) : PumpReport{};
+    if (onPump)
+        seen |= onPump(mode);
+    return seen;
 }
 
 void FakeUi::playSound(const std::string& wavPath)

@@ -9,9 +9,12 @@
 
 namespace tarvi::test {
 
+class FakeClock;
+
 // Records every box, status text, cursor change and sound; answers boxes from
 // a script, and with the box's safe way out (OK, Cancel, No) once the script
-// is used up.
+// is used up. Given the desktop's own Ui, it passes everything but the boxes
+// and sounds on to it, so that the windows paint and the event loop runs.
 class FakeUi final : public Ui {
 public:
     struct Box {
@@ -32,6 +35,15 @@ public:
     int pumps = 0;
     // Decides what each pump reports; nothing went by when unset.
     std::function<PumpReport(PumpMode)> onPump;
+    std::vector<PumpMode> pumpModes;
+    // Told of every pump, so that it can tell waits apart.
+    FakeClock* clock = nullptr;
+    Ui* desktop = nullptr;
+    // Called with every box before it is answered.
+    std::function<void(const Box&)> onBox;
+    // Called with every status text as it is set.
+    std::function<void(int pane, const std::string& text)> onStatus;
+    int holds = 0;  // input holds in force
 
     Answer messageBox(std::string_view text, std::string_view caption, Buttons buttons,
                       BoxStyle style) override;
@@ -39,7 +51,9 @@ public:
     void beginWaitCursor() override;
     void endWaitCursor() override;
     PumpReport pumpMessages(PumpMode mode) override;
-    void setProgress(int done, int total) override { progress.emplace_back(done, total); }
+    void beginInputHold() override;
+    void endInputHold() override;
+    void setProgress(int done, int total) override;
     void playSound(const std::string& wavPath) override;
     void beep() override { ++beeps; }
 

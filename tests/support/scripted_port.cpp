@@ -89,6 +89,8 @@ std::shared_ptr<PortScript> ScriptedOpener::add(const std::string& device)
 PortOpener::Result ScriptedOpener::open(const std::string& device)
 {
     opened.push_back(device);
+    if (const auto refused = refusals.find(device); refused != refusals.end())
+        return {nullptr, SysError(refused->second)};
     const auto it = scripts_.find(device);
     if (it == scripts_.end())
         return {nullptr, SysError(ENOENT)};

@@ -67,6 +67,8 @@ public:
     std::shared_ptr<PortScript> add(const std::string& device);
     Result open(const std::string& device) override;
     std::vector<std::string> opened;
+    // Devices that exist but may not be opened, with the system's reason.
+    std::map<std::string, int> refusals;
 
 private:
     std::map<std::string, std::shared_ptr<PortScript>> scripts_;

@@ -37,8 +37,10 @@ class LinkTest : public ::testing::Test {
 protected:
     test::FakeUi ui;
     PortTable ports;
+    int lineHandle = PortTable::closed;
+    PortOwner line{ui, ports, lineHandle};
     std::shared_ptr<test::PortScript> script = std::make_shared<test::PortScript>();
-    LX200Link link{ui, ports};
+    LX200Link link{ui, line};
     int repaints = 0;
 
     void SetUp() override
@@ -112,14 +114,114 @@ TEST_F(LinkTest, AShortWriteAnsweredRetryWritesTheWholeCommandAgain)
     EXPECT_GT(ui.waitCursorShown, 0);
 }
 
-TEST_F(LinkTest, AFailingReadIsReportedAndTheReplyIsEmpty)
+// A telescope that goes away: the line says so once, the rest of the command
+// is dropped, and the next command opens the port again, which hands the new
+// port to the page.
+class LostTelescopeTest : public LinkTest {
+protected:
+    std::shared_ptr<test::PortScript> back = std::make_shared<test::PortScript>();
+    bool comesBack = true;
+    int reopens = 0;
+
+    void SetUp() override
+    {
+        LinkTest::SetUp();
+        lineHandle = link.portHandle;
+        line.describe = [] { return std::string("com2 (/dev/ttyUSB0)"); };
+        line.reopen = [this] {
+            ++reopens;
+            if (!comesBack) {
+                ui.messageBox("Cannot open telescope port com2", {}, Buttons::ok, {});
+                return false;
+            }
+            lineHandle = ports.add(std::make_unique<test::ScriptedPort>(back));
+            link.setHandle(lineHandle);
+            return true;
+        };
+        back->device = [this](const Bytes& written) {
+            if (written == bytes(":GR#"))
+                back->arrive(bytes("01:02:03#"));
+        };
+    }
+    std::vector<std::string> boxTexts() const
+    {
+        std::vector<std::string> out;
+        for (const auto& box : ui.boxes)
+            out.push_back(box.text);
+        return out;
+    }
+};
+
+const std::string lossText = "com2 (/dev/ttyUSB0) is no longer there: " + SysError(EIO).text();
+
+TEST_F(LostTelescopeTest, AFailingReadIsSaidOnceAndTheRestOfTheCommandIsDropped)
 {
+    {
+        const auto command = line.operation();
+        // The command goes out; the line is gone before the reply comes.
+        script->device = [this](const Bytes&) { script->deviceError = EIO; };
+        EXPECT_EQ(link.query(":GR#", 20), "");
+        EXPECT_EQ(link.query(":GD#", 20), "");
+        EXPECT_EQ(link.send(":Qn#"), 0);
+        EXPECT_TRUE(line.dropping());
+    }
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{lossText});
+    EXPECT_EQ(ui.boxes[0].caption, "ERROR");
+    EXPECT_EQ(texts(script->writes), std::vector<std::string>{":GR#"}) << "nothing after the loss";
+    EXPECT_TRUE(script->closed);
+    EXPECT_EQ(lineHandle, PortTable::closed);
+    EXPECT_EQ(reopens, 0);
+
+    // The next command finds the telescope again, on the page's new handle.
+    const auto command = line.operation();
+    EXPECT_EQ(link.query(":GR#", 20), "01:02:03");
+    EXPECT_EQ(reopens, 1);
+    EXPECT_EQ(link.portHandle, lineHandle);
+    EXPECT_EQ(ui.boxes.size(), 1u);
+}
+
+TEST_F(LostTelescopeTest, AReopenThatFailsIsSaidOncePerCommandAndTimersNeverTry)
+{
+    comesBack = false;
     script->deviceError = EIO;
-    EXPECT_EQ(link.readReply(20), "");
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, "\n\nReadFile errors:  \nreadTelescope:  " + SysError(EIO).text() + "\n");
-    EXPECT_EQ(ui.boxes[0].caption, "info");
-    EXPECT_TRUE(ui.boxes[0].style.setForeground);
+    link.readReply(20);
+    for (int command = 0; command < 2; ++command) {
+        const auto operation = line.operation();
+        EXPECT_FALSE(link.ready());
+        EXPECT_EQ(link.query(":GR#", 20), "");
+    }
+    EXPECT_EQ(reopens, 2);
+    EXPECT_EQ(boxTexts(), (std::vector<std::string>{lossText, "Cannot open telescope port com2",
+                                                     "Cannot open telescope port com2"}));
+    const auto tick = line.operation(PortOwner::Kind::tick);
+    EXPECT_EQ(link.query(":GL#", 20), "");
+    EXPECT_EQ(reopens, 2);
+    EXPECT_EQ(ui.boxes.size(), 3u);
+}
+
+TEST_F(LostTelescopeTest, AFailingWriteAsksOnceAndRetryWritesToThePortThatCameBack)
+{
+    struct Case {
+        Answer answer;
+        std::vector<std::string> sentBack;
+        int result;
+    };
+    for (const Case& c : {Case{Answer::retry, {":GR#", ":GD#"}, 1}, Case{Answer::cancel, {}, 0}}) {
+        script = std::make_shared<test::PortScript>();
+        back->writes.clear();
+        ui.boxes.clear();
+        lineHandle = ports.add(std::make_unique<test::ScriptedPort>(script));
+        link.setHandle(lineHandle);
+        script->deviceError = EIO;
+        ui.answers = {c.answer};
+        const auto command = line.operation();
+        EXPECT_EQ(link.send(":GR#"), c.result);
+        link.send(":GD#");
+        ASSERT_EQ(ui.boxes.size(), 1u);
+        EXPECT_EQ(ui.boxes[0].text, "writeTelescope:  Retrying failed write to telescope...\n\n" + lossText);
+        EXPECT_EQ(ui.boxes[0].buttons, Buttons::retryCancel);
+        EXPECT_EQ(texts(back->writes), c.sentBack);
+    }
 }
 
 TEST_F(LinkTest, PrecisionSetUpLeavesTheTelescopeInTheFormatWithTheLongerDeclination)

@@ -37,6 +37,8 @@ protected:
     test::FakeUi ui;
     test::FakeClock clock;
     PortTable ports;
+    int lineHandle = PortTable::closed;
+    PortOwner line{ui, ports, lineHandle};
     std::shared_ptr<test::PortScript> script = std::make_shared<test::PortScript>();
     // What the telescope answers to each command; commands not listed get
     // nothing.
@@ -51,7 +53,8 @@ protected:
             if (reply != replies.end())
                 script->arrive(Bytes(reply->second.begin(), reply->second.end()));
         };
-        page = std::make_unique<LX200P0>(ui, clock, ports);
+        ui.clock = &clock;
+        page = std::make_unique<LX200P0>(ui, clock, line);
         page->iniDirectory = dir.path();
         page->resize(page->minimumSize());
     }
@@ -69,7 +72,7 @@ protected:
         script->arrivals.clear();
         script->readSizes.clear();
         ui.boxes.clear();
-        clock.sleeps.clear();
+        clock.clearSleeps();
     }
     std::vector<std::string> sent() const
     {
@@ -126,7 +129,7 @@ TEST_F(MotionPageTest, NorthPressedSendsTheRateAndMovesReleasedStopsAndFollowsTh
     EXPECT_EQ(page->raEdit()->text(), "12:00:05");
     EXPECT_EQ(page->decEdit()->text(), "+10:00:00");
     EXPECT_EQ(page->buttonFill(Button::north), LX200P0::normalFill);
-    EXPECT_EQ(clock.sleeps, (std::vector<std::int64_t>{250, 250}));
+    EXPECT_EQ(clock.waits, (std::vector<std::int64_t>{250, 250}));
 }
 
 TEST_F(MotionPageTest, ReleasedOutsideTheButtonSendsNoStop)
@@ -397,10 +400,10 @@ TEST_F(MotionPageTest, SlowSteppedFocusPulsesEverySecondUntilTheButtonComesUp)
     connect();
     chooseSpeed(1);
     const std::int64_t start = clock.nowMs();
-    ui.onPump = [&](PumpMode) {
-        if (clock.nowMs() - start < 3500)
+    ui.onPump = [&](PumpMode mode) {
+        if (mode != PumpMode::toLeftRelease || clock.nowMs() - start < 3500)
             return PumpReport{};
-        // The release reaches the page while the loop pumps.
+        // The release reaches the page at the loop's message step.
         page->release(centre(Button::in));
         return PumpReport{.leftButtonReleased = true};
     };
@@ -416,12 +419,13 @@ TEST_F(MotionPageTest, StepperMotorPulsesCountOneAndSendNoSpeed)
     connect();
     for (const int speed : {4, 5}) {
         forget();
-        clock.sleeps.clear();
+        clock.clearSleeps();
         page->counterEdit()->setText("0");
         chooseSpeed(speed);
         int pumps = 0;
-        ui.onPump = [&](PumpMode) {
-            if (++pumps < 3)
+        // Only the loop's message step takes input.
+        ui.onPump = [&](PumpMode mode) {
+            if (mode != PumpMode::toLeftRelease || ++pumps < 3)
                 return PumpReport{};
             page->release(centre(Button::out));
             return PumpReport{.leftButtonReleased = true};
@@ -432,7 +436,7 @@ TEST_F(MotionPageTest, StepperMotorPulsesCountOneAndSendNoSpeed)
         EXPECT_EQ(page->counterEdit()->text(), "-3");
         const std::vector<std::int64_t> waits = speed == 4 ? std::vector<std::int64_t>{200, 200, 200}
                                                            : std::vector<std::int64_t>{};
-        EXPECT_EQ(clock.sleeps, waits);
+        EXPECT_EQ(clock.waits, waits);
     }
 }
 
@@ -464,7 +468,7 @@ TEST_F(MotionPageTest, HaltStopsEveryDirectionAndWaits)
     connect();
     click(Button::halt);
     EXPECT_EQ(sent(), (std::vector<std::string>{":Qn#", ":Qs#", ":Qe#", ":Qw#"}));
-    EXPECT_EQ(clock.sleeps, (std::vector<std::int64_t>{500}));
+    EXPECT_EQ(clock.waits, (std::vector<std::int64_t>{500}));
     EXPECT_EQ(page->buttonFill(Button::halt), LX200P0::normalFill);
 }
 

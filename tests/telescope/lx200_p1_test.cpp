@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <map>
 #include <memory>
 #include <string>
@@ -35,12 +37,14 @@ protected:
     test::FakeUi ui;
     test::FakeClock clock;
     PortTable ports;
+    int lineHandle = PortTable::closed;
+    PortOwner line{ui, ports, lineHandle};
     std::shared_ptr<test::PortScript> script = std::make_shared<test::PortScript>();
     // Each command's answer, in the bursts it arrives in; others get nothing.
     std::map<std::string, std::vector<std::string>> replies{
         {":GC#", {"03/15/06#"}}, {":GG#", {"+05#"}},       {":Gg#", {"105\xDF" "00#"}},
         {":Gt#", {"+40\xDF" "00#"}}, {":GL#", {"21:29:59#"}}, {":GS#", {"07:04:10#"}}};
-    std::unique_ptr<LX200P1> page = std::make_unique<LX200P1>(ui, clock, ports);
+    std::unique_ptr<LX200P1> page = std::make_unique<LX200P1>(ui, clock, line);
 
     void SetUp() override
     {
@@ -137,12 +141,16 @@ TEST_F(LX200P1Test, DateChangeShowsUpdatingForTenSecondsThenTheSecondReply)
 {
     connect();
     replies[":SC  03/16/06#"] = {"1Updating        planetary data#", "Planetary data ready#"};
-    std::vector<QString> shownWhileWaiting;
-    clock.onSleep = [&](std::int64_t) { shownWhileWaiting.push_back(page->dateAnswerEdit()->text()); };
+    std::set<QString> shownWhileWaiting;
+    clock.onSleep = [&](std::int64_t) { shownWhileWaiting.insert(page->dateAnswerEdit()->text()); };
+    ui.clock = &clock;
     page->dateEdit()->setText("03/16/06");
     page->onSetDate();
-    EXPECT_EQ(clock.sleeps, (std::vector<std::int64_t>{10000}));
-    EXPECT_EQ(shownWhileWaiting, (std::vector<QString>{"Updating Planetary Data"}));
+    EXPECT_EQ(clock.waits, (std::vector<std::int64_t>{10000}));
+    EXPECT_EQ(shownWhileWaiting, (std::set<QString>{"Updating Planetary Data"}));
+    // Nothing may come between ":SC" and its late reply: the windows paint,
+    // input waits.
+    EXPECT_EQ(std::set<PumpMode>(ui.pumpModes.begin(), ui.pumpModes.end()), std::set<PumpMode>{PumpMode::paintOnly});
     EXPECT_EQ(page->dateAnswerEdit()->text(), "Planetary data ready");
     EXPECT_EQ(sent(), (Sent{":SC  03/16/06#", ":GC#"}));
     EXPECT_EQ(script->readSizes, (std::vector<std::size_t>{256, 256, 20}));
@@ -293,7 +301,7 @@ TEST_F(LX200P1Test, TrackingRateSetKeepsTheTypedRateOnlyWhenTheTelescopeTakesIt)
 
 TEST_F(LX200P1Test, ClockRunsOnlyWhileThePageIsInFrontOfAnOpenSheet)
 {
-    LX200Control sheet(ui, clock, ports);
+    LX200Control sheet(ui, clock, line);
     LX200P1& front = sheet.page1();
     front.setPort(ports.add(std::make_unique<test::ScriptedPort>(script)));
     sheet.tabs()->setCurrentIndex(1);

@@ -28,11 +28,14 @@ protected:
     test::FakeUi ui;
     test::FakeClock clock;
     PortTable ports;
+    int lineHandle = PortTable::closed;
+    PortOwner line{ui, ports, lineHandle};
     std::shared_ptr<test::PortScript> script = std::make_shared<test::PortScript>();
     std::map<std::string, std::string> replies{
         {":LI#", "M42 EN NEBULA#"}, {":Gr#", "05:35:16#"}, {":Gd#", "-05\xDF" "23:14#"}, {":MS#", "0"}};
     std::optional<std::string> listChoice;
     std::unique_ptr<LX200P2> page;
+    std::size_t waitsMarked = 0;
 
     void SetUp() override
     {
@@ -43,11 +46,15 @@ protected:
         };
         // Marks where in the traffic each wait fell, and how many replies
         // had been read by then.
-        clock.onSleep = [this](std::int64_t ms) {
-            const std::string mark = std::to_string(ms) + " ms after read " + std::to_string(script->readSizes.size());
+        ui.clock = &clock;
+        clock.onSleep = [this](std::int64_t) {
+            if (clock.waits.size() == waitsMarked)
+                return;
+            waitsMarked = clock.waits.size();
+            const std::string mark = "wait after read " + std::to_string(script->readSizes.size());
             script->writes.emplace_back(mark.begin(), mark.end());
         };
-        page = std::make_unique<LX200P2>(ui, clock, ports);
+        page = std::make_unique<LX200P2>(ui, clock, line);
         page->chooseObject = [this] { return listChoice; };
         page->setPort(ports.add(std::make_unique<test::ScriptedPort>(script)));
     }
@@ -91,15 +98,19 @@ TEST_F(ObjectsPageP2Test, GetSendsTheCatalogCommandsAndWaitsForThePlanetNumbers)
     EXPECT_EQ(getGoToSync(), (Flags{false, false, false}));
     const std::vector<std::tuple<int, const char*, Strings, std::vector<std::size_t>>> cases{
         {3, "42", {":LM 42#", ":LI#", ":Gr#", ":Gd#"}, {513, 100, 100}},
-        {0, "905", {":Ls 0#", ":LS 905#", ":LI#", "1000 ms after read 1", ":Gr#", ":Gd#"}, {50, 513, 100, 100}},
-        {4, "905", {":Lo 0#", ":LC 905#", ":LI#", "1000 ms after read 1", ":Gr#", ":Gd#"}, {50, 513, 100, 100}},
+        {0, "905", {":Ls 0#", ":LS 905#", ":LI#", "wait after read 1", ":Gr#", ":Gd#"}, {50, 513, 100, 100}},
+        {4, "905", {":Lo 0#", ":LC 905#", ":LI#", "wait after read 1", ":Gr#", ":Gd#"}, {50, 513, 100, 100}},
         {7, "910", {":Lo 2#", ":LC 910#", ":LI#", ":Gr#", ":Gd#"}, {50, 513, 100, 100}},
     };
     for (const auto& [catalog, number, traffic, reads] : cases) {
         script->readSizes.clear();
+        clock.clearSleeps();
+        waitsMarked = 0;
         getObject(catalog, number);
         EXPECT_EQ(sent(), traffic) << number;
         EXPECT_EQ(script->readSizes, reads) << number;
+        EXPECT_EQ(clock.waits, traffic.size() == 6 ? std::vector<std::int64_t>{1000} : std::vector<std::int64_t>{})
+            << number;
         EXPECT_EQ(page->raEdit()->text(), "05:35:16");
         EXPECT_EQ(page->decEdit()->text(), "-05:23:14");
         EXPECT_EQ(getGoToSync(), (Flags{true, true, true}));

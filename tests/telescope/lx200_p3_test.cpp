@@ -25,9 +25,11 @@ protected:
     test::FakeUi ui;
     test::FakeClock clock;
     PortTable ports;
+    int lineHandle = PortTable::closed;
+    PortOwner line{ui, ports, lineHandle};
     std::shared_ptr<test::PortScript> script = std::make_shared<test::PortScript>();
     std::map<std::string, std::string> replies{{":GR#", "05:35:17#"}, {":GD#", "-05\xDF" "23:28#"}, {":MS#", "0"}};
-    LX200P3 page{ui, clock, ports};
+    LX200P3 page{ui, clock, line};
 
     void SetUp() override
     {
@@ -36,6 +38,7 @@ protected:
             if (reply != replies.end())
                 script->arrive(Bytes(reply->second.begin(), reply->second.end()));
         };
+        ui.clock = &clock;
         page.setPort(ports.add(std::make_unique<test::ScriptedPort>(script)));
     }
     std::vector<std::string> sent() const
@@ -45,10 +48,14 @@ protected:
             out.emplace_back(w.begin(), w.end());
         return out;
     }
-    // Ends the run at the pump after that many legs.
+    // Ends the run at the message step after that many legs: the refresh
+    // before each leg, and the one of the stop before the run, have gone out.
     void pressAfterLegs(int legs)
     {
-        ui.onPump = [legs, pumps = 0](PumpMode) mutable { return PumpReport{.leftButtonPressed = ++pumps > legs}; };
+        ui.onPump = [this, legs](PumpMode) {
+            const auto refreshes = std::count(script->writes.begin(), script->writes.end(), Bytes{':', 'G', 'R', '#'});
+            return PumpReport{.leftButtonPressed = refreshes >= legs + 2};
+        };
     }
 };
 
@@ -76,9 +83,10 @@ TEST_F(SkyFlatsPageTest, RunDriftsNorthEastSouthWestUntilTheButtonIsPressed)
                                   {":GR#", ":GD#", ":Mn#", ":Qw#"},
                                   {":GR#", ":GD#"},  // the press arrives after this refresh
                                   stopAll,
+                                  {":GR#", ":GD#"},  // once more, before the guiding rate
                                   {":RG#"}});
     EXPECT_EQ(sent(), expected);
-    EXPECT_EQ(clock.sleeps, (std::vector<std::int64_t>{500, 1000, 1000, 1000, 1000, 1000, 500}));
+    EXPECT_EQ(clock.waits, (std::vector<std::int64_t>{500, 1000, 1000, 1000, 1000, 1000, 500}));
     EXPECT_EQ(page.raEdit()->text(), "05:35:17");
     EXPECT_EQ(page.decEdit()->text(), "-05:23:28");
 }
@@ -102,7 +110,7 @@ TEST_F(SkyFlatsPageTest, EveryTwoHundredAndFirstLegReturnsHomeAsReadAtTheStart)
     ASSERT_EQ(homes.size(), 2u);
     EXPECT_EQ(homes[0], 8 + 201 * 4);
     EXPECT_EQ(homes[1], 8 + 402 * 4 + 3);
-    EXPECT_EQ(std::count(clock.sleeps.begin(), clock.sleeps.end(), std::int64_t{500}), 4) << "two stops, two returns";
+    EXPECT_EQ(std::count(clock.waits.begin(), clock.waits.end(), std::int64_t{500}), 4) << "two stops, two returns";
 }
 
 TEST_F(SkyFlatsPageTest, RefusedReturnHomeIsReportedAndTheRunGoesOn)
@@ -141,7 +149,7 @@ TEST_F(SkyFlatsPageTest, LegLengthOutOfRangeIsRefusedAndNoRunStarts)
     page.millisecondsEdit()->setText("20000");
     pressAfterLegs(1);
     page.onStart();
-    EXPECT_EQ(clock.sleeps, (std::vector<std::int64_t>{500, 20000, 500}));
+    EXPECT_EQ(clock.waits, (std::vector<std::int64_t>{500, 20000, 500}));
 }
 
 TEST_F(SkyFlatsPageTest, SilentTelescopeIsReportedAtEveryRefresh)

@@ -110,7 +110,9 @@ TEST_F(ObjectListTest, ObjectsPageRunsTheListAndTakesItsChoice)
     test::writeFile(dir.file("objects.txt"), m42Line + "\n");
     test::FakeClock clock;
     PortTable ports;
-    LX200P2 page(ui, clock, ports);
+    int lineHandle = PortTable::closed;
+    PortOwner line{ui, ports, lineHandle};
+    LX200P2 page(ui, clock, line);
     test::whenModal<objectList>([](objectList& dialog) {
         dialog.list()->topLevelItem(0)->setSelected(true);
         test::buttonNamed(dialog, "OK")->click();

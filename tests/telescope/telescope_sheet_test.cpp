@@ -226,8 +226,9 @@ TEST_F(TelescopeSheetTest, SkyFlatsDriftAndEndAtTheGuideRate)
     sheet().tabs()->setCurrentIndex(3);
     LX200P3& flats = sheet().page3();
     flats.millisecondsEdit()->setText("100");
-    int legs = 0;
-    ui.onPump = [&](PumpMode) { return PumpReport{.leftButtonPressed = ++legs > 4}; };
+    // The press comes at the message step after four legs: their refreshes
+    // and the one of the stop before the run have gone out.
+    ui.onPump = [&](PumpMode) { return PumpReport{.leftButtonPressed = count(":GR#") >= 6}; };
     telescope().clearTraffic();
     flats.onStart();
     QTest::qWait(200);  // the telescope has heard the last command

@@ -212,6 +212,27 @@ TEST_F(DocumentTest, EscapeInAnImageWindowAsksRunningCapturesToStop)
     EXPECT_EQ(app().stopRequested, 1);
 }
 
+TEST_F(DocumentTest, TheWindowACaptureWillReuseStaysOpenUntilTheCaptureHasEnded)
+{
+    writePicture(dir.file("m42.bmp"), false);
+    start();
+    CTarviDoc* doc = docs().openDocumentFile(file("m42.bmp"));
+    settle();
+    ASSERT_EQ(app().currentView, viewOf(doc));
+    app().newWindowPerImage = 0;
+    {
+        const auto capture = app().cameraLine().operation();
+        frameOf(doc)->close();
+        settle();
+        EXPECT_EQ(frame().mdiArea()->subWindowList().size(), 1);
+        ASSERT_EQ(ui.boxes.size(), 1u);
+        EXPECT_EQ(ui.boxes[0].text, CChildFrame::captureWindowBusyMessage);
+    }
+    frameOf(doc)->close();
+    settle();
+    EXPECT_TRUE(frame().mdiArea()->subWindowList().isEmpty());
+}
+
 TEST_F(DocumentTest, UnreadableFileIsReportedOnceAndCenterDoesNothing)
 {
     QFile bad(file("bad.bmp"));

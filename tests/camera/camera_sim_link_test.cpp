@@ -191,6 +191,21 @@ TEST_F(CameraSimLinkTest, SettingTheSameLineTwiceIsNoFailureOnAPseudoTerminal)
     EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
 }
 
+TEST_F(CameraSimLinkTest, ACameraLostDuringTheSpeedSearchIsSaidOnceAndNeverCountsAsFound)
+{
+    // The camera hangs up at the first probe of a search that would
+    // otherwise go on at two more speeds.
+    sim::CameraFaults faults;
+    faults.hangUpAfterReplies = 0;
+    start(2, "0 0 0 1 1 0 .5 0 0 0 0 0 0 0 -1 -1 0", faults);
+    EXPECT_EQ(app->openCameraPort(), 0);
+    ASSERT_EQ(ui.boxes.size(), 1u) << ui.boxes[1].text;
+    EXPECT_EQ(ui.boxes[0].text.rfind("com1 (sim:camera) is no longer there: ", 0), 0u) << ui.boxes[0].text;
+    EXPECT_EQ(app->settings.cameraHandle, -1);
+    EXPECT_EQ(ui.paneText(0), "");
+    EXPECT_EQ(ui.paneText(1), "");
+}
+
 TEST_F(CameraSimLinkTest, CameraThatGoesAwayIsSaidOnceAndFoundAgainLater)
 {
     start(0, "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0");

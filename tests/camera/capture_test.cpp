@@ -313,6 +313,31 @@ TEST_F(CaptureTest, CameraThatStopsAnsweringDuringTheExposureIsGivenUpOnAfterTen
     EXPECT_LT(clock.nowMs() - 1000000, 30000);
 }
 
+TEST_F(CaptureTest, ACameraLostDuringTheExposureIsOneMessageAndThePollEndsAtOnce)
+{
+    start("0 0 0 1 1 0 10 0 0 0 0 0 0 1 -1 -1 0");
+    bool pulled = false;
+    clock.onSleep = [&](std::int64_t) {
+        if (!pulled && ui.paneText(0) == "Exposure underway.  Seconds remaining:  9") {
+            pulled = true;
+            camera->hangUp();
+        }
+    };
+    const std::int64_t started = clock.nowMs();
+    EXPECT_EQ(app->captureImage(), 0);
+    ASSERT_EQ(ui.boxes.size(), 1u) << ui.boxes[1].text;
+    EXPECT_EQ(ui.boxes[0].text.rfind("com1 (sim:camera) is no longer there: ", 0), 0u) << ui.boxes[0].text;
+    EXPECT_EQ(paneTexts().back(), "Image capture TERMINATED");
+    // Eleven seconds of countdown, and no polling of a port known to be gone.
+    EXPECT_EQ(clock.nowMs() - started, 11000);
+    EXPECT_TRUE(windows.opened.empty());
+    // The next capture opens the port afresh.
+    camera->plugIn();
+    ui.boxes.clear();
+    EXPECT_EQ(app->captureImage(), 1);
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
 TEST_F(CaptureTest, DarkFrameInThePcIsDownloadedShownAndLoadedBack)
 {
     start("0 0 1 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0");

@@ -463,6 +463,22 @@ TEST_F(MotionPageTest, DynamicFocusPulsesOutwardAndOutStepsStayInRange)
     }
 }
 
+TEST_F(MotionPageTest, DynamicFocusWaitsWhileTheTelescopeIsBusy)
+{
+    connect();
+    page->stepsPerHourEdit()->setText("60");
+    page->dynamicFocusBox()->setChecked(true);
+    page->onDynamicFocus();
+    {
+        const auto busy = line.operation();
+        page->onTimer(2);
+        EXPECT_TRUE(sent().empty());
+        EXPECT_NE(page->dynamicFocusTimer, 0) << "tried again shortly";
+    }
+    page->onTimer(2);
+    EXPECT_EQ(sent(), (std::vector<std::string>{":FS#", pulseOut}));
+}
+
 TEST_F(MotionPageTest, HaltStopsEveryDirectionAndWaits)
 {
     connect();

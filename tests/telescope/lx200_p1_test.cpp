@@ -137,6 +137,20 @@ TEST_F(LX200P1Test, DateIsCheckedBeforeAnythingIsSent)
     }
 }
 
+TEST_F(LX200P1Test, TheClockSkipsATickWhileTheTelescopeIsBusy)
+{
+    connect();
+    {
+        // A command of the telescope's is under way: its exchanges come first.
+        const auto busy = line.operation();
+        page->onTimer(1);
+        EXPECT_TRUE(sent().empty());
+    }
+    EXPECT_NE(page->clockTimer, 0) << "the clock goes on";
+    page->onTimer(1);
+    EXPECT_EQ(sent(), (Sent{":GL#", ":GS#"}));
+}
+
 TEST_F(LX200P1Test, DateChangeShowsUpdatingForTenSecondsThenTheSecondReply)
 {
     connect();

@@ -19,6 +19,7 @@
 #include "app/command_line.h"
 #include "app/command_table.h"
 #include "app/doc_manager.h"
+#include "app/main_frame.h"
 #include "app/tarvi_doc.h"
 #include "app/tarvi_shell.h"
 #include "sim/telescope_sim.h"
@@ -102,6 +103,24 @@ TEST_F(TelescopeSheetTest, SecondCommandOnlyRaisesAndAClosedSheetComesBackWithIt
     EXPECT_TRUE(sheet().isVisible());
     EXPECT_EQ(motion().counterEdit()->text(), "42");
     EXPECT_EQ(count(":U#"), toggles);
+}
+
+TEST_F(TelescopeSheetTest, TheSheetStaysOpenWhileATelescopeCommandRuns)
+{
+    openSheet();
+    {
+        const auto busy = shell->app().telescopeLine().operation();
+        sheet().close();
+        EXPECT_TRUE(sheet().isVisible());
+        ASSERT_EQ(ui.boxes.size(), 1u);
+        EXPECT_EQ(ui.boxes[0].text, LX200Control::sheetBusyMessage);
+        EXPECT_FALSE(shell->mainFrame()->commandAction(cmd::lx200Controls)->isEnabled());
+        EXPECT_FALSE(shell->mainFrame()->commandAction(cmd::setupComm)->isEnabled());
+        EXPECT_TRUE(shell->mainFrame()->commandAction(cmd::captureImage)->isEnabled());
+    }
+    sheet().close();
+    EXPECT_FALSE(sheet().isVisible());
+    EXPECT_TRUE(shell->mainFrame()->commandAction(cmd::lx200Controls)->isEnabled());
 }
 
 TEST_F(TelescopeSheetTest, ANewConnectionBuildsTheSheetAgainOnTheNewPort)

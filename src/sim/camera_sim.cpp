@@ -60,22 +60,7 @@ CameraSimulator::~CameraSimulator()
     stop();
 }
 
-void CameraSimulator::start()
-{
-    if (thread_.joinable())
-        return;
-    stopping_ = false;
-    thread_ = std::thread([this] { run(); });
-}
 
-void CameraSimulator::stop()
-{
-    if (!thread_.joinable())
-        return;
-    stopping_ = true;
-    pty_.interrupt();
-    thread_.join();
-}
 
 void CameraSimulator::powerOn(int speedIndex)
 {
@@ -103,29 +88,7 @@ void CameraSimulator::powerCut()
     pty_.interrupt();
 }
 
-void CameraSimulator::plugIn()
-{
-    const bool running = thread_.joinable();
-    stop();
-    hangUpRequested_ = false;
-    pty_.reopen();
-    if (running)
-        start();
-}
 
-void CameraSimulator::hangUp()
-{
-    if (!thread_.joinable()) {
-        pty_.close();
-        return;
-    }
-    const auto before = hangUps_.load();
-    hangUpRequested_ = true;
-    pty_.interrupt();
-    // The line is gone when this returns.
-    for (int waited = 0; waited < 2000 && hangUps_.load() == before; ++waited)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
 
 void CameraSimulator::setFaults(const CameraFaults& faults)
 {
@@ -218,9 +181,7 @@ void CameraSimulator::run()
     std::uint64_t seenPowerCycles = powerCycles_;
     std::array<std::uint8_t, 512> buffer{};
     while (!stopping_) {
-        if (hangUpRequested_.exchange(false)) {
-            pty_.close();
-            ++hangUps_;
+        if (hangUpNow()) {
             rx_.clear();
         }
         if (powerCycles_ != seenPowerCycles) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "camera/st4_protocol.h"
+#include "sim/line_device.h"
 #include "sim/pseudo_terminal.h"
 #include "sim/sky.h"
 
@@ -80,7 +81,7 @@ struct CameraStats {
 // speed, as a UART at another rate sees only framing errors.
 //
 // All public members may be called from any thread.
-class CameraSimulator {
+class CameraSimulator final : public LineDevice {
 public:
     // Throws std::system_error when no pseudo-terminal can be had and
     // std::invalid_argument for a start speed outside 0..3.
@@ -89,21 +90,9 @@ public:
     CameraSimulator(const CameraSimulator&) = delete;
     CameraSimulator& operator=(const CameraSimulator&) = delete;
 
-    void start();
-    // Stops the thread; the line stays open until destruction.
-    void stop();
-
-    // The port for the program to open.
-    const std::string& slavePath() const { return pty_.slavePath(); }
-
     // The camera loses power and comes back: 9600 baud, RAM as at power-on,
     // no dark frame, any exposure lost.
     void powerCut();
-    // The device goes away: the program's reads and writes fail from now on.
-    void hangUp();
-    // It comes back, as it was when it went, on a new pseudo-terminal (the
-    // program finds it by slavePath()). Faults that hang it up again stay.
-    void plugIn();
     void setFaults(const CameraFaults& faults);
     void setSilent(bool silent);
     // Applies to the exposure under way too.
@@ -142,7 +131,7 @@ private:
         std::uint32_t newBaud = 0;  // the divisor was written
     };
 
-    void run();
+    void run() override;
     void powerOn(int speedIndex);
     void hear(const std::uint8_t* bytes, std::size_t count, Clock::time_point readAt);
     // The length of the frame that starts rx_, 0 while unknown, -1 when rx_[0]
@@ -157,7 +146,6 @@ private:
     Clock::time_point exposureEnd() const;
 
     CameraOptions options_;
-    PseudoTerminal pty_;
     Sky sky_;
     const Clock::time_point skyStart_;
 
@@ -182,11 +170,7 @@ private:
     Clock::time_point txLineFree_;
     std::mt19937_64 lineNoise_;
 
-    std::atomic<bool> stopping_{false};
-    std::atomic<bool> hangUpRequested_{false};
-    std::atomic<std::uint64_t> hangUps_{0};
     std::atomic<std::uint64_t> powerCycles_{0};
-    std::thread thread_;
 };
 
 }  // namespace tarvi::sim

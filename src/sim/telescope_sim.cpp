@@ -124,46 +124,9 @@ TelescopeSimulator::~TelescopeSimulator()
     stop();
 }
 
-void TelescopeSimulator::start()
-{
-    if (thread_.joinable())
-        return;
-    stopping_ = false;
-    thread_ = std::thread([this] { run(); });
-}
 
-void TelescopeSimulator::stop()
-{
-    if (!thread_.joinable())
-        return;
-    stopping_ = true;
-    pty_.interrupt();
-    thread_.join();
-}
 
-void TelescopeSimulator::plugIn()
-{
-    const bool running = thread_.joinable();
-    stop();
-    hangUpRequested_ = false;
-    pty_.reopen();
-    if (running)
-        start();
-}
 
-void TelescopeSimulator::hangUp()
-{
-    if (!thread_.joinable()) {
-        pty_.close();
-        return;
-    }
-    const auto before = hangUps_.load();
-    hangUpRequested_ = true;
-    pty_.interrupt();
-    // The line is gone when this returns.
-    for (int waited = 0; waited < 2000 && hangUps_.load() == before; ++waited)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
 
 void TelescopeSimulator::setSilent(bool silent)
 {
@@ -350,9 +313,7 @@ void TelescopeSimulator::run()
 
     std::array<std::uint8_t, 512> buffer{};
     while (!stopping_) {
-        if (hangUpRequested_.exchange(false)) {
-            pty_.close();
-            ++hangUps_;
+        if (hangUpNow()) {
             rx_.clear();
             delayed_.reset();
         }

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "sim/line_device.h"
 #include "sim/pseudo_terminal.h"
 #include "sim/telescope_catalog.h"
 #include "sim/telescope_sky.h"
@@ -84,7 +85,7 @@ struct TelescopeOptions {
 // 9600 baud. Commands it does not know get no reply.
 //
 // All public members may be called from any thread.
-class TelescopeSimulator {
+class TelescopeSimulator final : public LineDevice {
 public:
     // Throws std::system_error when no pseudo-terminal can be had.
     explicit TelescopeSimulator(const TelescopeOptions& options = {});
@@ -92,18 +93,6 @@ public:
     TelescopeSimulator(const TelescopeSimulator&) = delete;
     TelescopeSimulator& operator=(const TelescopeSimulator&) = delete;
 
-    void start();
-    // Stops the thread; the line stays open until destruction.
-    void stop();
-
-    // The port for the program to open.
-    const std::string& slavePath() const { return pty_.slavePath(); }
-
-    // The device goes away: the program's reads and writes fail from now on.
-    void hangUp();
-    // It comes back, as it was when it went, on a new pseudo-terminal (the
-    // program finds it by slavePath()). Faults that hang it up again stay.
-    void plugIn();
     // Hears nothing and says nothing; the bytes are still recorded.
     void setSilent(bool silent);
     void setTimeScale(double timeScale);
@@ -162,7 +151,7 @@ private:
         Clock::time_point due;
     };
 
-    void run();
+    void run() override;
     void hear(const std::uint8_t* bytes, std::size_t count, Clock::time_point readAt);
     // Handles whole commands from rx_ until none is left or one keeps the
     // telescope busy.
@@ -183,7 +172,6 @@ private:
     double siderealHours(Clock::time_point at) const;
 
     TelescopeOptions options_;
-    PseudoTerminal pty_;
 
     mutable std::mutex mutex_;
     double timeScale_ = 1.0;
@@ -217,10 +205,6 @@ private:
     Clock::time_point rxLineFree_;
     Clock::time_point txLineFree_;
 
-    std::atomic<bool> stopping_{false};
-    std::atomic<bool> hangUpRequested_{false};
-    std::atomic<std::uint64_t> hangUps_{0};
-    std::thread thread_;
 };
 
 }  // namespace tarvi::sim

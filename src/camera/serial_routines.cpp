@@ -76,6 +76,10 @@ int CTarviApp::openPort(int port)
         *handle = PortTable::closed;
         return 0;
     }
+    // A read waits out its deadline whenever a reply is shorter than asked
+    // for, which is most replies: the windows paint meanwhile, and input
+    // waits for the command's own pumps.
+    opened.port->setWaitHook([this] { ui_.pumpMessages(PumpMode::paintOnly); });
     *handle = ports.add(std::move(opened.port));
     return 1;
 }

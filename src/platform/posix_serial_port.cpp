@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/waits.h"
+
 namespace tarvi {
 
 namespace {
@@ -97,6 +99,25 @@ int waitFor(int fd, short events, std::optional<Steady::time_point> until)
             return 0;
         if (errno != EINTR)
             return -1;
+    }
+}
+
+// waitFor in slices of pumpSliceMs, with whileWaiting run after each slice
+// that passed without the device, the last one too: the caller's next wait
+// may follow at once.
+int waitFor(int fd, short events, std::optional<Steady::time_point> until, const std::function<void()>& whileWaiting)
+{
+    if (!whileWaiting)
+        return waitFor(fd, events, until);
+    for (;;) {
+        const Steady::time_point sliceEnd = Steady::now() + std::chrono::milliseconds(pumpSliceMs);
+        const bool last = until && *until <= sliceEnd;
+        const int ready = waitFor(fd, events, last ? until : sliceEnd);
+        if (ready != 0)
+            return ready;
+        whileWaiting();
+        if (last)
+            return 0;
     }
 }
 
@@ -287,7 +308,8 @@ std::optional<std::uint64_t> writeLimitMs(const PortTimeouts& timeouts, std::siz
     return totalMs(timeouts.writeTotalConstant, timeouts.writeTotalMultiplier, count);
 }
 
-IoResult readWithin(int fd, DescriptorKind kind, std::span<std::uint8_t> buffer, const PortTimeouts& timeouts)
+IoResult readWithin(int fd, DescriptorKind kind, std::span<std::uint8_t> buffer, const PortTimeouts& timeouts,
+                    const std::function<void()>& whileWaiting)
 {
     IoResult result;
     if (buffer.empty())
@@ -304,7 +326,7 @@ IoResult readWithin(int fd, DescriptorKind kind, std::span<std::uint8_t> buffer,
             if (!until || gapEnd < *until)
                 until = gapEnd;
         }
-        const int events = waitFor(fd, POLLIN, until);
+        const int events = waitFor(fd, POLLIN, until, whileWaiting);
         if (events < 0) {
             result.error = SysError::fromErrno();
             return result;
@@ -357,7 +379,8 @@ IoResult readWithin(int fd, DescriptorKind kind, std::span<std::uint8_t> buffer,
     }
 }
 
-IoResult writeWithin(int fd, DescriptorKind kind, std::span<const std::uint8_t> bytes, const PortTimeouts& timeouts)
+IoResult writeWithin(int fd, DescriptorKind kind, std::span<const std::uint8_t> bytes, const PortTimeouts& timeouts,
+                     const std::function<void()>& whileWaiting)
 {
     IoResult result;
     if (bytes.empty())
@@ -388,7 +411,7 @@ IoResult writeWithin(int fd, DescriptorKind kind, std::span<const std::uint8_t> 
             result.error = SysError(kind == DescriptorKind::socket ? EPIPE : EIO);
             return result;
         }
-        const int events = waitFor(fd, POLLOUT, deadline);
+        const int events = waitFor(fd, POLLOUT, deadline, whileWaiting);
         if (events < 0) {
             result.error = SysError::fromErrno();
             return result;
@@ -526,12 +549,12 @@ SysError PosixSerialPort::clearErrors(PortStatus& status)
 
 IoResult PosixSerialPort::read(std::span<std::uint8_t> buffer)
 {
-    return readWithin(fd_, DescriptorKind::terminal, buffer, timeouts_);
+    return readWithin(fd_, DescriptorKind::terminal, buffer, timeouts_, waitHook_);
 }
 
 IoResult PosixSerialPort::write(std::span<const std::uint8_t> bytes)
 {
-    return writeWithin(fd_, DescriptorKind::terminal, bytes, timeouts_);
+    return writeWithin(fd_, DescriptorKind::terminal, bytes, timeouts_, waitHook_);
 }
 
 }  // namespace tarvi

@@ -82,7 +82,10 @@ std::optional<std::uint64_t> writeLimitMs(const PortTimeouts& timeouts, std::siz
 
 // The read and write loops of every port that is a file descriptor.
 enum class DescriptorKind { terminal, socket };
-IoResult readWithin(int fd, DescriptorKind kind, std::span<std::uint8_t> buffer, const PortTimeouts& timeouts);
-IoResult writeWithin(int fd, DescriptorKind kind, std::span<const std::uint8_t> bytes, const PortTimeouts& timeouts);
+// `whileWaiting` runs every pumpSliceMs of a wait for the device.
+IoResult readWithin(int fd, DescriptorKind kind, std::span<std::uint8_t> buffer, const PortTimeouts& timeouts,
+                    const std::function<void()>& whileWaiting);
+IoResult writeWithin(int fd, DescriptorKind kind, std::span<const std::uint8_t> bytes, const PortTimeouts& timeouts,
+                     const std::function<void()>& whileWaiting);
 
 }  // namespace tarvi

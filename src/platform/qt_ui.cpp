@@ -154,16 +154,14 @@ Answer QtUi::messageBox(std::string_view text, std::string_view caption, Buttons
             box.activateWindow();
         });
     }
-    // The user must be able to answer whatever a pump or a hold is keeping
-    // back; what waited before the box goes on waiting behind it.
+    // The user must be able to answer whatever a pump is keeping back; what
+    // waited before the box goes on waiting behind it.
     Level boxLevel;
     boxLevel.kind = Level::Kind::box;
     boxLevel.floor = waiting_.size();
     levels_.push_back(std::move(boxLevel));
-    const int outerHolds = std::exchange(holdDepth_, 0);
     const int result = box.exec();
     levels_.pop_back();
-    holdDepth_ += outerHolds;
     return answerFor(result, buttons);
 }
 
@@ -198,14 +196,12 @@ void QtUi::endWaitCursor()
 
 PumpReport QtUi::pumpMessages(PumpMode mode)
 {
-    // What earlier pumps left waiting is this one's to take, unless a hold
-    // keeps it back.
-    if (holdDepth_ == 0)
-        handBack();
+    // What an outer pump left waiting is this one's to take.
+    handBack();
     Level pump;
     pump.kind = Level::Kind::pump;
     pump.mode = mode;
-    pump.floor = level().floor;
+    pump.floor = floor();
     noteDialogs(pump);
     levels_.push_back(std::move(pump));
 
@@ -220,35 +216,20 @@ PumpReport QtUi::pumpMessages(PumpMode mode)
 
     const PumpReport seen = levels_.back().seen;
     levels_.pop_back();
-    if (holdDepth_ == 0)
-        handBack();
+    handBack();
     return seen;
-}
-
-void QtUi::beginInputHold()
-{
-    if (holdDepth_++ == 0)
-        noteDialogs(loop_);
-}
-
-void QtUi::endInputHold()
-{
-    if (holdDepth_ == 0)
-        return;
-    if (--holdDepth_ == 0)
-        handBack();
 }
 
 void QtUi::handBack()
 {
-    const std::size_t floor = level().floor;
-    if (waiting_.size() <= floor)
+    const std::size_t from = floor();
+    if (waiting_.size() <= from)
         return;
-    for (auto it = waiting_.begin() + static_cast<std::ptrdiff_t>(floor); it != waiting_.end(); ++it) {
+    for (auto it = waiting_.begin() + static_cast<std::ptrdiff_t>(from); it != waiting_.end(); ++it) {
         if (!it->receiver.isNull())
             QCoreApplication::postEvent(it->receiver.data(), it->event.release());
     }
-    waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(floor), waiting_.end());
+    waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(from), waiting_.end());
 }
 
 bool QtUi::Taken::continuedBy(const QInputEvent& event, QObject* next) const
@@ -316,11 +297,10 @@ void QtUi::take(Level& now, const QInputEvent& event, QObject* receiver)
 
 bool QtUi::eventFilter(QObject* watched, QEvent* event)
 {
-    // Outside pumps and holds the event loop runs as if this filter were not
-    // there.
-    if (!isInputMessage(event->type()) || (levels_.empty() && holdDepth_ == 0))
+    // Outside pumps the event loop runs as if this filter were not there.
+    if (!isInputMessage(event->type()) || levels_.empty())
         return false;
-    Level& now = level();
+    Level& now = levels_.back();
     if (now.kind == Level::Kind::box || dialogOpenedSince(now))
         return false;
     const auto& input = static_cast<const QInputEvent&>(*event);

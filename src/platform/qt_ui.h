@@ -42,8 +42,6 @@ public:
     void beginWaitCursor() override;
     void endWaitCursor() override;
     PumpReport pumpMessages(PumpMode mode) override;
-    void beginInputHold() override;
-    void endInputHold() override;
     void setProgress(int done, int total) override;
     void playSound(const std::string& wavPath) override;
     void beep() override;
@@ -70,10 +68,9 @@ private:
         bool continuedBy(const QInputEvent& event, QObject* receiver) const;
     };
 
-    // Who decides about input just now: a pump, a message box, or the event
-    // loop outside both while a hold is in force.
+    // Who decides about input just now: a pump, or a message box.
     struct Level {
-        enum class Kind { loop, box, pump } kind = Kind::loop;
+        enum class Kind { box, pump } kind = Kind::pump;
         PumpMode mode = PumpMode::all;
         // Waiting input below this index was left by whatever ran before a
         // message box opened; it stays out of the box's way.
@@ -87,7 +84,8 @@ private:
         QPointer<QWidget> popup;
     };
 
-    Level& level() { return levels_.empty() ? loop_ : levels_.back(); }
+    // Waiting input below this index belongs to an outer level.
+    std::size_t floor() const { return levels_.empty() ? 0 : levels_.back().floor; }
     static void noteDialogs(Level& level);
     static bool dialogOpenedSince(const Level& level);
     bool mustWait(const Level& level) const;
@@ -98,9 +96,7 @@ private:
     StatusPanes* panes_ = nullptr;
     std::vector<std::pair<int, QString>> pendingTexts_;
     std::vector<Level> levels_;
-    Level loop_;
     std::deque<Waiting> waiting_;
-    int holdDepth_ = 0;
     int waitDepth_ = 0;
     std::vector<QProcess*> players_;
 };

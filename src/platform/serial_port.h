@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <span>
@@ -73,6 +74,14 @@ public:
     virtual SysError discardInput() = 0;
     virtual IoResult read(std::span<std::uint8_t> buffer) = 0;
     virtual IoResult write(std::span<const std::uint8_t> bytes) = 0;
+
+    // Runs every pumpSliceMs while a read or a write waits for the device,
+    // so that the windows paint through a read deadline; unset, the call
+    // only waits.
+    void setWaitHook(std::function<void()> hook) { waitHook_ = std::move(hook); }
+
+protected:
+    std::function<void()> waitHook_;
 };
 
 // Opens a device named in the port map: a path, "sim:camera", "sim:telescope"

@@ -225,7 +225,7 @@ SysError TcpSerialPort::clearErrors(PortStatus& status)
 
 IoResult TcpSerialPort::read(std::span<std::uint8_t> buffer)
 {
-    IoResult result = readWithin(fd_, DescriptorKind::socket, buffer, timeouts_);
+    IoResult result = readWithin(fd_, DescriptorKind::socket, buffer, timeouts_, waitHook_);
     if (result.error.code() == ECONNRESET || result.error.code() == EPIPE)
         peerGone_ = true;
     return result;
@@ -240,7 +240,7 @@ IoResult TcpSerialPort::write(std::span<const std::uint8_t> bytes)
     }
     if (peerGone_)
         return {0, SysError(EPIPE)};
-    IoResult result = writeWithin(fd_, DescriptorKind::socket, bytes, timeouts_);
+    IoResult result = writeWithin(fd_, DescriptorKind::socket, bytes, timeouts_, waitHook_);
     if (result.error.code() == ECONNRESET || result.error.code() == EPIPE)
         peerGone_ = true;
     return result;

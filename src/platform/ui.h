@@ -22,7 +22,7 @@ struct BoxStyle {
 
 // How much of what is pending a pump takes, without waiting for more. Input
 // (keys and mouse buttons) that a pump does not take waits, in its order,
-// for the next pump, or for the end of an InputHold.
+// for the next pump or for the event loop.
 enum class PumpMode {
     one,            // at most one input message
     all,            // everything
@@ -66,11 +66,6 @@ public:
 
     virtual PumpReport pumpMessages(PumpMode mode) = 0;
 
-    // Nested calls count. While a hold is in force, input that a pump left
-    // waiting stays waiting, through later pumps too, until the last end.
-    virtual void beginInputHold() {}
-    virtual void endInputHold() {}
-
     // A progress bar beside the message pane: done of total; a total of 0
     // takes it away. Places without one ignore it.
     virtual void setProgress(int done, int total)
@@ -91,17 +86,6 @@ public:
     ~WaitCursor() { ui_.endWaitCursor(); }
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
-
-private:
-    Ui& ui_;
-};
-
-class InputHold {
-public:
-    explicit InputHold(Ui& ui) : ui_(ui) { ui_.beginInputHold(); }
-    ~InputHold() { ui_.endInputHold(); }
-    InputHold(const InputHold&) = delete;
-    InputHold& operator=(const InputHold&) = delete;
 
 private:
     Ui& ui_;

@@ -112,10 +112,10 @@ void LX200P3::onStart()
     // run starts on the old value.
     if (!updateFields(true))
         return;
-    // The click that ends the run is taken; what follows it (the release
-    // that makes it a click on Stop, say) waits until the run has ended.
-    const InputHold hold(ui_);
-    // Input during the run's own stops waits for its message steps.
+    // Input is taken only at the legs' message steps and waits, up to the
+    // click that ends the run; what follows that click (the release that
+    // makes it a click on Stop, say) waits until the run has ended, as the
+    // run's own stops take no input.
     stopAllMotion(PumpMode::paintOnly);
     link_.send(runRateCommand);
     SkyFlatPattern pattern(ra, dec, milliseconds);

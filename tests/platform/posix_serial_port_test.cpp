@@ -561,6 +561,27 @@ TEST(PosixSerialPort, AtTheDeadlineAReadGivesWhatArrivedAndNoError)
     EXPECT_EQ(buffer[4], 0xEE);
 }
 
+TEST(PosixSerialPort, TheWaitHookRunsWhileAReadWaitsAndNeverWhenBytesAreIn)
+{
+    PseudoTerminal pty;
+    auto port = openPort(pty.slavePath());
+    ASSERT_FALSE(configure(*port, 9600, Parity::none).failed());
+    ASSERT_FALSE(port->setTimeouts(readingFor(180)).failed());
+    int hooked = 0;
+    port->setWaitHook([&] { ++hooked; });
+    Bytes buffer(4);
+    // A silent device: the windows get their turns through the deadline,
+    // and one at its end, for whatever waits next.
+    EXPECT_EQ(port->read(buffer).count, 0u);
+    EXPECT_GE(hooked, 2);
+    EXPECT_LE(hooked, 4);
+    hooked = 0;
+    pty.send({'1', '2', '3', '4'});
+    waitForQueued(*port, 4);
+    EXPECT_EQ(port->read(buffer).count, 4u);
+    EXPECT_EQ(hooked, 0);
+}
+
 TEST(PosixSerialPort, ATrickleOfBytesDoesNotStretchTheDeadline)
 {
     PseudoTerminal pty;

@@ -223,10 +223,7 @@ enum class Do {
     box,      // pump; inside, a message box is answered with a click
     dialog,   // pump; inside, a plain modal dialog is answered the same way
     nested,   // post, then pump; inside, a pump of everything, after which c is typed
-    hold,     // begin a hold, then run the event loop
-    release,  // end a hold, then run the event loop
-    loop,     // post, then run the event loop with no pump
-    close     // the window and its widgets go away
+    loop      // post, then run the event loop with no pump
 };
 
 struct Step {
@@ -363,20 +360,8 @@ void runPumpCase(const PumpCase& c, bool throughWindow)
             }
             break;
         }
-        case Do::hold:
-            ui.beginInputHold();
-            runEventLoop();
-            break;
-        case Do::release:
-            ui.endInputHold();
-            runEventLoop();
-            break;
         case Do::loop:
             post(step.post);
-            runEventLoop();
-            break;
-        case Do::close:
-            window.reset();
             runEventLoop();
             break;
         }
@@ -405,25 +390,11 @@ TEST(QtUi, PumpsTakeInputByModeAndTheRestWaitsInOrder)
          {{nested, PumpMode::paintOnly, "ab", "ab"}, {loop, {}, "", "c"}}},
         {"no input while painting",
          {{pump, PumpMode::paintOnly, "!p", ""}, {pump, PumpMode::all, "", "!p", "!p"}}},
-        {"a hold keeps the rest through later pumps, and new input behind it",
-         {{hold},
-          {pump, PumpMode::toLeftPress, "pr", "p", "p"},
-          {pump, PumpMode::all, "a"},
-          {loop, {}, "b"},
-          {release, {}, "", "rab"}}},
-        {"holds nest",
-         {{hold}, {hold}, {pump, PumpMode::one, "abc", "a"}, {pump, PumpMode::one}, {release},
-          {release, {}, "", "bc"}}},
         // A key waits here: Qt itself forgets a button held down across a
         // modal box.
-        {"a box is answered while input is held",
-         {{hold}, {pump, PumpMode::toLeftPress, "pa", "p", "p"}, {box, PumpMode::paintOnly}, {loop},
-          {release, {}, "", "a"}}},
+        {"a box is answered while input waits", {{box, PumpMode::paintOnly, "a"}, {loop, {}, "", "a"}}},
         {"a dialog opened in a pump that is done taking is answered",
          {{dialog, PumpMode::one, "ab", "a"}, {loop, {}, "", "b"}}},
-        {"input for a window that went away is dropped",
-         {{hold}, {pump, PumpMode::paintOnly, "ab"}, {close}, {release}}},
-        {"what waits when the desktop goes is dropped", {{hold}, {pump, PumpMode::paintOnly, "p!"}}},
     };
     for (const PumpCase& c : cases) {
         runPumpCase(c, false);

@@ -63,19 +63,6 @@ void FakeUi::setProgress(int done, int total)
         desktop->setProgress(done, total);
 }
 
-void FakeUi::beginInputHold()
-{
-    ++holds;
-    if (desktop != nullptr)
-        desktop->beginInputHold();
-}
-
-void FakeUi::endInputHold()
-{
-    --holds;
-    if (desktop != nullptr)
-        desktop->endInputHold();
-}
 
 PumpReport FakeUi::pumpMessages(PumpMode mode)
 {

@@ -43,7 +43,6 @@ public:
     std::function<void(const Box&)> onBox;
     // Called with every status text as it is set.
     std::function<void(int pane, const std::string& text)> onStatus;
-    int holds = 0;  // input holds in force
 
     Answer messageBox(std::string_view text, std::string_view caption, Buttons buttons,
                       BoxStyle style) override;
@@ -51,8 +50,6 @@ public:
     void beginWaitCursor() override;
     void endWaitCursor() override;
     PumpReport pumpMessages(PumpMode mode) override;
-    void beginInputHold() override;
-    void endInputHold() override;
     void setProgress(int done, int total) override;
     void playSound(const std::string& wavPath) override;
     void beep() override { ++beeps; }

@@ -25,6 +25,18 @@ constexpr std::int64_t pollGraceMs = 30000;
 constexpr int pollFailuresAllowed = 10;
 constexpr std::int64_t pollPauseMs = 100;
 
+// The failed-row box; Retry opens a port that was lost again first.
+Answer askRowRetry(Ui& ui, PortOwner& line, int row)
+{
+    std::string text = "Attempt to retrieve row " + std::to_string(row) + " failed";
+    if (const std::string loss = line.takeLossMessage(); !loss.empty())
+        text += "\n\n" + loss;
+    const Answer answer = ui.messageBox(text, "ERROR", Buttons::retryCancel, {});
+    if (answer == Answer::retry)
+        line.retryOpen();
+    return answer;
+}
+
 }  // namespace
 
 void CTarviApp::playSound(const std::string& name)
@@ -99,18 +111,6 @@ bool CTarviApp::fetchRow(int row, std::uint8_t* destination, int attempts)
         fetched = downloadRow(row, destination) == 1;
     cameraLine_.deferLossMessage = false;
     return fetched;
-}
-
-// The failed-row box; Retry opens a port that was lost again first.
-static Answer askRowRetry(Ui& ui, PortOwner& line, int row)
-{
-    std::string text = "Attempt to retrieve row " + std::to_string(row) + " failed";
-    if (const std::string loss = line.takeLossMessage(); !loss.empty())
-        text += "\n\n" + loss;
-    const Answer answer = ui.messageBox(text, "ERROR", Buttons::retryCancel, {});
-    if (answer == Answer::retry)
-        line.retryOpen();
-    return answer;
 }
 
 int CTarviApp::writeRowLength()

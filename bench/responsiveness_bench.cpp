@@ -576,15 +576,23 @@ void Capture5sPortOpen(benchmark::State& state)
         state.SkipWithError(("the capture ended with: " + shown.toStdString()).c_str());
 }
 
+// The telescope sheet of a program that started; nothing, and the case
+// marked failed, when there is none.
+tarvi::LX200Control* sheetOrSkip(Rig& rig, benchmark::State& state)
+{
+    tarvi::LX200Control* sheet = rig.started() ? rig.openSheet() : nullptr;
+    if (sheet == nullptr)
+        state.SkipWithError("no telescope sheet");
+    return sheet;
+}
+
 // GET on the motion page: readings until two agree.
 void TelescopeGet(benchmark::State& state)
 {
     Rig rig;
-    tarvi::LX200Control* sheet = rig.started() ? rig.openSheet() : nullptr;
-    if (sheet == nullptr) {
-        state.SkipWithError("no telescope sheet");
+    tarvi::LX200Control* sheet = sheetOrSkip(rig, state);
+    if (sheet == nullptr)
         return;
-    }
     tarvi::LX200P0& motion = sheet->page0();
     motion.raEdit()->clear();
     rig.telescope().clearTraffic();
@@ -598,11 +606,9 @@ void TelescopeGet(benchmark::State& state)
 void TelescopeGoOneHourEast(benchmark::State& state)
 {
     Rig rig;
-    tarvi::LX200Control* sheet = rig.started() ? rig.openSheet() : nullptr;
-    if (sheet == nullptr) {
-        state.SkipWithError("no telescope sheet");
+    tarvi::LX200Control* sheet = sheetOrSkip(rig, state);
+    if (sheet == nullptr)
         return;
-    }
     tarvi::LX200P0& motion = sheet->page0();
     const std::string here = motion.raEdit()->text().toStdString();
     if (here.size() != 8) {
@@ -625,11 +631,9 @@ void TelescopeGoOneHourEast(benchmark::State& state)
 void TelescopeSetDate(benchmark::State& state)
 {
     Rig rig;
-    tarvi::LX200Control* sheet = rig.started() ? rig.openSheet() : nullptr;
-    if (sheet == nullptr) {
-        state.SkipWithError("no telescope sheet");
+    tarvi::LX200Control* sheet = sheetOrSkip(rig, state);
+    if (sheet == nullptr)
         return;
-    }
     sheet->tabs()->setCurrentIndex(1);
     tarvi::LX200P1& site = sheet->page1();
     site.dateEdit()->setText(QStringLiteral("03/16/06"));
@@ -658,11 +662,9 @@ void TelescopeSheetOpens(benchmark::State& state)
 void TimePageIdle3s(benchmark::State& state)
 {
     Rig rig;
-    tarvi::LX200Control* sheet = rig.started() ? rig.openSheet() : nullptr;
-    if (sheet == nullptr) {
-        state.SkipWithError("no telescope sheet");
+    tarvi::LX200Control* sheet = sheetOrSkip(rig, state);
+    if (sheet == nullptr)
         return;
-    }
     sheet->tabs()->setCurrentIndex(1);
     rig.measure(state, __func__, [&] {
         QEventLoop loop;

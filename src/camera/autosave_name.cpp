@@ -1,6 +1,8 @@
 #include "camera/autosave_name.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -18,9 +20,14 @@ std::string nextAutosaveName(std::string_view given)
     const auto dash = name.rfind('-');
     if (dash != std::string::npos && dash + 1 + 4 <= base.size()) {
         // Everything after the dash, read as a number the way atoi reads it.
-        const long number = std::strtol(base.c_str() + dash + 1, nullptr, 10) + 1;
+        errno = 0;
+        const long number = std::strtol(base.c_str() + dash + 1, nullptr, 10);
+        // A number that has no successor starts a count of its own, so the
+        // next name still differs from every one before it.
+        if (number == LONG_MAX || errno == ERANGE)
+            return base + "-0001.bmp";
         char digits[32];
-        std::snprintf(digits, sizeof digits, number < 9999 ? "-%04ld.bmp" : "-%ld.bmp", number);
+        std::snprintf(digits, sizeof digits, number + 1 < 9999 ? "-%04ld.bmp" : "-%ld.bmp", number + 1);
         return base.substr(0, dash) + digits;
     }
     return base + "-0001.bmp";

@@ -430,6 +430,10 @@ TEST(AutosaveName, NumbersTheNextCapture)
     EXPECT_EQ(nextAutosaveName("X-9999.BMP"), "X-10000.bmp");
     EXPECT_EQ(nextAutosaveName("a-b-0041.bmp"), "a-b-0042.bmp");
     EXPECT_EQ(nextAutosaveName(""), "-0001.bmp");
+    // At the top of the number's range a new count starts.
+    EXPECT_EQ(nextAutosaveName("M42-9223372036854775806.bmp"), "M42-9223372036854775807.bmp");
+    EXPECT_EQ(nextAutosaveName("M42-9223372036854775807.bmp"), "M42-9223372036854775807-0001.bmp");
+    EXPECT_EQ(nextAutosaveName("M42-99999999999999999999.bmp"), "M42-99999999999999999999-0001.bmp");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "telescope/site_time_checks.h"
 
+#include <cstdio>
+
 #include "telescope/lx200_reply.h"
 #include "telescope/text_shape.h"
 
@@ -13,9 +15,27 @@ bool latitudeUsable(std::string_view latitude)
     return matches(latitude, "+99:99") && number(latitude, 1, 2) <= 90 && number(latitude, 4, 2) <= 59;
 }
 
+std::optional<std::string> westLongitude(std::string_view longitude)
+{
+    if (matches(longitude, "999:99")) {
+        if (number(longitude, 0, 3) > 359 || number(longitude, 4, 2) > 59)
+            return std::nullopt;
+        return std::string(longitude);
+    }
+    if (!matches(longitude, "+999:99") || number(longitude, 1, 3) > 180 || number(longitude, 5, 2) > 59)
+        return std::nullopt;
+    constexpr int fullCircle = 360 * 60;
+    int minutes = number(longitude, 1, 3) * 60 + number(longitude, 5, 2);
+    if (longitude[0] == '-')
+        minutes = (fullCircle - minutes) % fullCircle;
+    char text[16];
+    std::snprintf(text, sizeof text, "%03d:%02d", minutes / 60, minutes % 60);
+    return std::string(text);
+}
+
 bool longitudeUsable(std::string_view longitude)
 {
-    return matches(longitude, "999:99") && number(longitude, 0, 3) <= 180 && number(longitude, 4, 2) <= 59;
+    return westLongitude(longitude).has_value();
 }
 
 bool siteUsable(std::string_view latitude, std::string_view longitude)
@@ -30,7 +50,8 @@ std::string setLatitudeCommand(std::string_view latitude)
 
 std::string setLongitudeCommand(std::string_view longitude)
 {
-    return ":Sg " + withDegreeSigns(longitude) + "#";
+    const std::optional<std::string> west = westLongitude(longitude);
+    return ":Sg " + withDegreeSigns(west ? *west : std::string(longitude)) + "#";
 }
 
 bool dateUsable(std::string_view date)

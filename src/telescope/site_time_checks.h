@@ -13,7 +13,9 @@ inline constexpr std::string_view siteRefusedMessage =
     "Latitude must be sDD:MM where s is '+' or '-',\n"
     "with DD from 0 to 90 and MM from 0 to 59.\n"
     "Longitude must be DDD:MM where \n"
-    "DDD is from 0 to 180 and MM is from 0 to 59."
+    "DDD is from 0 to 359 and MM is from 0 to 59\n"
+    "(degrees west of Greenwich), or -DDD:MM east of it\n"
+    "with DDD from 0 to 180."
     "\n\nOperation cancelled";
 inline constexpr std::string_view dateRefusedMessage =
     "Incorrect Date format.  Should be MM/DD/YY\n"
@@ -39,12 +41,16 @@ inline constexpr int dateSettleMs = 10000;
 
 // Latitude "sDD:MM": degrees 0 to 90, minutes 0 to 59.
 bool latitudeUsable(std::string_view latitude);
-// Longitude "DDD:MM": degrees 0 to 180, minutes 0 to 59.
+// The telescope counts longitude westward from Greenwich, 000:00 to
+// 359:59, and takes "DDD:MM" in that form as typed. A signed "sDDD:MM",
+// degrees 0 to 180, is the form that counts east negative: "-110:00" is
+// "250:00". Nothing for any other text.
+std::optional<std::string> westLongitude(std::string_view longitude);
 bool longitudeUsable(std::string_view longitude);
 bool siteUsable(std::string_view latitude, std::string_view longitude);
 
 // ":St sDD<deg>MM#" and ":Sg DDD<deg>MM#": every ":" of the typed text
-// becomes the degree sign.
+// becomes the degree sign; the longitude goes in its westward form.
 std::string setLatitudeCommand(std::string_view latitude);
 std::string setLongitudeCommand(std::string_view longitude);
 

@@ -99,11 +99,12 @@ TEST_F(LX200P1Test, SiteIsCheckedBeforeAnythingIsSent)
         const char *latitude, *longitude;
         Sent expected;
     } cases[] = {
-        {"+45:00", "181:00", {}},
+        {"+45:00", "360:00", {}},
         {"+45:00", "999:00", {}},
         {"+91:00", "105:00", {}},
         {"45:00", "105:00", {}},
         {"-05:30", "180:00", Sent{":St -05\xDF" "30#", ":Sg 180\xDF" "00#", ":Gt#", ":Gg#", ":GL#", ":GS#"}},
+        {"+35:41", "-139:45", Sent{":St +35\xDF" "41#", ":Sg 220\xDF" "15#", ":Gt#", ":Gg#", ":GL#", ":GS#"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.latitude) + " " + c.longitude);

@@ -44,7 +44,10 @@ TEST_P(Longitude, ThreeDigitsColonTwoDigits)
 INSTANTIATE_TEST_SUITE_P(Texts, Longitude,
                          testing::Values(TextCase{"105:00", true}, TextCase{"000:00", true},
                                          TextCase{"000:30", true}, TextCase{"180:59", true},
-                                         TextCase{"181:00", false}, TextCase{"999:00", false},
+                                         TextCase{"181:00", true}, TextCase{"359:59", true},
+                                         TextCase{"360:00", false}, TextCase{"999:00", false},
+                                         TextCase{"-110:00", true}, TextCase{"+180:59", true},
+                                         TextCase{"-181:00", false}, TextCase{"-110:60", false},
                                          TextCase{"105:60", false}, TextCase{"105:0", false},
                                          TextCase{"10:500", false}, TextCase{"-10:00", false},
                                          TextCase{"105.00", false}, TextCase{"", false}));
@@ -80,6 +83,12 @@ TEST(SiteCommands, DegreeSignInPlaceOfTheColon)
     EXPECT_EQ(setLatitudeCommand("-05:07"), ":St -05\xDF" "07#");
     EXPECT_EQ(setLongitudeCommand("105:00"), ":Sg 105\xDF" "00#");
     EXPECT_EQ(setLongitudeCommand("000:30"), ":Sg 000\xDF" "30#");
+    // East of Greenwich: as typed westward, or signed with east negative.
+    EXPECT_EQ(setLongitudeCommand("250:00"), ":Sg 250\xDF" "00#");
+    EXPECT_EQ(setLongitudeCommand("-110:00"), ":Sg 250\xDF" "00#");
+    EXPECT_EQ(setLongitudeCommand("-000:30"), ":Sg 359\xDF" "30#");
+    EXPECT_EQ(setLongitudeCommand("-000:00"), ":Sg 000\xDF" "00#");
+    EXPECT_EQ(setLongitudeCommand("+105:00"), ":Sg 105\xDF" "00#");
     EXPECT_EQ(setLatitudeCommand("+45:30").size(), 11u);
 }
 

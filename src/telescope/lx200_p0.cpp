@@ -434,6 +434,9 @@ void LX200P0::halt()
         link_.send(stop);
     pumpedWait(ui_, clock_, 500);
     drawButton(DrawnButton::halt, blackText, normalFill);
+    // Every motion has stopped, so the pad is painted whole by its rules: a
+    // direction button released outside itself would otherwise stay red.
+    repaint();
 }
 
 void LX200P0::setPort(int handle)

@@ -481,11 +481,19 @@ TEST_F(MotionPageTest, DynamicFocusWaitsWhileTheTelescopeIsBusy)
 
 TEST_F(MotionPageTest, HaltStopsEveryDirectionAndWaits)
 {
+    page->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(page.get()));
     connect();
+    // NORTH released outside itself keeps moving, and red, until HALT.
+    page->press(centre(Button::north));
+    page->release(QPoint(2, 2));
+    ASSERT_EQ(page->buttonFill(Button::north), LX200P0::pressedFill);
+    forget();
     click(Button::halt);
     EXPECT_EQ(sent(), (std::vector<std::string>{":Qn#", ":Qs#", ":Qe#", ":Qw#"}));
     EXPECT_EQ(clock.waits, (std::vector<std::int64_t>{500}));
     EXPECT_EQ(page->buttonFill(Button::halt), LX200P0::normalFill);
+    EXPECT_EQ(page->buttonFill(Button::north), LX200P0::normalFill);
 }
 
 TEST_F(MotionPageTest, TypedSelectionLastsUntilTheWholePageIsRepainted)

@@ -8,7 +8,7 @@ namespace tarvi {
 struct CommandLine {
     bool help = false;
     bool version = false;
-    bool simulate = false;  // COM1 is the simulated camera for this run
+    bool simulate = false;  // COM1 and COM2 are the simulated camera and telescope for this run
     std::vector<std::string> files;
     std::string error;  // set when the line cannot be used
 };

@@ -60,6 +60,8 @@ TEST(CommandLine, UsageNamesTheOptions)
     EXPECT_EQ(usage.rfind("Usage: tarvi [OPTION]... [FILE]...\n", 0), 0u);
     EXPECT_NE(usage.find("--help"), std::string::npos);
     EXPECT_NE(usage.find("--version"), std::string::npos);
+    EXPECT_NE(usage.find("simulated camera on COM1"), std::string::npos);
+    EXPECT_NE(usage.find("simulated telescope on COM2"), std::string::npos);
 }
 
 TEST(CommandLine, UsageNamesTheConvertCommand)

@@ -189,6 +189,9 @@ private:
     Clock& clock_;
     PortOwner cameraLine_;
     PortOwner telescopeLine_;
+    // Why the last open of each port failed, for the second line of its
+    // message: the device and the system's reason, with a hint where the
+    // user may not use the device.
     std::string lastOpenError_[2];
 };
 

@@ -91,7 +91,9 @@ int CTarviApp::openCameraPort()
     }
     if (!answered) {
         quietComm = 0;
-        ui_.messageBox("Cannot open camera port " + name, {}, Buttons::ok, {});
+        ui_.messageBox("Cannot open camera port " + name + "\n" + portMap.device(settings.cameraPort)
+                           + ": no answer at any speed",
+                       {}, Buttons::ok, {});
         ui_.setStatusText(0, "");
         closePort(cameraPortSelector);
         return 0;

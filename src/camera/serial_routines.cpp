@@ -64,6 +64,7 @@ int CTarviApp::openPort(int port)
     std::string& failure = lastOpenError_[port];
     failure.clear();
     if (opener_ == nullptr) {
+        failure = device + ": no way to open it";
         log("no way to open " + PortMap::portName(index) + " (" + device + ")");
         *handle = PortTable::closed;
         return 0;
@@ -71,8 +72,9 @@ int CTarviApp::openPort(int port)
     PortOpener::Result opened = opener_->open(device);
     if (!opened.port) {
         log("cannot open " + PortMap::portName(index) + " (" + device + "): " + opened.error.text());
+        failure = device + ": " + opened.error.text();
         if (opened.error.code() == EACCES)
-            failure = permissionAdvice(device);
+            failure += "\n\n" + permissionAdvice(device);
         *handle = PortTable::closed;
         return 0;
     }
@@ -87,7 +89,7 @@ int CTarviApp::openPort(int port)
 std::string CTarviApp::openFailureText(int port) const
 {
     const std::string& failure = lastOpenError_[port];
-    return failure.empty() ? std::string() : "\n\n" + failure;
+    return failure.empty() ? std::string() : "\n" + failure;
 }
 
 int CTarviApp::setPortTimeouts(int port, std::uint32_t readMs, std::uint32_t writeMs)
@@ -185,6 +187,8 @@ int CTarviApp::openTelescopePort()
             std::uint8_t reply[1000];
             ok = readTelescope(settings.telescopeHandle, reply, sizeof reply) > 0;
         }
+        if (!ok)
+            lastOpenError_[telescopePortSelector] = portMap.device(settings.telescopePort) + ": no answer";
     }
     ui_.setStatusText(0, "");
 

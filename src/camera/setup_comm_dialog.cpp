@@ -48,9 +48,12 @@ void addDeviceLabel(const DialogUnits& du, QGroupBox* box, int id, const std::st
     label->setFont(small);
     label->setForegroundRole(QPalette::PlaceholderText);
     du.place(label, 43, top + 1, deviceWidth, 8);
+    // The name comes from the ini file as the user typed it: shown as it
+    // stands, never read as markup.
+    label->setTextFormat(Qt::PlainText);
     const QString full = QString::fromStdString(device);
     label->setText(QFontMetrics(small).elidedText(full, Qt::ElideMiddle, label->width()));
-    label->setToolTip(full);
+    label->setToolTip(QStringLiteral("<p style=\"white-space:pre\">%1</p>").arg(full.toHtmlEscaped()));
 }
 
 QList<QAbstractButton*> addPortBox(const DialogUnits& du, QWidget* parent, const char* name, const int (&ids)[4],

@@ -249,7 +249,7 @@ TEST_F(DevicesAtWorkTest, ConnectToASilentTelescopeSaysSoOnceAndThePagesFindTheP
     telescope().setSilent(true);
     app().connectDevices(app().settings.cameraPort, app().settings.cameraSpeed, app().settings.telescopePort);
     QTest::qWait(10);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Cannot open telescope port com2"});
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Cannot open telescope port com2\nsim:telescope: no answer"});
     ui.boxes.clear();
     click(Button::get);
     EXPECT_EQ(boxTexts(), std::vector<std::string>{"Telescope port is not open."});

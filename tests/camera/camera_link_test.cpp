@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <ostream>
 
@@ -155,7 +157,7 @@ TEST_F(CameraLinkTest, CameraThatNeverAnswersClosesThePort)
     camera.baud = 4800;
     EXPECT_EQ(app->openCameraPort(), 0);
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, "Cannot open camera port com1");
+    EXPECT_EQ(ui.boxes[0].text, "Cannot open camera port com1\n/dev/ttyS0: no answer at any speed");
     EXPECT_EQ(app->settings.cameraHandle, -1);
     EXPECT_EQ(app->quietComm, 0);
     EXPECT_TRUE(port->closed);
@@ -169,7 +171,7 @@ TEST_F(CameraLinkTest, PortThatCannotBeOpenedSaysSoAndSaves)
     start("0 0 0 1 1 0 .5 0 0 0 2 0 0 1 -1 -1 0");
     EXPECT_EQ(app->openCameraPort(), 0);
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, "Cannot open/setup camera port com3");
+    EXPECT_EQ(ui.boxes[0].text, "Cannot open/setup camera port com3\n/dev/ttyS2: " + std::string(std::strerror(ENOENT)));
     EXPECT_EQ(ui.paneText(0), "");
     EXPECT_EQ(savedLine(), "0 0 0 1 1 0 0.500000 0 0 0 2 0 0 1 -1 -1 0");
 }

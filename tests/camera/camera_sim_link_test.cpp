@@ -140,7 +140,7 @@ TEST_F(CameraSimLinkTest, SilentCameraIsReportedAndThePortClosed)
     start(0, "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", silent);
     EXPECT_EQ(app->openCameraPort(), 0);
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, "Cannot open camera port com1");
+    EXPECT_EQ(ui.boxes[0].text, "Cannot open camera port com1\nsim:camera: no answer at any speed");
     EXPECT_EQ(app->settings.cameraHandle, -1);
     EXPECT_NE(test::readFile(dir.file("tarvi.ini")).find("Values=0 0 0 1 1 0 0.500000 0 0 0 0 0 2 1 -1 -1 0"),
               std::string::npos);

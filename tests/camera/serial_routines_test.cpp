@@ -153,7 +153,7 @@ TEST_F(SerialRoutinesTest, SilentTelescopeClosesThePortAgainAndNoSheetIsBuiltOnI
     app.telescopeReopened = [&](bool) { ++rebuilt; };
     EXPECT_EQ(app.openTelescopePort(), 0);
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, "Cannot open telescope port com2");
+    EXPECT_EQ(ui.boxes[0].text, "Cannot open telescope port com2\n/dev/ttyS1: no answer");
     EXPECT_EQ(ui.boxes[0].caption, "Tarvi");
     EXPECT_EQ(app.settings.telescopeHandle, -1);
     EXPECT_TRUE(telescope->closed);
@@ -165,7 +165,7 @@ TEST_F(SerialRoutinesTest, MissingTelescopeDeviceIsReportedAndItsReasonLogged)
     app.settings.telescopePort = 3;  // COM4: /dev/ttyS3, not there
     EXPECT_EQ(app.openTelescopePort(), 0);
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, "Cannot open telescope port com4");
+    EXPECT_EQ(ui.boxes[0].text, "Cannot open telescope port com4\n/dev/ttyS3: " + std::string(std::strerror(ENOENT)));
     EXPECT_EQ(app.settings.telescopeHandle, -1);
     ASSERT_EQ(logged.size(), 1u);
     EXPECT_NE(logged[0].find("/dev/ttyS3"), std::string::npos);
@@ -181,12 +181,15 @@ TEST_F(SerialRoutinesTest, ADeviceThatMayNotBeOpenedSaysHowToGetPermission)
     EXPECT_EQ(app.openCameraPort(), 0);
     EXPECT_EQ(app.openTelescopePort(), 0);
     ASSERT_EQ(ui.boxes.size(), 2u);
-    EXPECT_EQ(ui.boxes[0].text, "Cannot open/setup camera port com1\n\n" + permissionAdvice("/dev/ttyS0"));
-    EXPECT_EQ(ui.boxes[1].text, "Cannot open telescope port com2\n\n" + permissionAdvice("/dev/ttyS1"));
-    // Another reason leaves the message as it stands.
+    const std::string refused = std::strerror(EACCES);
+    EXPECT_EQ(ui.boxes[0].text,
+              "Cannot open/setup camera port com1\n/dev/ttyS0: " + refused + "\n\n" + permissionAdvice("/dev/ttyS0"));
+    EXPECT_EQ(ui.boxes[1].text,
+              "Cannot open telescope port com2\n/dev/ttyS1: " + refused + "\n\n" + permissionAdvice("/dev/ttyS1"));
+    // Another reason is given without the hint.
     opener.refusals = {{"/dev/ttyS0", EBUSY}};
     EXPECT_EQ(app.openCameraPort(), 0);
-    EXPECT_EQ(ui.boxes.back().text, "Cannot open/setup camera port com1");
+    EXPECT_EQ(ui.boxes.back().text, "Cannot open/setup camera port com1\n/dev/ttyS0: " + std::string(std::strerror(EBUSY)));
 }
 
 TEST_F(SerialRoutinesTest, TelescopeRepliesLoseTheirLastByte)
@@ -344,7 +347,7 @@ TEST_F(SerialRoutinesTest, ConnectWithoutChangesOpensBothPortsAfresh)
     EXPECT_NE(app.settings.telescopeHandle, oldTelescope);
     // The camera did not answer; it says so, and its port stays closed.
     EXPECT_EQ(app.settings.cameraHandle, -1);
-    EXPECT_EQ(ui.boxes.back().text, "Cannot open camera port com1");
+    EXPECT_EQ(ui.boxes.back().text, "Cannot open camera port com1\n/dev/ttyS0: no answer at any speed");
 }
 
 }  // namespace

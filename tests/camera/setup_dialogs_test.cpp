@@ -12,11 +12,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTextDocumentFragment>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <ostream>
@@ -43,6 +46,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
+const std::string noSuchDevice = std::strerror(ENOENT);
 
 using test::buttonNamed;
 using test::child;
@@ -385,7 +389,7 @@ TEST_F(SetupDialogTest, SetupCameraWithTheCameraOffReportsItAndSavesTheValuesAll
     });
     OnSetupCamera(app, nullptr);
     EXPECT_EQ(opener.opened, std::vector<std::string>{"dev-com1"});
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Cannot open/setup camera port com1"});
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Cannot open/setup camera port com1\ndev-com1: " + noSuchDevice});
     EXPECT_EQ(app.settings.exposureTime, 12.5f);
     EXPECT_NE(savedValues().find(" 12.500000 "), std::string::npos) << savedValues();
 }
@@ -451,7 +455,7 @@ TEST_F(SetupDialogTest, SetupCommHasItsTitleBoxesLabelsAndButtons)
 TEST_F(SetupDialogTest, SetupCommShowsTheDeviceOfEachPortInGrey)
 {
     const std::string longName = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
-    const std::string devices[] = {"/dev/ttyUSB0", "sim:camera", "tcp:localhost:4030", longName};
+    const std::string devices[] = {"/dev/ttyUSB0", "sim:camera", "tcp:<b>pi</b>:23", longName};
     for (int i = 0; i < PortMap::portCount; ++i)
         app.portMap.setDevice(i, devices[i]);
     setupComm dialog(ui, app.portMap);
@@ -463,7 +467,9 @@ TEST_F(SetupDialogTest, SetupCommShowsTheDeviceOfEachPortInGrey)
             auto* label = child<QLabel>(dialog, QStringLiteral("device%1").arg(ids[i]));
             ASSERT_NE(label, nullptr);
             const QString device = QString::fromStdString(devices[i]);
-            EXPECT_EQ(label->toolTip(), device);
+            // Markup in a device name is shown as it stands.
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+            EXPECT_EQ(QTextDocumentFragment::fromHtml(label->toolTip()).toPlainText(), device);
             if (devices[i] != longName) {
                 EXPECT_EQ(label->text(), device);
             } else {
@@ -525,8 +531,9 @@ TEST_P(SetupCommConnect, ConnectStoresThePortsAndOpensBothDevicesThere)
     const std::string cameraName = "com" + std::to_string(c.expectedCamera + 1);
     const std::string telescopeName = "com" + std::to_string(c.expectedTelescope + 1);
     EXPECT_EQ(opener.opened, (std::vector<std::string>{"dev-" + cameraName, "dev-" + telescopeName}));
-    EXPECT_EQ(boxTexts(), (std::vector<std::string>{"Cannot open/setup camera port " + cameraName,
-                                                    "Cannot open telescope port " + telescopeName}));
+    EXPECT_EQ(boxTexts(), (std::vector<std::string>{
+                              "Cannot open/setup camera port " + cameraName + "\ndev-" + cameraName + ": " + noSuchDevice,
+                              "Cannot open telescope port " + telescopeName + "\ndev-" + telescopeName + ": " + noSuchDevice}));
     EXPECT_EQ(savedValues(), formatSettingsLine(app.settings));
 }
 

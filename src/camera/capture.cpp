@@ -213,7 +213,14 @@ int CTarviApp::captureImage()
 
     captureImageObject = std::make_unique<bmp>(ui_);
     captureImageObject->createFromGray(cameraImage.data(), frameWidth, frameHeight);
-    captureImageObject->writeBmp(temporaryImagePath());
+    // The writer has said why; a window would show an older picture or
+    // none, so the capture ends here without one (and an autoshoot run
+    // with it). A FITS copy that fails is only said: the picture is safe in
+    // the temporary file and its window.
+    if (captureImageObject->writeBmp(temporaryImagePath()) != 1) {
+        captureImageObject.reset();
+        return 0;
+    }
     captureImageObject->writeFits(fitsCopyPath());
 
     ui_.setStatusText(0, "Image created");
@@ -294,12 +301,14 @@ void CTarviApp::showDarkFrame()
 {
     captureImageObject = std::make_unique<bmp>(ui_);
     captureImageObject->createFromGray(darkFrame.data(), frameWidth, frameHeight);
-    captureImageObject->writeBmp(temporaryImagePath());
+    const bool written = captureImageObject->writeBmp(temporaryImagePath()) == 1;
+    captureImageObject.reset();
+    if (!written)
+        return;
     ui_.setStatusText(0, "Image created");
     placeNextWindow();
     if (windows_ != nullptr)
         windows_->newCaptureWindow({});
-    captureImageObject.reset();
 }
 
 void CTarviApp::loadDarkFrame(const std::string& path)
@@ -356,12 +365,13 @@ void CTarviApp::autoShoot()
     }
     if (average.frames() == 0)
         return;
+    averageImage = average.average();
     bmp shown(ui_);
-    shown.createFromGray(average.average().data(), frameWidth, frameHeight);
-    shown.writeBmp(temporaryImagePath());
+    shown.createFromGray(averageImage.data(), frameWidth, frameHeight);
+    if (shown.writeBmp(temporaryImagePath()) != 1)
+        return;
     placeNextWindow();
     averagedFrameCount = average.frames();
-    averageImage = average.average();
     if (windows_ != nullptr)
         windows_->newCaptureWindow({});
 }

@@ -278,6 +278,34 @@ TEST_F(CaptureTest, EscapeDuringTheDownloadEndsTheCaptureWithoutAWindow)
     EXPECT_EQ(ui.progress.back(), (std::pair<int, int>{0, 0})) << "the bar goes away";
 }
 
+TEST_F(CaptureTest, APictureThatCannotBeWrittenOpensNoWindow)
+{
+    start();
+    // A FITS copy that cannot be written is said, and the capture goes on.
+    std::filesystem::create_directory(dir.file("zfits.fit"));
+    EXPECT_EQ(app->captureImage(), 1);
+    EXPECT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(windows.opened.size(), 1u);
+    // Without the temporary picture there is nothing to show: said once,
+    // no "Image created", no window, and an autoshoot run ends.
+    std::filesystem::remove(dir.file("tarvitemp.bmp"));
+    std::filesystem::create_directory(dir.file("tarvitemp.bmp"));
+    ui.statusTexts.clear();
+    EXPECT_EQ(app->captureImage(), 0);
+    EXPECT_EQ(ui.boxes.size(), 2u);
+    const auto panes = paneTexts();
+    EXPECT_EQ(std::count(panes.begin(), panes.end(), "Image created"), 0);
+    app->newWindowPerImage = 0;
+    int pumps = 0;
+    ui.onPump = [&](PumpMode) { return PumpReport{.escapeTyped = ++pumps > 1000}; };
+    app->autoShoot();
+    app->showDarkFrame();
+    EXPECT_EQ(ui.boxes.size(), 4u);
+    EXPECT_EQ(windows.opened.size(), 1u);
+    EXPECT_EQ(windows.retitled.size(), 0u);
+    EXPECT_EQ(app->averagedFrameCount, 0);
+}
+
 TEST_F(CaptureTest, CameraThatStaysBusyIsGivenUpOn)
 {
     start("0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", 1e6);

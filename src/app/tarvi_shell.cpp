@@ -230,6 +230,9 @@ bool TarviShell::initInstance(const CommandLine& commandLine)
     } else {
         for (const auto& file : commandLine.files)
             openDocumentFile(QString::fromStdString(file));
+        // The refusal was there for the File New of an empty command line
+        // only; left set, it would swallow the first capture's window.
+        app_.skipNextNewDocument = 0;
     }
 
     mainFrame_->show();

@@ -112,6 +112,14 @@ CTarviView::CTarviView(CTarviApp& app, CTarviDoc& document, QWidget* parent)
     viewport()->setAutoFillBackground(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The place is taken now, not at the first paint: files named together
+    // on the command line all move the placement on before any of them
+    // paints, and would otherwise land on one spot.
+    if (app_.nextWindowX > 200)
+        app_.nextWindowX = 0;
+    if (app_.nextWindowY > 200)
+        app_.nextWindowY = 0;
+    placement_ = QRect(app_.nextWindowX, app_.nextWindowY, app_.nextWindowWidth + 12, app_.nextWindowHeight + 31);
     document_.addView(this);
 }
 
@@ -171,10 +179,6 @@ bool CTarviView::loadImage()
         loadFailed_ = true;
         return false;
     }
-    if (app_.nextWindowX > 200)
-        app_.nextWindowX = 0;
-    if (app_.nextWindowY > 200)
-        app_.nextWindowY = 0;
     placeParentFrame();
     imageLoaded_ = 1;
     meanLevel_ = computeMeanLevel(*image_);
@@ -255,8 +259,8 @@ void CTarviView::fitParentFrame()
 
 void CTarviView::placeParentFrame()
 {
-    const QPoint at(app_.nextWindowX, app_.nextWindowY);
-    const QSize size(app_.nextWindowWidth + 12, app_.nextWindowHeight + 31);
+    const QPoint at = placement_.topLeft();
+    const QSize size = placement_.size();
     QTimer::singleShot(0, this, [this, at, size] {
         if (QMdiSubWindow* frame = parentFrame(this); frame != nullptr && !frame->isMaximized()) {
             frame->move(at);
@@ -321,12 +325,22 @@ int CTarviView::saveAsFits(const QString& path)
 
 void CTarviView::reloadImage()
 {
-    if (!image_)
-        return;
     // Opened by its own name: Linux file names are case-sensitive.
     const std::string path = app_.startDirectory + "/tarvitemp.bmp";
-    if (readFormat(path) == ImageFormat::bmp)
+    if (image_) {
         image_->readBmp(path);
+        return;
+    }
+    // A window whose first load failed gets its first picture here: the
+    // capture that reuses it has just written one.
+    auto fresh = std::make_unique<bmp>(*ui_);
+    if (fresh->readBmp(path) != 1)
+        return;
+    image_ = std::move(fresh);
+    loadFailed_ = false;
+    placeParentFrame();
+    imageLoaded_ = 1;
+    meanLevel_ = computeMeanLevel(*image_);
 }
 
 void CTarviView::print(QPrinter* printer)

@@ -63,6 +63,7 @@ private:
     bool loadImage();
     void setScrollSizes(QSize total);
     void fitParentFrame();
+    // Moves the window to where it was placed when it was made.
     void placeParentFrame();
     void updateScrollBars();
 
@@ -74,6 +75,7 @@ private:
     int imageLoaded_ = 0;
     double meanLevel_ = 0.0;
     bool loadFailed_ = false;
+    QRect placement_;
     QSize scrollSize_{20, 20};
     bool fitPending_ = false;
 };

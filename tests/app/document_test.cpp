@@ -129,19 +129,19 @@ TEST_F(DocumentTest, NewDocumentShowsTheTemporaryImageAndIsModified)
     EXPECT_EQ(frame().currentMenu(), 128);
 }
 
-TEST_F(DocumentTest, FirstFileNewIsTurnedAwayOnlyOnce)
+TEST_F(DocumentTest, FilesOnTheCommandLineCascadeAndTurnNoFileNewAway)
 {
-    writePicture(dir.file("m42.bmp"), false);
+    const std::vector<std::string> files{dir.file("a.bmp"), dir.file("b.bmp"), dir.file("c.bmp")};
+    for (const std::string& name : files)
+        writePicture(name, false);
     writePicture(dir.file("tarvitemp.bmp"), false);
-    start(parseCommandLine({dir.file("m42.bmp")}));
-    EXPECT_EQ(docs().documents().size(), 1u);
-    EXPECT_EQ(app().skipNextNewDocument, 1);
-    EXPECT_EQ(docs().newDocument(), nullptr);
-    EXPECT_EQ(app().skipNextNewDocument, 0);
+    start(parseCommandLine(files));
+    ASSERT_EQ(docs().documents().size(), 3u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(frameOf(docs().documents()[std::size_t(i)].get())->pos(), QPoint(20 + 20 * i, 20 + 20 * i));
     CTarviDoc* doc = docs().newDocument();
     ASSERT_NE(doc, nullptr);
     EXPECT_EQ(doc->title(), "Tarvi1");
-    EXPECT_EQ(docs().newDocument()->title(), "Tarvi2");
 }
 
 TEST_F(DocumentTest, AveragingRunTitlesTheNewWindow)
@@ -252,6 +252,10 @@ TEST_F(DocumentTest, UnreadableFileIsReportedOnceAndCenterDoesNothing)
     EXPECT_EQ(viewOf(doc)->image(), nullptr);
     shell->router().route(cmd::center);
     EXPECT_FALSE(doc->isModified());
+    // A capture that reuses the window gives it a picture after all.
+    writePicture(dir.file("tarvitemp.bmp"), false);
+    docs().retitleAndReloadCurrent("F-0002.bmp");
+    EXPECT_EQ(viewOf(doc)->imageLoaded(), 1);
 }
 
 TEST_F(DocumentTest, WindowsCascadeFromTwentyAndWrapPastTwoHundred)
@@ -401,11 +405,13 @@ TEST_F(DocumentTest, PrintingPutsThePictureOnPaper)
 
 TEST_F(DocumentTest, CaptureFromTheSimulatedCameraOpensAWindowWithThePicture)
 {
-    start(parseCommandLine({"--simulate"}));
+    // Also the first capture after starting with a file.
+    writePicture(dir.file("m42.bmp"), false);
+    start(parseCommandLine({"--simulate", dir.file("m42.bmp")}));
     shell->router().route(cmd::captureImage);
     settle();
-    ASSERT_EQ(docs().documents().size(), 1u) << (ui.boxes.empty() ? "" : ui.boxes[0].text);
-    CTarviDoc* doc = docs().documents().front().get();
+    ASSERT_EQ(docs().documents().size(), 2u) << (ui.boxes.empty() ? "" : ui.boxes[0].text);
+    CTarviDoc* doc = docs().documents().back().get();
     EXPECT_EQ(doc->title(), "Tarvi1");
     EXPECT_TRUE(doc->isModified());
     CTarviView* view = viewOf(doc);
@@ -418,7 +424,7 @@ TEST_F(DocumentTest, CaptureFromTheSimulatedCameraOpensAWindowWithThePicture)
     app().newWindowPerImage = 0;
     shell->router().route(cmd::captureImage);
     settle();
-    ASSERT_EQ(docs().documents().size(), 1u);
+    ASSERT_EQ(docs().documents().size(), 2u);
     EXPECT_EQ(doc->title(), "Tarvi1-0001.bmp");
     EXPECT_EQ(view->image()->getPixels()[2], app().cameraImage[0]);
 }

@@ -202,11 +202,11 @@ TEST_F(MainFrameTest, StartingWithoutArgumentsShowsTheMainWindowAndNoImageWindow
     EXPECT_EQ(shell.app().skipNextNewDocument, 0);
 }
 
-TEST_F(MainFrameTest, AFileOnTheCommandLineLeavesTheRefusalForTheNextNewDocument)
+TEST_F(MainFrameTest, AFileOnTheCommandLineLeavesNoRefusalForTheNextNewDocument)
 {
     writePicture(dir.file("m42.bmp"));
     CMainFrame& frame = start(parseCommandLine({dir.file("m42.bmp")}));
-    EXPECT_EQ(shell.app().skipNextNewDocument, 1);
+    EXPECT_EQ(shell.app().skipNextNewDocument, 0);
     ASSERT_EQ(frame.mdiArea()->subWindowList().size(), 1);
     EXPECT_EQ(frame.currentMenu(), 129);
 }

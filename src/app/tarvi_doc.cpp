@@ -4,16 +4,86 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <string_view>
 
 #include "app/doc_manager.h"
 #include "app/document_names.h"
 #include "app/tarvi_app.h"
+#include "image/fits.h"
 #include "view/tarvi_view.h"
 
 namespace tarvi {
 
 namespace {
+
 const QString saveAsFilter = QStringLiteral("Tarvi files (*.bmp);;FITS files (*.fit);;All Files (*)");
+
+std::string_view trimmedRight(std::string_view text)
+{
+    const auto end = text.find_last_not_of(' ');
+    return end == std::string_view::npos ? std::string_view{} : text.substr(0, end + 1);
+}
+
+// The cards writeFits puts in every file; its HISTORY card is told apart by
+// its text. Blank cards carry nothing.
+bool carriesNothingMore(std::string_view card)
+{
+    static constexpr std::string_view ours[] = {"SIMPLE", "BITPIX", "NAXIS", "NAXIS1", "NAXIS2", "DATAMIN", "DATAMAX"};
+    const std::string_view text = trimmedRight(card);
+    return text.empty() || std::find(std::begin(ours), std::end(ours), trimmedRight(card.substr(0, 8))) != std::end(ours)
+           || text == "HISTORY Created by Tarvi.";
+}
+
+QString dataDescription(std::int64_t bitpix)
+{
+    if (bitpix == -32 || bitpix == -64)
+        return QStringLiteral("%1-bit floating-point data").arg(-bitpix);
+    return QStringLiteral("%1-bit data").arg(bitpix);
+}
+
+}  // namespace
+
+QString fitsSaveLoss(const QString& path)
+{
+    // A fifo or a device in the file's place holds no picture, and opening
+    // it could block.
+    if (!QFileInfo(path).isFile())
+        return {};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    fits::Header header;
+    int moreCards = 0;
+    for (bool first = true;; first = false) {
+        const QByteArray block = file.read(fits::blockSize);
+        if (block.size() != static_cast<qsizetype>(fits::blockSize))
+            return {};
+        for (std::size_t at = 0; at < fits::blockSize; at += fits::cardSize) {
+            const std::string_view card(block.constData() + at, fits::cardSize);
+            if (first && at == 0 && card.substr(0, 8) != "SIMPLE  ")
+                return {};
+            if (fits::isEndCard(card)) {
+                if (!header.bitpix)
+                    return {};
+                const QString name = QFileInfo(path).fileName();
+                const QString cards = moreCards == 1 ? QStringLiteral("1 more header card")
+                                                     : QStringLiteral("%1 more header cards").arg(moreCards);
+                const QString them = moreCards == 1 ? QStringLiteral("it") : QStringLiteral("them");
+                if (*header.bitpix != 8 && moreCards > 0)
+                    return QStringLiteral("%1 holds %2 and %3; saving writes 8-bit data and drops %4.")
+                        .arg(name, dataDescription(*header.bitpix), cards, them);
+                if (*header.bitpix != 8)
+                    return QStringLiteral("%1 holds %2; saving writes 8-bit data.")
+                        .arg(name, dataDescription(*header.bitpix));
+                if (moreCards > 0)
+                    return QStringLiteral("%1 holds %2; saving drops %3.").arg(name, cards, them);
+                return {};
+            }
+            fits::readCard(card, header);
+            if (!carriesNothingMore(card))
+                ++moreCards;
+        }
+    }
 }
 
 CTarviDoc::CTarviDoc(CTarviApp& app, DocManager& manager) : app_(app), manager_(manager) {}
@@ -98,8 +168,27 @@ bool CTarviDoc::OnSaveDocument(const QString& path)
 
 bool CTarviDoc::DoFileSave()
 {
-    if (!pathName_.isEmpty())
+    if (!pathName_.isEmpty()) {
+        // Writing FITS means 8-bit data and Tarvi's own header: a file from
+        // a camera program would lose its depth and its cards unasked.
+        const QString loss = saveFormat(pathName_.toStdString()) == ImageFormat::fits ? fitsSaveLoss(pathName_)
+                                                                                        : QString();
+        if (!loss.isEmpty()) {
+            const QString name = QFileInfo(pathName_).fileName();
+            const QString text = QStringLiteral("%1\n\nWrite over %2 all the same?\nYes writes over it, No saves a copy "
+                                                "under another name, Cancel saves nothing.")
+                                     .arg(loss, name);
+            switch (app_.ui().messageBox(text.toStdString(), {}, Buttons::yesNoCancel, {})) {
+            case Answer::yes:
+                break;
+            case Answer::no:
+                return OnFileSaveAs();
+            default:
+                return false;
+            }
+        }
         return OnSaveDocument(pathName_);
+    }
     const QString proposal = QString::fromStdString(proposeSaveAsName(title_.toStdString()));
     const QString path = manager_.chooseSaveFile(proposal, QStringLiteral("Tarvi Files (*.bmp);;All Files (*)"));
     if (path.isEmpty())
@@ -110,25 +199,26 @@ bool CTarviDoc::DoFileSave()
     return true;
 }
 
-void CTarviDoc::OnFileSaveAs()
+bool CTarviDoc::OnFileSaveAs()
 {
     const QString proposal = QString::fromStdString(proposeSaveAsName(title_.toStdString()));
     const QString path = manager_.chooseSaveFile(proposal, saveAsFilter);
     if (path.isEmpty())
-        return;
+        return false;
     const ImageFormat format = saveAsFormat(path.toStdString());
     if (format == ImageFormat::none) {
         const QString text = QStringLiteral("%1\nOnly files ending in .bmp or .fit can be written. Nothing was saved.")
                                  .arg(path);
         app_.ui().messageBox(text.toStdString(), {}, Buttons::ok, {});
-        return;
+        return false;
     }
     CTarviView* view = viewForSaving();
     if (view == nullptr)
-        return;
+        return false;
     const int written = format == ImageFormat::bmp ? view->saveAsBmp(path) : view->saveAsFits(path);
     if (written == 1)
         setModifiedFlag(false);
+    return written == 1;
 }
 
 bool CTarviDoc::SaveModified()

@@ -11,6 +11,13 @@ class CTarviApp;
 class CTarviView;
 class DocManager;
 
+// What writing a picture as FITS over the file at path would lose, in one
+// sentence ("m42.fit holds 16-bit data and 3 more header cards; saving
+// writes 8-bit data and drops them."); empty when the file holds no more
+// than Tarvi writes (8-bit data and its own header cards), or is no FITS
+// file that can be read.
+QString fitsSaveLoss(const QString& path);
+
 // A document holds no picture of its own: its path, its title and whether it
 // has changes that are not saved. Its views hold and draw the image.
 class CTarviDoc final : public QObject {
@@ -34,8 +41,11 @@ public:
     bool OnOpenDocument(const QString& path);
     // Writes the picture of one of this document's views to path; 1 when written.
     bool OnSaveDocument(const QString& path);
-    void OnFileSaveAs();
-    // File > Save: a new document asks for a name first.
+    // True when a copy was written.
+    bool OnFileSaveAs();
+    // File > Save: a new document asks for a name first, and a FITS file
+    // holding more than Tarvi would write is written over only when the
+    // user says so.
     bool DoFileSave();
     // Before the last window of the document closes: false to keep it open.
     bool SaveModified();

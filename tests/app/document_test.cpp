@@ -31,6 +31,7 @@
 #include "app/tarvi_doc.h"
 #include "app/tarvi_shell.h"
 #include "image/bmp.h"
+#include "image/fits.h"
 #include "support/fake_ui.h"
 #include "support/temp_dir.h"
 #include "view/display_size_dialog.h"
@@ -59,6 +60,24 @@ void writePicture(const std::string& path, bool fits, int width = 192, int heigh
     bmp image(ui);
     image.createFromGray(gray.data(), width, height);
     ASSERT_EQ(fits ? image.writeFits(path) : image.writeBmp(path), 1);
+}
+
+// A FITS file of bits-deep data, described by the usual five cards and then
+// the ones given, 2 x 2 pixels of raw 16-bit values 1000 250 0 500.
+void writeFitsFile(const std::string& path, int bits, const std::vector<std::string>& more)
+{
+    std::vector<std::string> cards{"SIMPLE  =                    T", fits::integerCard("BITPIX", bits),
+                                   fits::integerCard("NAXIS", 2), fits::integerCard("NAXIS1", 2),
+                                   fits::integerCard("NAXIS2", 2)};
+    cards.insert(cards.end(), more.begin(), more.end());
+    cards.push_back("END");
+    std::string content;
+    for (const std::string& card : cards)
+        content += card + std::string(fits::cardSize - card.size(), ' ');
+    content.resize(fits::blockSize, ' ');
+    content += std::string("\x03\xE8\x00\xFA\x00\x00\x01\xF4", 8);
+    content.resize(2 * fits::blockSize, '\0');
+    test::writeFile(path, content);
 }
 
 class DocumentTest : public ::testing::Test {
@@ -312,23 +331,75 @@ TEST_F(DocumentTest, SaveAsProposesANameAndWritesOnlyBmpAndFit)
     EXPECT_TRUE(doc->pathName().isEmpty());
 }
 
-TEST_F(DocumentTest, SaveOfAFitsDocumentWritesFitsAndAFailedSaveKeepsTheChanges)
+TEST(FitsSaveLoss, NamesWhatTheFileHoldsBeyondWhatTarviWrites)
 {
-    writePicture(dir.file("m42.fit"), true);
+    test::TempDir dir;
+    const std::string path = dir.file("x.fit");
+    struct Case {
+        int bits;
+        std::vector<std::string> more;
+        const char* loss;
+    };
+    const Case cases[] = {
+        {16, {"OBJECT  = 'M42     '", "EXPTIME =                 30.0", "HISTORY at the club"},
+         "x.fit holds 16-bit data and 3 more header cards; saving writes 8-bit data and drops them."},
+        {16, {}, "x.fit holds 16-bit data; saving writes 8-bit data."},
+        {-32, {}, "x.fit holds 32-bit floating-point data; saving writes 8-bit data."},
+        {8, {"COMMENT from the camera"}, "x.fit holds 1 more header card; saving drops it."},
+        {8, {"DATAMIN =                    0", "DATAMAX =                  255", "HISTORY Created by Tarvi.", ""}, ""},
+    };
+    for (const Case& c : cases) {
+        writeFitsFile(path, c.bits, c.more);
+        EXPECT_EQ(fitsSaveLoss(QString::fromStdString(path)).toStdString(), c.loss) << c.bits;
+    }
+    writePicture(path, true);
+    EXPECT_EQ(fitsSaveLoss(QString::fromStdString(path)), QString()) << "Tarvi's own file";
+    EXPECT_EQ(fitsSaveLoss(QString::fromStdString(dir.file("none.fit"))), QString());
+}
+
+TEST_F(DocumentTest, SaveOverAFitsFileHoldingMoreAsksAndOffersSaveAs)
+{
+    writeFitsFile(dir.file("m42.fit"), 16, {"OBJECT  = 'M42     '", "EXPTIME =                 30.0", "HISTORY a"});
+    const std::string original = test::readFile(dir.file("m42.fit"));
     start();
     CTarviDoc* doc = docs().openDocumentFile(file("m42.fit"));
     settle();
-    shell->router().route(cmd::center);
-    EXPECT_TRUE(doc->isModified());
+    ASSERT_EQ(viewOf(doc)->imageLoaded(), 1);
+    const std::string question = "m42.fit holds 16-bit data and 3 more header cards; saving writes 8-bit data and "
+                                 "drops them.\n\nWrite over m42.fit all the same?\nYes writes over it, No saves a "
+                                 "copy under another name, Cancel saves nothing.";
+    // Cancel, also after Yes to "Save changes" on closing: nothing written,
+    // the window stays.
+    ui.answers = {Answer::cancel};
     shell->router().route(cmd::fileSave);
+    shell->router().route(cmd::center);
+    ui.answers = {Answer::yes, Answer::cancel};
+    frameOf(doc)->close();
+    settle();
+    EXPECT_EQ(frame().mdiArea()->subWindowList().size(), 1);
+    EXPECT_TRUE(doc->isModified());
+    // No: a copy under the name chosen.
+    nextSavePath = file("m42-copy.fit");
+    ui.answers = {Answer::no};
+    shell->router().route(cmd::fileSave);
+    EXPECT_EQ(proposals, std::vector<QString>{"m42.fit.bmp"});
+    EXPECT_EQ(test::readFile(dir.file("m42-copy.fit")).substr(0, 9), "SIMPLE  =");
     EXPECT_FALSE(doc->isModified());
-    QFile written(file("m42.fit"));
-    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(written.readAll().startsWith("SIMPLE  ="));
+    EXPECT_EQ(test::readFile(dir.file("m42.fit")), original);
+    EXPECT_EQ(ui.boxes.size(), 4u);
+    for (const std::size_t i : {0u, 2u, 3u})
+        EXPECT_EQ(ui.boxes[i].text, question);
+    EXPECT_EQ(ui.boxes[0].buttons, Buttons::yesNoCancel);
+    // Yes: written over with 8-bit data; then there is nothing more to lose.
+    ui.answers = {Answer::yes};
+    shell->router().route(cmd::fileSave);
+    EXPECT_EQ(test::readFile(dir.file("m42.fit")).substr(0, 480), fits::headerBlock(2, 2).substr(0, 480));
+    shell->router().route(cmd::fileSave);
+    EXPECT_EQ(ui.boxes.size(), 5u);
 
     doc->setModifiedFlag(true);
     EXPECT_FALSE(doc->OnSaveDocument(file("no/such/dir/m42.bmp")));
-    EXPECT_TRUE(doc->isModified());
+    EXPECT_TRUE(doc->isModified()) << "a failed save keeps the changes";
 }
 
 TEST_F(DocumentTest, NewDocumentSavedUnderANameTakesThatName)

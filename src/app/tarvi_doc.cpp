@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 
 #include "app/doc_manager.h"
@@ -41,49 +42,57 @@ QString dataDescription(std::int64_t bitpix)
     return QStringLiteral("%1-bit data").arg(bitpix);
 }
 
-}  // namespace
+struct FitsContent {
+    std::int64_t bitpix = 0;
+    int moreCards = 0;  // cards that writeFits would not write
+};
 
-QString fitsSaveLoss(const QString& path)
+// What the header of a FITS file says; nothing when the file is no FITS
+// file that can be read.
+std::optional<FitsContent> readFitsContent(const QString& path)
 {
     // A fifo or a device in the file's place holds no picture, and opening
     // it could block.
     if (!QFileInfo(path).isFile())
-        return {};
+        return std::nullopt;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return {};
+        return std::nullopt;
+    QByteArray block = file.read(fits::blockSize);
+    if (!block.startsWith("SIMPLE  "))
+        return std::nullopt;
     fits::Header header;
     int moreCards = 0;
-    for (bool first = true;; first = false) {
-        const QByteArray block = file.read(fits::blockSize);
-        if (block.size() != static_cast<qsizetype>(fits::blockSize))
-            return {};
+    for (; block.size() == static_cast<qsizetype>(fits::blockSize); block = file.read(fits::blockSize)) {
         for (std::size_t at = 0; at < fits::blockSize; at += fits::cardSize) {
             const std::string_view card(block.constData() + at, fits::cardSize);
-            if (first && at == 0 && card.substr(0, 8) != "SIMPLE  ")
-                return {};
-            if (fits::isEndCard(card)) {
-                if (!header.bitpix)
-                    return {};
-                const QString name = QFileInfo(path).fileName();
-                const QString cards = moreCards == 1 ? QStringLiteral("1 more header card")
-                                                     : QStringLiteral("%1 more header cards").arg(moreCards);
-                const QString them = moreCards == 1 ? QStringLiteral("it") : QStringLiteral("them");
-                if (*header.bitpix != 8 && moreCards > 0)
-                    return QStringLiteral("%1 holds %2 and %3; saving writes 8-bit data and drops %4.")
-                        .arg(name, dataDescription(*header.bitpix), cards, them);
-                if (*header.bitpix != 8)
-                    return QStringLiteral("%1 holds %2; saving writes 8-bit data.")
-                        .arg(name, dataDescription(*header.bitpix));
-                if (moreCards > 0)
-                    return QStringLiteral("%1 holds %2; saving drops %3.").arg(name, cards, them);
-                return {};
-            }
+            if (fits::isEndCard(card))
+                return header.bitpix ? std::optional(FitsContent{*header.bitpix, moreCards}) : std::nullopt;
             fits::readCard(card, header);
             if (!carriesNothingMore(card))
                 ++moreCards;
         }
     }
+    return std::nullopt;
+}
+
+}  // namespace
+
+QString fitsSaveLoss(const QString& path)
+{
+    const std::optional<FitsContent> content = readFitsContent(path);
+    if (!content || (content->bitpix == 8 && content->moreCards == 0))
+        return {};
+    const QString name = QFileInfo(path).fileName();
+    const int more = content->moreCards;
+    const QString cards = more == 1 ? QStringLiteral("1 more header card") : QStringLiteral("%1 more header cards").arg(more);
+    const QString them = more == 1 ? QStringLiteral("it") : QStringLiteral("them");
+    if (content->bitpix == 8)
+        return QStringLiteral("%1 holds %2; saving drops %3.").arg(name, cards, them);
+    const QString data = dataDescription(content->bitpix);
+    if (more == 0)
+        return QStringLiteral("%1 holds %2; saving writes 8-bit data.").arg(name, data);
+    return QStringLiteral("%1 holds %2 and %3; saving writes 8-bit data and drops %4.").arg(name, data, cards, them);
 }
 
 CTarviDoc::CTarviDoc(CTarviApp& app, DocManager& manager) : app_(app), manager_(manager) {}

@@ -2,14 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
-#include <fstream>
-#include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace tarvi {
@@ -64,22 +56,13 @@ bool isBlank(std::string_view line)
     return trimmed(line).empty();
 }
 
-enum class Loaded { ok, missing, failed };
-
-Loaded loadLines(const std::string& path, std::vector<std::string>& lines, SysError& error)
+// The file's lines; a missing file has none.
+FileError loadLines(const std::string& path, std::vector<std::string>& lines)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = SysError::fromErrno();
-        return error.code() == ENOENT ? Loaded::missing : Loaded::failed;
-    }
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad()) {
-        error = SysError(EIO);
-        return Loaded::failed;
-    }
-    const std::string text = content.str();
+    std::string text;
+    const FileError error = readSmallFile(path, text);
+    if (error.failed())
+        return error.code() == ENOENT ? FileError() : error;
     std::size_t start = 0;
     while (start < text.size()) {
         const auto end = text.find('\n', start);
@@ -89,85 +72,6 @@ Loaded loadLines(const std::string& path, std::vector<std::string>& lines, SysEr
         }
         lines.push_back(text.substr(start, end - start));
         start = end + 1;
-    }
-    return Loaded::ok;
-}
-
-// A directory reading as an empty file must not be mistaken for one.
-bool isDirectory(const std::string& path)
-{
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-mode_t processUmask()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) == 0)
-            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-    }
-    return 022;
-}
-
-// Follows a symbolic link so that the rename replaces the file it points to
-// rather than the link.
-std::string realTarget(const std::string& path)
-{
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) != nullptr)
-        return resolved;
-    return path;
-}
-
-SysError writeAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return SysError::fromErrno();
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return {};
-}
-
-SysError replaceFile(const std::string& path, const std::string& text)
-{
-    const std::string target = realTarget(path);
-    const auto slash = target.rfind('/');
-    const std::string directory = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temporary = directory + (directory.back() == '/' ? "" : "/") + "." + base + ".XXXXXX";
-
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        return SysError::fromErrno();
-
-    struct stat old {};
-    const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777)
-                                                            : (0666 & ~processUmask());
-    SysError error = writeAll(fd, text);
-    if (!error.failed() && ::fchmod(fd, mode) != 0)
-        error = SysError::fromErrno();
-    if (!error.failed() && ::fsync(fd) != 0)
-        error = SysError::fromErrno();
-    if (::close(fd) != 0 && !error.failed())
-        error = SysError::fromErrno();
-    if (!error.failed() && ::rename(temporary.c_str(), target.c_str()) != 0)
-        error = SysError::fromErrno();
-    if (error.failed()) {
-        ::unlink(temporary.c_str());
-        return error;
-    }
-    const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
     }
     return {};
 }
@@ -186,8 +90,7 @@ std::string IniFile::readString(std::string_view section, std::string_view key,
     };
 
     std::vector<std::string> lines;
-    SysError error;
-    if (isDirectory(path_) || loadLines(path_, lines, error) != Loaded::ok)
+    if (loadLines(path_, lines).failed())
         return fitted(defaultValue);
 
     bool inSection = false;
@@ -208,14 +111,18 @@ std::string IniFile::readString(std::string_view section, std::string_view key,
     return fitted(defaultValue);
 }
 
-SysError IniFile::writeString(std::string_view section, std::string_view key, std::string_view value)
+FileError IniFile::problem() const
 {
-    if (isDirectory(path_))
-        return SysError(EISDIR);
     std::vector<std::string> lines;
-    SysError error;
-    if (loadLines(path_, lines, error) == Loaded::failed)
-        return error;
+    return loadLines(path_, lines);
+}
+
+FileError IniFile::writeString(std::string_view section, std::string_view key, std::string_view value)
+{
+    std::vector<std::string> lines;
+    lastWriteError_ = loadLines(path_, lines);
+    if (lastWriteError_.failed())
+        return lastWriteError_;
 
     // The new entry as whole lines; a value ending in a newline gives a
     // trailing empty line.
@@ -286,7 +193,8 @@ SysError IniFile::writeString(std::string_view section, std::string_view key, st
         text += line;
         text += '\n';
     }
-    return replaceFile(path_, text);
+    lastWriteError_ = replaceFile(path_, text);
+    return lastWriteError_;
 }
 
 }  // namespace tarvi

@@ -4,14 +4,15 @@
 #include <string>
 #include <string_view>
 
-#include "platform/sys_error.h"
+#include "platform/safe_file.h"
 
 namespace tarvi {
 
 // A private profile (ini) file: "[section]" lines followed by "key=value"
 // lines. Section and key names match without regard to case. Reading never
-// fails: a missing file, section or key gives the caller's default. Writing
-// changes one key's value and keeps everything else of the file as it was.
+// fails: a missing file, section or key gives the caller's default, and so
+// does a file that is refused (see problem()). Writing changes one key's
+// value and keeps everything else of the file as it was.
 class IniFile {
 public:
     explicit IniFile(std::string path);
@@ -26,12 +27,22 @@ public:
 
     // Writes "key=value" followed by a line end; the value goes out exactly as
     // given, so a value that ends in a newline leaves an empty line after the
-    // key. The file is written to a temporary file in the same directory and
-    // renamed over the old one, so a crash never leaves half a file behind.
-    SysError writeString(std::string_view section, std::string_view key, std::string_view value);
+    // key. The file is replaced as a whole (see FileReplacement): a failed or
+    // killed write leaves the old one as it was. A file refused for reading
+    // is not written over.
+    FileError writeString(std::string_view section, std::string_view key, std::string_view value);
+
+    // Why the file that is there cannot be read: not a regular file, larger
+    // than textFileLimit, or unreadable. No error when it can be read or
+    // when there is none.
+    FileError problem() const;
+
+    // The outcome of this object's last writeString.
+    const FileError& lastWriteError() const { return lastWriteError_; }
 
 private:
     std::string path_;
+    FileError lastWriteError_;
 };
 
 }  // namespace tarvi

@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
 
+#include "support/image_checks.h"
 #include "support/temp_dir.h"
 
 namespace tarvi {
@@ -176,18 +181,121 @@ TEST_F(IniFileTest, WriteThroughASymbolicLinkChangesTheFileItPointsTo)
     EXPECT_EQ(readFile(target), "[a]\nx=2\n");
 }
 
-TEST_F(IniFileTest, UnwritablePlacesMakeTheWriteFailAndChangeNothing)
+std::vector<std::string> namesIn(const std::string& directory)
 {
-    IniFile inMissingDirectory(dir.file("no/such/dir/tarvi.ini"));
-    EXPECT_TRUE(inMissingDirectory.writeString("a", "x", "1").failed());
-    EXPECT_EQ(inMissingDirectory.readString("a", "x", "ERROR"), "ERROR");
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
-    std::filesystem::create_directory(path);
-    const SysError error = ini.writeString("a", "x", "1");
-    EXPECT_TRUE(error.failed());
-    EXPECT_FALSE(error.text().empty());
-    EXPECT_TRUE(std::filesystem::is_directory(path));
-    EXPECT_EQ(ini.readString("a", "x", "ERROR"), "ERROR");
+// Whatever stands at the settings file's name stays exactly as it was when
+// it cannot be read or written; nothing waits on a fifo or a device.
+TEST(IniFileRefusals, LeaveTheFileAsItWasAndSayWhy)
+{
+    ::alarm(10);  // a read or write that blocks ends the test run instead of hanging it
+    const struct {
+        const char* what;
+        std::function<void(const std::string& path)> make;
+        const char* readsAs;
+        const char* problem;  // "" for none
+        const char* writeError;
+        rlim_t sizeLimit = 0;
+    } cases[] = {
+        {"fifo", [](const std::string& p) { ::mkfifo(p.c_str(), 0644); }, "ERROR",
+         "Is a named pipe, not a regular file", "Is a named pipe, not a regular file"},
+        {"link to /dev/zero", [](const std::string& p) { ::symlink("/dev/zero", p.c_str()); }, "ERROR",
+         "Is a device, not a regular file", "Is a device, not a regular file"},
+        {"directory", [](const std::string& p) { std::filesystem::create_directory(p); }, "ERROR", "Is a directory",
+         "Is a directory"},
+        {"over 1 MiB", [](const std::string& p) { writeFile(p, "[a]\nx=1\n" + std::string(1 << 20, ';')); },
+         "ERROR", "Larger than 1 MiB", "Larger than 1 MiB"},
+        {"read-only", [](const std::string& p) { writeFile(p, "[a]\nx=1\n"), ::chmod(p.c_str(), 0444); }, "1", "",
+         "Permission denied"},
+        {"full disk", [](const std::string& p) { writeFile(p, "[a]\nx=1\n"); }, "1", "", "File too large", 4},
+        {"directory not there", [](const std::string&) {}, "ERROR", "", "No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string path = std::string(c.what) == "directory not there" ? dir.file("gone/tarvi.ini")
+                                                                              : dir.file("tarvi.ini");
+        c.make(path);
+        struct stat before {}, after {};
+        const int found = ::lstat(path.c_str(), &before);
+        IniFile ini(path);
+        EXPECT_EQ(ini.readString("a", "x", "ERROR"), c.readsAs);
+        EXPECT_EQ(ini.problem().failed() ? ini.problem().text() : "", c.problem);
+        {
+            std::optional<test::FileSizeLimit> limit;
+            if (c.sizeLimit != 0)
+                limit.emplace(c.sizeLimit);
+            EXPECT_EQ(ini.writeString("a", "x", "2").text(), c.writeError);
+        }
+        ASSERT_EQ(::lstat(path.c_str(), &after), found);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_size, before.st_size);
+        EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+        EXPECT_EQ(namesIn(dir.path()).size(), found == 0 ? 1u : 0u);
+    }
+    ::alarm(0);
+}
+
+std::span<const std::uint8_t> bytesOf(std::string_view text)
+{
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+TEST(FileReplacement, EitherTemporaryReplacesTheWholeFileOrNothing)
+{
+    for (const auto temporary : {FileReplacement::Temporary::unnamedWhereSupported, FileReplacement::Temporary::named}) {
+        TempDir dir;
+        const std::string path = dir.file("frame.bmp");
+        writeFile(path, "old");
+        ::chmod(path.c_str(), 0640);
+        {
+            FileReplacement file(path, temporary);
+            ASSERT_FALSE(file.begin().failed());
+            test::FileSizeLimit limit(4);
+            EXPECT_EQ(writeAll(file.fd(), {bytesOf("new content")}).text(), "File too large");
+        }
+        EXPECT_EQ(readFile(path), "old");
+        EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"frame.bmp"});
+
+        FileReplacement file(path, temporary);
+        ASSERT_FALSE(file.begin().failed());
+        ASSERT_FALSE(writeAll(file.fd(), {bytesOf("new "), bytesOf("content")}).failed());
+        ASSERT_FALSE(file.commit().failed());
+        EXPECT_EQ(readFile(path), "new content");
+        struct stat status {};
+        ASSERT_EQ(::stat(path.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, 0640u);
+        EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"frame.bmp"});
+    }
+}
+
+TEST(FileReplacement, ATemporaryLeftByAKilledWriterGoesWithTheNextWriteIntoItsDirectory)
+{
+    TempDir dir;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        FileReplacement file(dir.file("a.bmp"), FileReplacement::Temporary::named);
+        if (!file.begin().failed())
+            (void)writeAll(file.fd(), {bytesOf("part of a picture")});
+        ::raise(SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(namesIn(dir.path()).size(), 1u);
+
+    // A writer still at work keeps its temporary through another's clean-up.
+    FileReplacement working(dir.file("b.bmp"), FileReplacement::Temporary::named);
+    ASSERT_FALSE(working.begin().failed());
+    ASSERT_FALSE(replaceFile(dir.file("c.bmp"), "c").failed());
+    ASSERT_FALSE(working.commit().failed());
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"b.bmp", "c.bmp"}));
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <sys/mman.h>
 
 #include "image/fits.h"
-#include "platform/sys_error.h"
+#include "platform/safe_file.h"
 
 namespace tarvi {
 
@@ -279,9 +279,9 @@ int bmp::createFromGray(const std::uint8_t* gray, int width, int height)
 int bmp::readBmp(const std::string& path)
 {
     freeImage();
-    const imagefile::FileDescriptor file(imagefile::openForReading(path));
-    if (file.get() < 0) {
-        showBox("Cannot open file " + path, "File Open Error");
+    FileHandle file;
+    if (const FileError error = openRegularFile(path, file); error.failed()) {
+        showBox(openFailureText(path, error), "File Open Error");
         return 0;
     }
 
@@ -337,12 +337,14 @@ int bmp::readBmp(const std::string& path)
     std::copy_n(info, infoHeaderSize, record->info.begin());
     // The memory comes zeroed, so whatever a short file does not supply stays black.
     record->pixels.resize(record->imageSize);
-    // A 40-byte header puts the pixels at byte 54, whatever the file header
-    // says; the larger headers are followed by colour masks and profiles, so
-    // there the file header's pixel offset is the only guide.
-    const std::uint64_t offset = infoSize == infoHeaderSize ? headersSize : get32(&head[10]);
+    // Pixels never start inside the headers; after them may come a colour
+    // table, masks, a profile or a gap, which the pixel offset steps over.
+    const std::uint64_t offset = std::max<std::uint64_t>(get32(&head[10]), fileHeaderSize + infoSize);
     const std::size_t pixelBytesRead =
         imagefile::preadFully(file.get(), record->pixels.data(), record->imageSize, offset);
+    // The last row's padding is left out by some writers and is no loss.
+    const std::size_t pixelBytesNeeded =
+        record->imageSize - (static_cast<std::size_t>(rowStrideFor(width)) - 3 * static_cast<std::size_t>(width));
     if (topDown) {
         // Turned over in place; pairs of rows that the file did not reach
         // are both black and stay as they are.
@@ -353,7 +355,10 @@ int bmp::readBmp(const std::string& path)
         for (std::size_t row = 0; row < rows / 2 && row < rowsRead; ++row)
             std::swap_ranges(pixels + row * stride, pixels + (row + 1) * stride, pixels + (rows - 1 - row) * stride);
     }
+    const std::uint32_t promised = record->imageSize;
     adopt(std::move(record));
+    if (pixelBytesRead < pixelBytesNeeded)
+        showBox(imagefile::truncatedText(path, pixelBytesRead, promised));
     return 1;
 }
 
@@ -363,20 +368,20 @@ int bmp::writeBmp(const std::string& path)
         showBox("No PIC file exists!");
         return 0;
     }
-    imagefile::FileDescriptor file(imagefile::openForWriting(path));
-    if (file.get() < 0) {
-        showBox(imagefile::openErrorText(SysError::fromErrno()), "File Open Error");
+    FileReplacement file(path);
+    if (const FileError error = file.begin(); error.failed()) {
+        showBox(createFailureText(path, error), "File Open Error");
         return 0;
     }
     const std::array<std::uint8_t, headersSize> headers = consistentHeaders(*data);
-    const std::uint64_t written = imagefile::writeParts(file.get(), {headers, data->pixels});
-    const bool cut = imagefile::cutAfter(file.get(), written);
-    const bool closed = file.close();
-    if (written < headersSize) {
-        showBox("Cannot write file " + path, "File Write Error");
+    FileError error = writeAll(file.fd(), {headers, data->pixels});
+    if (!error.failed())
+        error = file.commit();
+    if (error.failed()) {
+        showBox(writeFailureText(path, error), "File Write Error");
         return 0;
     }
-    return written == headersSize + data->pixels.size() && cut && closed ? 1 : 0;
+    return 1;
 }
 
 int bmp::draw(DrawTarget& target, double requestedScale)

@@ -7,17 +7,15 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <limits>
 #include <locale.h>
 #include <memory>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
 
 #include "image/bmp.h"
-#include "platform/sys_error.h"
+#include "platform/safe_file.h"
 
 namespace tarvi {
 
@@ -55,74 +53,9 @@ std::size_t preadFully(int fd, void* buffer, std::size_t count, std::uint64_t of
     return done;
 }
 
-std::uint64_t writeParts(int fd, std::initializer_list<std::span<const std::uint8_t>> parts)
-{
-    std::vector<iovec> pending;
-    for (const std::span<const std::uint8_t>& part : parts) {
-        if (!part.empty())
-            pending.push_back({const_cast<std::uint8_t*>(part.data()), part.size()});
-    }
-    std::uint64_t written = 0;
-    std::size_t first = 0;
-    while (first < pending.size()) {
-        const int count = static_cast<int>(std::min<std::size_t>(pending.size() - first, IOV_MAX));
-        ssize_t n = ::writev(fd, pending.data() + first, count);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        written += static_cast<std::uint64_t>(n);
-        while (first < pending.size() && static_cast<std::size_t>(n) >= pending[first].iov_len) {
-            n -= static_cast<ssize_t>(pending[first].iov_len);
-            ++first;
-        }
-        if (first < pending.size()) {
-            pending[first].iov_base = static_cast<std::uint8_t*>(pending[first].iov_base) + n;
-            pending[first].iov_len -= static_cast<std::size_t>(n);
-        }
-    }
-    return written;
-}
-
 std::uint64_t pixelArrayBytes(std::int64_t width, std::int64_t rows)
 {
     return static_cast<std::uint64_t>((width * 3 + 3) / 4 * 4) * static_cast<std::uint64_t>(rows);
-}
-
-std::string openErrorText(const SysError& error)
-{
-    return "Open Error:  " + error.text().substr(0, 255) + "\n";
-}
-
-int openForReading(const std::string& path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return -1;
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags != -1)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    return fd;
-}
-
-int openForWriting(const std::string& path)
-{
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-}
-
-bool cutAfter(int fd, std::uint64_t length)
-{
-    struct stat status {};
-    if (::fstat(fd, &status) != 0)
-        return false;
-    if (!S_ISREG(status.st_mode))
-        return true;
-    return ::ftruncate(fd, static_cast<off_t>(length)) == 0;
 }
 
 std::string noImageText(const std::string& path, std::string_view reason)
@@ -130,17 +63,10 @@ std::string noImageText(const std::string& path, std::string_view reason)
     return path + " " + std::string(reason) + " \nNo image will be displayed.";
 }
 
-FileDescriptor::~FileDescriptor()
+std::string truncatedText(const std::string& path, std::uint64_t got, std::uint64_t promised)
 {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
-bool FileDescriptor::close()
-{
-    const int fd = fd_;
-    fd_ = -1;
-    return fd >= 0 && ::close(fd) == 0;
+    return path + " is truncated: it holds " + std::to_string(got) + " of the " + std::to_string(promised) +
+           " bytes of pixel data its header promises.\nThe rest of the picture is shown black.";
 }
 
 }  // namespace imagefile
@@ -370,7 +296,10 @@ public:
                 break;
         }
         count_ = done / pixelBytes_;
+        done_ = done;
     }
+
+    std::uint64_t bytesRead() const { return done_; }
 
     // The pixels read, once more.
     template <typename Visit>
@@ -389,6 +318,7 @@ private:
     std::size_t pixelBytes_;
     PixelBuffer bytes_;
     std::size_t count_ = 0;
+    std::size_t done_ = 0;
 };
 
 // Hands convert(from, to, count) the part of a piece that falls in each
@@ -577,7 +507,7 @@ void pickRed(const std::uint8_t* firstRed, std::uint8_t* to, std::size_t count)
 }
 
 // Collects the file in a buffer small enough to stay in the cache and writes
-// it out in large pieces; remembers how far the file got.
+// it out in large pieces.
 class StagedWriter {
 public:
     StagedWriter(int fd, std::size_t capacity)
@@ -618,23 +548,20 @@ public:
 
     void flush()
     {
-        if (used_ > 0 && !failed_) {
-            const std::uint64_t n = imagefile::writeParts(fd_, {std::span<const std::uint8_t>(buffer_.get(), used_)});
-            written_ += n;
-            failed_ = n < used_;
-        }
+        if (used_ > 0 && !error_.failed())
+            error_ = writeAll(fd_, {std::span<const std::uint8_t>(buffer_.get(), used_)});
         used_ = 0;
     }
 
-    std::uint64_t written() const { return written_; }
+    // The first write that failed; the rest is not tried.
+    const FileError& error() const { return error_; }
 
 private:
     int fd_;
     std::size_t capacity_;
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::size_t used_ = 0;
-    std::uint64_t written_ = 0;
-    bool failed_ = false;
+    FileError error_;
 };
 
 }  // namespace
@@ -645,9 +572,9 @@ int bmp::writeFits(const std::string& path)
         showBox("No PIC file exists!");
         return 0;
     }
-    imagefile::FileDescriptor file(imagefile::openForWriting(path));
-    if (file.get() < 0) {
-        showBox(imagefile::openErrorText(SysError::fromErrno()), "File Open Error");
+    FileReplacement file(path);
+    if (const FileError error = file.begin(); error.failed()) {
+        showBox(createFailureText(path, error), "File Open Error");
         return 0;
     }
     const auto width = static_cast<std::size_t>(data->width);
@@ -658,11 +585,11 @@ int bmp::writeFits(const std::string& path)
     const std::uint64_t total = fits::blockSize + dataBytes + padding;
 
     // Small enough to come from the heap that the last call left warm.
-    StagedWriter out(file.get(), static_cast<std::size_t>(std::min<std::uint64_t>(total, 64 * 1024)));
+    StagedWriter out(file.fd(), static_cast<std::size_t>(std::min<std::uint64_t>(total, 64 * 1024)));
     const std::string header = fits::headerBlock(data->width, data->height);
     out.put(reinterpret_cast<const std::uint8_t*>(header.data()), header.size());
     // Top row first, and only the red byte of each pixel.
-    for (std::size_t row = height; row-- > 0;) {
+    for (std::size_t row = height; row-- > 0 && !out.error().failed();) {
         const std::uint8_t* from = data->pixels.data() + row * stride + 2;
         std::size_t done = 0;
         while (done < width) {
@@ -674,21 +601,19 @@ int bmp::writeFits(const std::string& path)
     }
     out.putZeros(static_cast<std::size_t>(padding));
     out.flush();
-    const bool cut = imagefile::cutAfter(file.get(), out.written());
-    const bool closed = file.close();
-
-    if (out.written() < fits::blockSize + dataBytes) {
-        showBox("Cannot write file " + path, "File Write Error");
+    const FileError error = out.error().failed() ? out.error() : file.commit();
+    if (error.failed()) {
+        showBox(writeFailureText(path, error), "File Write Error");
         return 0;
     }
-    return out.written() == total && cut && closed ? 1 : 0;
+    return 1;
 }
 
 int bmp::readFits(const std::string& path, double gamma1, double gamma2)
 {
-    const imagefile::FileDescriptor file(imagefile::openForReading(path));
-    if (file.get() < 0) {
-        showBox("Cannot open file " + path, "File Open Error");
+    FileHandle file;
+    if (const FileError error = openRegularFile(path, file); error.failed()) {
+        showBox(openFailureText(path, error), "File Open Error");
         return 0;
     }
 
@@ -736,7 +661,7 @@ int bmp::readFits(const std::string& path, double gamma1, double gamma2)
     }
 
     // Only what the file holds is read: a short data part is shown as far as
-    // it goes and the rest stays black.
+    // it goes, the rest stays black, and the user is told.
     struct stat status {};
     const std::uint64_t fileSize = ::fstat(file.get(), &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
     const std::uint64_t available = fileSize > dataOffset ? fileSize - dataOffset : 0;
@@ -761,6 +686,8 @@ int bmp::readFits(const std::string& path, double gamma1, double gamma2)
         break;
     }
     adopt(std::move(record));
+    if (dataPart.bytesRead() < dataBytes)
+        showBox(imagefile::truncatedText(path, dataPart.bytesRead(), dataBytes));
     return 1;
 }
 

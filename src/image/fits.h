@@ -6,15 +6,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
 namespace tarvi {
-
-class SysError;
 
 namespace imagefile {
 
@@ -30,44 +26,13 @@ std::uint64_t pixelArrayBytes(std::int64_t width, std::int64_t rows);
 std::size_t readFully(int fd, void* buffer, std::size_t count);
 std::size_t preadFully(int fd, void* buffer, std::size_t count, std::uint64_t offset);
 
-// Writes the parts one after another with as few calls as the system allows;
-// the number of bytes written before the first failure (all of them when
-// every write succeeded).
-std::uint64_t writeParts(int fd, std::initializer_list<std::span<const std::uint8_t>> parts);
-
-// "Open Error:  " + the system's text for the error (at most 255 characters) + "\n".
-std::string openErrorText(const SysError& error);
-
-// Opens an existing regular file for reading; -1 otherwise (a directory or a
-// device is no picture, and a fifo would block).
-int openForReading(const std::string& path);
-
-// Creates the file or opens the one that is there for writing from its
-// first byte; -1 with errno set when neither works. Writing over the old
-// bytes and cutting the file at the end leaves what truncating at the open
-// would, without making the file system flush and wait for the old content.
-int openForWriting(const std::string& path);
-// Cuts a regular file after the bytes just written; false when that fails.
-bool cutAfter(int fd, std::uint64_t length);
-
 // "<path> <reason> \nNo image will be displayed.", the wording of the
 // zero-length file.
 std::string noImageText(const std::string& path, std::string_view reason);
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor();
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    // False when the system reports an error on closing, where a delayed
-    // write error can show.
-    bool close();
-
-private:
-    int fd_;
-};
+// Says that a file holds only `got` of the `promised` bytes of pixel data
+// that its header announces.
+std::string truncatedText(const std::string& path, std::uint64_t got, std::uint64_t promised);
 
 }  // namespace imagefile
 

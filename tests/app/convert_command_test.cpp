@@ -2,13 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <ostream>
 #include <sstream>
 
 #include "image/conversion.h"
 #include "platform/console_ui.h"
+#include "platform/safe_file.h"
 #include "support/fake_ui.h"
+#include "support/image_checks.h"
 #include "support/temp_dir.h"
 
 namespace tarvi {
@@ -114,8 +124,8 @@ INSTANTIATE_TEST_SUITE_P(
     Boxes, ConsoleLines,
     ::testing::Values(LineCase{"Not a Bitmap File!", "", "Tarvi: Not a Bitmap File!"},
                       LineCase{"Cannot open file /d/a.bmp", "File Open Error", "File Open Error: Cannot open file /d/a.bmp"},
-                      LineCase{"Open Error:  No such file or directory\n", "File Open Error",
-                               "File Open Error: Open Error:  No such file or directory"},
+                      LineCase{"Cannot write file /d/a.bmp:\nNo space left on device", "File Write Error",
+                               "File Write Error: Cannot write file /d/a.bmp: No space left on device"},
                       LineCase{"/d/a.bmp has zero length.   \nNo image will be displayed.", "",
                                "Tarvi: /d/a.bmp has zero length. No image will be displayed."},
                       LineCase{"\r\nfirst\r\nsecond\n\n", "Note", "Note: first second"},
@@ -194,11 +204,116 @@ TEST_F(ConvertCommand, UnknownEndingExitsOneWithALineSayingSo)
     EXPECT_TRUE(fs::exists(dir.file("out/m31.bmp")));
 }
 
-TEST_F(ConvertCommand, AFileThatCannotBeOpenedExitsOneWithTheReadersMessage)
+// Each file that fails has a line naming it and why; nothing blocks on a
+// fifo, and an output that could not be written is left as it was.
+TEST_F(ConvertCommand, FailuresSayWhichFileAndWhy)
 {
-    EXPECT_EQ(convert({"--to", "fits", "--out", dir.file("out"), dir.file("missing.bmp")}), 1);
-    EXPECT_EQ(errLines(), (std::vector<std::string>{"File Open Error: Cannot open file " + dir.file("missing.bmp"),
-                                                    "tarvi convert: 0 of 1 files converted"}));
+    ::alarm(10);  // a conversion that blocks on a fifo ends the run instead of hanging it
+    writeBmp("a.bmp");
+    std::string cut = test::readFile(dir.file("a.bmp"));
+    cut.resize(54 + 20);
+    test::writeFile(dir.file("cut.bmp"), cut);
+    ::mkfifo(dir.file("fifo.bmp").c_str(), 0644);
+    const std::string old = "last night's picture";
+    const struct {
+        const char* input;
+        std::function<void(const std::string& output)> before;
+        int status;
+        std::string line;  // %i is the input, %o the output
+        rlim_t sizeLimit = 0;
+    } cases[] = {
+        {"missing.bmp", {}, 1, "File Open Error: Cannot open file %i: No such file or directory"},
+        {"fifo.bmp", {}, 1, "File Open Error: Cannot open file %i: Is a named pipe, not a regular file"},
+        {"a.bmp", [](const std::string& o) { ::mkfifo(o.c_str(), 0644); }, 1,
+         "File Open Error: Cannot open file %o for writing: Is a named pipe, not a regular file"},
+        {"a.bmp", [&](const std::string& o) { test::writeFile(o, old); }, 1,
+         "File Write Error: Cannot write file %o: File too large", 100},
+        {"cut.bmp", {}, 0,
+         "Tarvi: %i is truncated: it holds 20 of the 60 bytes of pixel data its header promises. "
+         "The rest of the picture is shown black."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const std::string input = dir.file(c.input);
+        const std::string output = dir.file("out/" + conversionOutputName(input, fitsOutput));
+        fs::remove(output);
+        if (c.before)
+            c.before(output);
+        err.str("");
+        {
+            std::optional<test::FileSizeLimit> limit;
+            if (c.sizeLimit != 0)
+                limit.emplace(c.sizeLimit);
+            EXPECT_EQ(convert({"--to", "fits", "--out", dir.file("out"), input}), c.status);
+        }
+        std::string line = c.line;
+        line.replace(line.find('%'), 2, line[line.find('%') + 1] == 'i' ? input : output);
+        std::vector<std::string> expected{line};
+        if (c.status != 0)
+            expected.push_back("tarvi convert: 0 of 1 files converted");
+        EXPECT_EQ(errLines(), expected);
+        if (c.sizeLimit != 0) {
+            EXPECT_EQ(test::readFile(output), old);
+        }
+    }
+    ::alarm(0);
+}
+
+// True when the process has a file open in the directory other than the one
+// named: the temporary a write goes into.
+bool writingInto(pid_t pid, const std::string& directory, const std::string& name)
+{
+    std::error_code error;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        std::error_code unreadable;
+        const std::string target = fs::read_symlink(fd.path(), unreadable).string();
+        if (target.rfind(directory + "/", 0) == 0 && target != directory + "/" + name)
+            return true;
+    }
+    return false;
+}
+
+TEST_F(ConvertCommand, KilledWhileWritingLeavesTheOldOutputAndNoTemporaryFile)
+{
+    {
+        test::FakeUi quiet;
+        bmp image(quiet);
+        const std::vector<std::uint8_t> grey(4000 * 3000, 99);
+        ASSERT_EQ(image.createFromGray(grey.data(), 4000, 3000), 1);
+        ASSERT_EQ(image.writeBmp(dir.file("big.bmp")), 1);
+    }
+    const std::string old = "last night's picture";
+    bool killedWhileWriting = false;
+    for (int attempt = 0; attempt < 5 && !killedWhileWriting; ++attempt) {
+        test::writeFile(dir.file("out/big.fit"), old);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::ostringstream quiet;
+            ::_exit(runConvertCommand({"--to", "fits", "--out", dir.file("out"), dir.file("big.bmp")}, quiet, quiet));
+        }
+        int status = 0;
+        while (::waitpid(child, &status, WNOHANG) == 0) {
+            if (!writingInto(child, dir.file("out"), "big.fit"))
+                continue;
+            // Stopped, it is seen still writing, or it has just finished.
+            ::kill(child, SIGSTOP);
+            ::waitpid(child, &status, WUNTRACED);
+            killedWhileWriting = WIFSTOPPED(status) && writingInto(child, dir.file("out"), "big.fit");
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            break;
+        }
+    }
+    ASSERT_TRUE(killedWhileWriting);
+    EXPECT_EQ(test::readFile(dir.file("out/big.fit")), old);
+    // Where the file system has no unnamed temporaries, the next write into
+    // the directory takes the one left behind.
+    ASSERT_FALSE(replaceFile(dir.file("out/next.fit"), "x").failed());
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.file("out")))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"big.fit", "next.fit"}));
 }
 
 TEST_F(ConvertCommand, AnInputIsNeverWrittenOver)

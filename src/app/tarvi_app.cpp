@@ -81,7 +81,14 @@ int CTarviApp::loadSettings()
 {
     const std::string text = ini_.readString(settingsSection, settingsKey, missingValue, settingsBufferSize);
     if (text == missingValue) {
-        ui_.messageBox("Cannot get settings", "Information", Buttons::ok, BoxStyle{.noOwner = true});
+        // A file refused for what it is (a fifo, a device, a huge file) is
+        // named, with why; a directory in its place is one more file that
+        // cannot be written.
+        const FileError problem = ini_.problem();
+        const std::string box = problem.failed() && problem.code() != EISDIR
+                                    ? "Cannot get settings from " + iniPath + ":\n" + problem.text()
+                                    : "Cannot get settings";
+        ui_.messageBox(box, "Information", Buttons::ok, BoxStyle{.noOwner = true});
         return 0;
     }
     parseSettingsLine(text, settings);
@@ -90,7 +97,15 @@ int CTarviApp::loadSettings()
 
 int CTarviApp::saveSettings()
 {
-    return ini_.writeString(settingsSection, settingsKey, formatSettingsLine(settings)).failed() ? 0 : 1;
+    // Said once for a run of failures, which "Cannot get settings" at the
+    // start already begins; the settings stay in force meanwhile.
+    const bool failingAlready = ini_.lastWriteError().failed();
+    const FileError error = ini_.writeString(settingsSection, settingsKey, formatSettingsLine(settings));
+    if (!error.failed())
+        return 1;
+    if (!failingAlready)
+        ui_.messageBox(writeFailureText(iniPath, error), "File Write Error", Buttons::ok, BoxStyle{.noOwner = true});
+    return 0;
 }
 
 }  // namespace tarvi

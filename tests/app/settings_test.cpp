@@ -1,6 +1,17 @@
 #include "app/settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <optional>
+
+#include "app/tarvi_app.h"
+#include "support/fake_clock.h"
+#include "support/fake_ui.h"
+#include "support/image_checks.h"
+#include "support/temp_dir.h"
 
 #include <ostream>
 
@@ -174,6 +185,79 @@ INSTANTIATE_TEST_SUITE_P(
         RangeCase{"0 0 0 1 1 0 .5 0 0 0 0 0 0 1 1234", 14, 1234},  // handles are not checked here
         RangeCase{"0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 2", 16, 0},
         RangeCase{"0 0 0 1 1 99999999999999999999", 5, 0}));
+
+// A settings file refused for what it is: named at the start, the defaults
+// in force, the file left as it was, and later saves say no more.
+TEST(SettingsFile, ARefusedFileIsNamedOnceAndLeftAlone)
+{
+    ::alarm(10);  // a start that blocks on the fifo ends the run instead of hanging it
+    const std::string stored = "[st4Settings150]\nValues=0 0 0 1 1 0 2.0 0 0 0 0 0 0 1 -1 -1 0\n";
+    const struct {
+        const char* what;
+        std::function<void(const std::string& ini)> make;
+        const char* reason;
+    } cases[] = {
+        {"fifo", [](const std::string& ini) { ::mkfifo(ini.c_str(), 0644); }, "Is a named pipe, not a regular file"},
+        {"link to /dev/zero", [](const std::string& ini) { ::symlink("/dev/zero", ini.c_str()); },
+         "Is a device, not a regular file"},
+        {"over 1 MiB", [&](const std::string& ini) { test::writeFile(ini, stored + std::string(1 << 20, ';')); },
+         "Larger than 1 MiB"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        const std::string ini = dir.file("tarvi.ini");
+        c.make(ini);
+        struct stat before {}, after {};
+        ASSERT_EQ(::lstat(ini.c_str(), &before), 0);
+        test::FakeUi ui;
+        test::FakeClock clock;
+        CTarviApp app(ui, clock, dir.path());
+        test::expectOneBox(ui, "Cannot get settings from " + ini + ":\n" + c.reason, "Information");
+        EXPECT_FLOAT_EQ(app.settings.exposureTime, 0.5f);
+        EXPECT_EQ(app.saveSettings(), 0);
+        EXPECT_EQ(ui.boxes.size(), 1u);
+        ASSERT_EQ(::lstat(ini.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_size, before.st_size);
+    }
+    ::alarm(0);
+}
+
+TEST(SettingsFile, AFailedSaveIsSaidOnceAndLeavesTheFileAsItWas)
+{
+    const std::string stored = "[st4Settings150]\nValues=0 0 0 1 1 0 2.000000 0 0 0 0 0 0 1 -1 -1 0\n\n";
+    const struct {
+        const char* what;
+        mode_t mode;
+        rlim_t sizeLimit;
+        const char* reason;
+    } cases[] = {{"read-only", 0444, 0, "Permission denied"}, {"full disk", 0644, 10, "File too large"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        const std::string ini = dir.file("tarvi.ini");
+        test::writeFile(ini, stored);
+        ::chmod(ini.c_str(), c.mode);
+        test::FakeUi ui;
+        test::FakeClock clock;
+        CTarviApp app(ui, clock, dir.path());
+        ASSERT_TRUE(ui.boxes.empty());
+        app.settings.exposureTime = 3.0f;
+        {
+            std::optional<test::FileSizeLimit> limit;
+            if (c.sizeLimit != 0)
+                limit.emplace(c.sizeLimit);
+            EXPECT_EQ(app.saveSettings(), 0);
+            EXPECT_EQ(app.saveSettings(), 0);
+        }
+        test::expectOneBox(ui, "Cannot write file " + ini + ":\n" + c.reason, "File Write Error");
+        EXPECT_EQ(test::readFile(ini), stored);
+        struct stat status {};
+        ASSERT_EQ(::stat(ini.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, c.mode);
+    }
+}
 
 }  // namespace
 }  // namespace tarvi

@@ -1,7 +1,6 @@
 #include "telescope/objects_file.h"
 
-#include <cstdio>
-#include <memory>
+#include <cerrno>
 
 namespace tarvi {
 
@@ -62,21 +61,22 @@ std::vector<ObjectRow> readObjectRows(std::string_view text)
     return rows;
 }
 
-std::optional<std::vector<ObjectRow>> readObjectsFile(const std::filesystem::path& path)
+std::optional<std::vector<ObjectRow>> readObjectsFile(const std::filesystem::path& path, FileError* error)
 {
-    // stdio rather than a stream: a stream's buffer throws when the name is
-    // a directory, which opens but cannot be read.
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file)
-        return std::nullopt;
     std::string text;
-    char chunk[65536];
-    std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
-        text.append(chunk, got);
-    if (std::ferror(file.get()))
+    const FileError read = readSmallFile(path.string(), text);
+    if (error != nullptr)
+        *error = read;
+    if (read.failed())
         return std::nullopt;
     return readObjectRows(text);
+}
+
+std::string objectsFileMessage(const FileError& error)
+{
+    if (!error.failed() || error.code() == ENOENT)
+        return std::string(objectsFileMissingMessage);
+    return std::string(objectsFileMissingMessage) + "\n" + error.text();
 }
 
 std::string objectSelection(const ObjectRow& row)

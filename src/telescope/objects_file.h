@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/safe_file.h"
+
 namespace tarvi {
 
 inline constexpr std::string_view objectsFileName = "objects.txt";
@@ -49,8 +51,13 @@ ObjectRow splitObjectLine(std::string_view line);
 // a last line without an end is a row too, and an empty text has none.
 std::vector<ObjectRow> readObjectRows(std::string_view text);
 
-// The rows of the file; nothing when it cannot be opened or read.
-std::optional<std::vector<ObjectRow>> readObjectsFile(const std::filesystem::path& path);
+// The rows of the file; nothing when it cannot be read or is refused (not a
+// regular file, larger than textFileLimit), and then why in *error.
+std::optional<std::vector<ObjectRow>> readObjectsFile(const std::filesystem::path& path, FileError* error = nullptr);
+
+// The box for a list that could not be read: objectsFileMissingMessage, and
+// on a line of its own why, unless the file is simply not there.
+std::string objectsFileMessage(const FileError& error);
 
 // What the list hands to the objects page: "%-25s %-8s %-9s" of name, R.A.
 // and Dec.; longer values are not cut.

@@ -1,6 +1,8 @@
 #include "telescope/objects_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -110,12 +112,27 @@ TEST(ObjectsFile, ReadFromDisk)
     EXPECT_TRUE(readObjectsFile(path)->empty());
 }
 
-TEST(ObjectsFile, MissingOrUnreadable)
+TEST(ObjectsFile, RefusedWithoutWaitingAndSaidWhy)
 {
+    ::alarm(10);  // a read that blocks on the fifo ends the run instead of hanging it
     test::TempDir dir;
-    EXPECT_EQ(readObjectsFile(dir.file("objects.txt")), std::nullopt);
-    // A directory of that name opens but cannot be read.
-    EXPECT_EQ(readObjectsFile(dir.path()), std::nullopt);
+    test::writeFile(dir.file("big.txt"), std::string(m42Line) + "\n" + std::string(1 << 20, ' '));
+    ::mkfifo(dir.file("fifo.txt").c_str(), 0644);
+    const struct {
+        std::string path;
+        const char* message;
+    } cases[] = {
+        {dir.file("objects.txt"), "Cannot open objects.txt."},
+        {dir.path(), "Cannot open objects.txt.\nIs a directory"},
+        {dir.file("fifo.txt"), "Cannot open objects.txt.\nIs a named pipe, not a regular file"},
+        {dir.file("big.txt"), "Cannot open objects.txt.\nLarger than 1 MiB"},
+    };
+    for (const auto& c : cases) {
+        FileError error;
+        EXPECT_EQ(readObjectsFile(c.path, &error), std::nullopt) << c.path;
+        EXPECT_EQ(objectsFileMessage(error), c.message);
+    }
+    ::alarm(0);
 }
 
 }  // namespace

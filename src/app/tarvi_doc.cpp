@@ -31,7 +31,8 @@ bool carriesNothingMore(std::string_view card)
 {
     static constexpr std::string_view ours[] = {"SIMPLE", "BITPIX", "NAXIS", "NAXIS1", "NAXIS2", "DATAMIN", "DATAMAX"};
     const std::string_view text = trimmedRight(card);
-    return text.empty() || std::find(std::begin(ours), std::end(ours), trimmedRight(card.substr(0, 8))) != std::end(ours)
+    const std::string_view keyword = trimmedRight(card.substr(0, 8));
+    return text.empty() || std::find(std::begin(ours), std::end(ours), keyword) != std::end(ours)
            || text == "HISTORY Created by Tarvi.";
 }
 
@@ -85,7 +86,8 @@ QString fitsSaveLoss(const QString& path)
         return {};
     const QString name = QFileInfo(path).fileName();
     const int more = content->moreCards;
-    const QString cards = more == 1 ? QStringLiteral("1 more header card") : QStringLiteral("%1 more header cards").arg(more);
+    const QString cards =
+        more == 1 ? QStringLiteral("1 more header card") : QStringLiteral("%1 more header cards").arg(more);
     const QString them = more == 1 ? QStringLiteral("it") : QStringLiteral("them");
     if (content->bitpix == 8)
         return QStringLiteral("%1 holds %2; saving drops %3.").arg(name, cards, them);
@@ -184,8 +186,8 @@ bool CTarviDoc::DoFileSave()
                                                                                         : QString();
         if (!loss.isEmpty()) {
             const QString name = QFileInfo(pathName_).fileName();
-            const QString text = QStringLiteral("%1\n\nWrite over %2 all the same?\nYes writes over it, No saves a copy "
-                                                "under another name, Cancel saves nothing.")
+            const QString text = QStringLiteral("%1\n\nWrite over %2 all the same?\nYes writes over it, No saves a "
+                                                "copy under another name, Cancel saves nothing.")
                                      .arg(loss, name);
             switch (app_.ui().messageBox(text.toStdString(), {}, Buttons::yesNoCancel, {})) {
             case Answer::yes:

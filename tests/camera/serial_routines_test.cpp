@@ -189,7 +189,7 @@ TEST_F(SerialRoutinesTest, ADeviceThatMayNotBeOpenedSaysHowToGetPermission)
     // Another reason is given without the hint.
     opener.refusals = {{"/dev/ttyS0", EBUSY}};
     EXPECT_EQ(app.openCameraPort(), 0);
-    EXPECT_EQ(ui.boxes.back().text, "Cannot open/setup camera port com1\n/dev/ttyS0: " + std::string(std::strerror(EBUSY)));
+    EXPECT_EQ(ui.boxes.back().text, "Cannot open/setup camera port com1\n/dev/ttyS0: " + std::string(strerror(EBUSY)));
 }
 
 TEST_F(SerialRoutinesTest, TelescopeRepliesLoseTheirLastByte)

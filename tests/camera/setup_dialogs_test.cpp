@@ -531,9 +531,10 @@ TEST_P(SetupCommConnect, ConnectStoresThePortsAndOpensBothDevicesThere)
     const std::string cameraName = "com" + std::to_string(c.expectedCamera + 1);
     const std::string telescopeName = "com" + std::to_string(c.expectedTelescope + 1);
     EXPECT_EQ(opener.opened, (std::vector<std::string>{"dev-" + cameraName, "dev-" + telescopeName}));
-    EXPECT_EQ(boxTexts(), (std::vector<std::string>{
-                              "Cannot open/setup camera port " + cameraName + "\ndev-" + cameraName + ": " + noSuchDevice,
-                              "Cannot open telescope port " + telescopeName + "\ndev-" + telescopeName + ": " + noSuchDevice}));
+    const auto reason = [](const std::string& name) { return "\ndev-" + name + ": " + noSuchDevice; };
+    EXPECT_EQ(boxTexts(),
+              (std::vector<std::string>{"Cannot open/setup camera port " + cameraName + reason(cameraName),
+                                        "Cannot open telescope port " + telescopeName + reason(telescopeName)}));
     EXPECT_EQ(savedValues(), formatSettingsLine(app.settings));
 }
 

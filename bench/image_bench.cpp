@@ -209,6 +209,20 @@ void WriteBmp_QImage(benchmark::State& state)
     }
 }
 
+// What every capture writes: the camera frame as tarvitemp.bmp and zfits.fit.
+void WriteCaptureFiles_Tarvi(benchmark::State& state)
+{
+    const auto& f = files();
+    tarvi::bmp image(ui);
+    image.createFromGray(f.gray.data(), 192, 165);
+    const std::string bmpPath = f.dir + "/tarvitemp.bmp";
+    const std::string fitsPath = f.dir + "/zfits.fit";
+    for (auto _ : state) {
+        if (image.writeBmp(bmpPath) != 1 || image.writeFits(fitsPath) != 1)
+            state.SkipWithError("capture files not written");
+    }
+}
+
 BENCHMARK(ReadFits16_Tarvi)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ReadFits16_Cfitsio)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ReadFits16_CfitsioFreshBuffer)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -218,6 +232,7 @@ BENCHMARK(ReadBmp_Tarvi)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ReadBmp_QImage)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(WriteBmp_Tarvi)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(WriteBmp_QImage)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(WriteCaptureFiles_Tarvi)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Keeps each benchmark's time per iteration for the ratios at the end.
 class RatioReporter final : public benchmark::ConsoleReporter {

@@ -89,6 +89,8 @@ FileError writeAll(int fd, std::initializer_list<std::span<const std::uint8_t>> 
 // or none for this user).
 class FileReplacement {
 public:
+    // named is what a file system without O_TMPFILE gets anyway; tests ask
+    // for it to reach that path on any file system.
     enum class Temporary { unnamedWhereSupported, named };
 
     explicit FileReplacement(std::string path, Temporary temporary = Temporary::unnamedWhereSupported);

@@ -11,6 +11,7 @@
 #include "app/document_names.h"
 #include "app/tarvi_app.h"
 #include "image/fits.h"
+#include "platform/safe_file.h"
 #include "view/tarvi_view.h"
 
 namespace tarvi {
@@ -140,14 +141,13 @@ bool CTarviDoc::OnNewDocument()
 
 bool CTarviDoc::OnOpenDocument(const QString& path)
 {
-    // The document reads no data; the file must be there to be read by the view.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        const QString text = QStringLiteral("%1\n%2").arg(path, file.errorString());
-        app_.ui().messageBox(text.toStdString(), {}, Buttons::ok, {});
+    // The document reads no data; the file must be there to be read by the
+    // view, and a regular file: a fifo or a device would block the opening.
+    FileHandle file;
+    if (const FileError error = openRegularFile(path.toStdString(), file); error.failed()) {
+        app_.ui().messageBox(openFailureText(path.toStdString(), error), "File Open Error", Buttons::ok, {});
         return false;
     }
-    file.close();
     modified_ = false;
     app_.nextWindowX += 20;
     app_.nextWindowY += 20;

@@ -19,6 +19,7 @@
 #include "platform/data_exchange.h"
 #include "platform/dialog_units.h"
 #include "platform/ini_file.h"
+#include "platform/safe_file.h"
 #include "platform/waits.h"
 #include "telescope/coordinates.h"
 #include "telescope/motion_rules.h"
@@ -601,6 +602,12 @@ void LX200P0::updateFocusCounter(std::int64_t d)
 void LX200P0::loadPageSettings()
 {
     const IniFile file(iniDirectory + "/LX200P0.ini");
+    // A file that is there but refused (a fifo, a device, a runaway size) is
+    // said and left alone; the page runs on its values.
+    if (const FileError problem = file.problem(); problem.failed()) {
+        ui_.messageBox(openFailureText(file.path(), problem), {}, Buttons::ok, {});
+        return applyFocusSpeed();
+    }
     const std::string line = file.readString("Settings", "Values", "ERROR", 256);
     if (line == "ERROR") {
         savePageSettings();
@@ -609,6 +616,11 @@ void LX200P0::loadPageSettings()
         parked = read.parked;
         focusSpeed = read.focusSpeed;
     }
+    applyFocusSpeed();
+}
+
+void LX200P0::applyFocusSpeed()
+{
     speedBox_->setCurrentIndex(focusSpeed >= 0 && focusSpeed < speedBox_->count() ? focusSpeed : -1);
     setFocusFlags();
 }

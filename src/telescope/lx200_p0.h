@@ -142,6 +142,8 @@ private:
     // came up and the loop is to end.
     bool focusLoopGoesOn();
     void setFocusFlags();
+    // The combo box and the flags from focusSpeed.
+    void applyFocusSpeed();
     void startDynamicFocusTimer();
     void stopTimer(int& id);
     std::uint32_t nowMs() const;

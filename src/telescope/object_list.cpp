@@ -72,9 +72,10 @@ objectList::objectList(Ui& ui, QWidget* parent) : QDialog(parent), ui_(ui)
 void objectList::readObjects()
 {
     WaitCursor wait(ui_);
-    auto read = readObjectsFile(std::string(objectsFileName));
+    FileError error;
+    auto read = readObjectsFile(std::string(objectsFileName), &error);
     if (!read) {
-        ui_.messageBox(objectsFileMissingMessage, objectsFileMissingCaption);
+        ui_.messageBox(objectsFileMessage(error), objectsFileMissingCaption);
         return;
     }
     rows_ = std::move(*read);

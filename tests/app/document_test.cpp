@@ -20,10 +20,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <memory>
 #include <vector>
 
 #include "app/child_frame.h"
+#include "app/command_line.h"
 #include "app/command_table.h"
 #include "app/doc_manager.h"
 #include "app/main_frame.h"
@@ -250,6 +254,20 @@ TEST_F(DocumentTest, TheWindowACaptureWillReuseStaysOpenUntilTheCaptureHasEnded)
     frameOf(doc)->close();
     settle();
     EXPECT_TRUE(frame().mdiArea()->subWindowList().isEmpty());
+}
+
+TEST_F(DocumentTest, AFifoGivenAsAPictureIsRefusedAtOnce)
+{
+    const std::string fifo = dir.file("fifo.bmp");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Nobody writes to it: opening it to read would wait for ever.
+    ::alarm(10);
+    start(parseCommandLine({fifo}));
+    ::alarm(0);
+    settle();
+    EXPECT_TRUE(frame().mdiArea()->subWindowList().isEmpty());
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "Cannot open file " + fifo + ":\nIs a named pipe, not a regular file");
 }
 
 TEST_F(DocumentTest, UnreadableFileIsReportedOnceAndCenterDoesNothing)

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <map>
 #include <memory>
 #include <string>
@@ -352,6 +355,21 @@ TEST_F(MotionPageTest, HandOverRestoresTheParkAndFocusSpeedFromTheFile)
     EXPECT_EQ(page->parked, 1);
     const auto traffic = sent();
     EXPECT_NE(std::find(traffic.begin(), traffic.end(), ":Me#"), traffic.end()) << "parked again";
+}
+
+TEST_F(MotionPageTest, ASettingsFileThatIsAFifoIsSaidAndLeftAlone)
+{
+    const std::string fifo = dir.file("LX200P0.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ::alarm(10);  // reading it would wait for ever
+    page->setPort(ports.add(std::make_unique<test::ScriptedPort>(script)));
+    ::alarm(0);
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "Cannot open file " + fifo + ":\nIs a named pipe, not a regular file");
+    EXPECT_EQ(page->focusSpeedBox()->currentText(), "Slow Stepper Motor") << "the page's own values";
+    struct stat info {};
+    ASSERT_EQ(::stat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
 }
 
 TEST_F(MotionPageTest, ContinuousFocusCountsByHowLongTheButtonWasHeld)

@@ -13,6 +13,7 @@
 #include "platform/device_opener.h"
 #include "sim/camera_sim.h"
 #include "support/fake_clock.h"
+#include "support/image_checks.h"
 #include "support/fake_ui.h"
 #include "support/temp_dir.h"
 
@@ -286,15 +287,22 @@ TEST_F(CaptureTest, APictureThatCannotBeWrittenOpensNoWindow)
     EXPECT_EQ(app->captureImage(), 1);
     EXPECT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(windows.opened.size(), 1u);
-    // Without the temporary picture there is nothing to show: said once,
-    // no "Image created", no window, and an autoshoot run ends.
-    std::filesystem::remove(dir.file("tarvitemp.bmp"));
-    std::filesystem::create_directory(dir.file("tarvitemp.bmp"));
+    // A full disk: the picture of the last capture stays as it was, the
+    // failure is said with the file's name, no "Image created", no window.
+    const std::string before = test::readFile(dir.file("tarvitemp.bmp"));
     ui.statusTexts.clear();
-    EXPECT_EQ(app->captureImage(), 0);
-    EXPECT_EQ(ui.boxes.size(), 2u);
+    {
+        const test::FileSizeLimit fullDisk(4096);
+        EXPECT_EQ(app->captureImage(), 0);
+    }
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    EXPECT_EQ(ui.boxes[1].text, "Cannot write file " + dir.file("tarvitemp.bmp") + ":\n" + SysError(EFBIG).text());
+    EXPECT_EQ(test::readFile(dir.file("tarvitemp.bmp")), before);
     const auto panes = paneTexts();
     EXPECT_EQ(std::count(panes.begin(), panes.end(), "Image created"), 0);
+    // Nor does an autoshoot run or the dark frame get a window without it.
+    std::filesystem::remove(dir.file("tarvitemp.bmp"));
+    std::filesystem::create_directory(dir.file("tarvitemp.bmp"));
     app->newWindowPerImage = 0;
     int pumps = 0;
     ui.onPump = [&](PumpMode) { return PumpReport{.escapeTyped = ++pumps > 1000}; };

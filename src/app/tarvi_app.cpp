@@ -6,6 +6,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/safe_file.h"
+
 namespace tarvi {
 
 namespace {
@@ -31,6 +33,8 @@ CTarviApp::CTarviApp(Ui& ui, Clock& clock, std::string startDir)
       ui_(ui), clock_(clock), cameraLine_(ui, ports, settings.cameraHandle),
       telescopeLine_(ui, ports, settings.telescopeHandle)
 {
+    // What a writer killed in an earlier run left in the start directory.
+    removeWriteLeftovers(startDirectory);
     const std::string text = ini_.readString(settingsSection, settingsKey, missingValue, settingsBufferSize);
     if (text == missingValue) {
         settings = st4Settings::defaults();

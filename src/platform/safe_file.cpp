@@ -45,31 +45,6 @@ std::string inDirectory(const std::string& directory, std::string_view name)
     return directory + (directory.back() == '/' ? "" : "/") + std::string(name);
 }
 
-// A writer holds its temporary locked until it is renamed or removed, so an
-// unlocked one belongs to a writer that died. The name is checked to still be
-// the file locked: its writer may have just removed it.
-void removeLeftovers(const std::string& directory)
-{
-    DIR* dir = ::opendir(directory.c_str());
-    if (dir == nullptr)
-        return;
-    const int dirFd = ::dirfd(dir);
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::string_view(entry->d_name).substr(0, temporaryPrefix.size()) != temporaryPrefix)
-            continue;
-        const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        struct stat opened {}, named {};
-        if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-            ::fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
-            named.st_ino == opened.st_ino)
-            ::unlinkat(dirFd, entry->d_name, 0);
-        ::close(fd);
-    }
-    ::closedir(dir);
-}
-
 // The file a chain of symbolic links ends in; a dangling link gives the name
 // it points to, which the write then creates.
 FileError followLinks(std::string& path)
@@ -109,6 +84,31 @@ void syncDirectory(const std::string& directory)
 }
 
 }  // namespace
+
+// A writer holds its temporary locked until it is renamed or removed, so an
+// unlocked one belongs to a writer that died. The name is checked to still be
+// the file locked: its writer may have just removed it.
+void removeWriteLeftovers(const std::string& directory)
+{
+    DIR* dir = ::opendir(directory.c_str());
+    if (dir == nullptr)
+        return;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::string_view(entry->d_name).substr(0, temporaryPrefix.size()) != temporaryPrefix)
+            continue;
+        const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat opened {}, named {};
+        if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
+            named.st_ino == opened.st_ino)
+            ::unlinkat(dirFd, entry->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
 
 FileError FileError::system(int code)
 {
@@ -310,7 +310,7 @@ FileError FileReplacement::begin()
             return FileError::fromErrno();
     }
 
-    removeLeftovers(directory_);
+    removeWriteLeftovers(directory_);
     FileError error = makeTemporary(temporary_ == Temporary::named);
     if (error.failed() && temporary_ == Temporary::unnamedWhereSupported &&
         (error.code() == EOPNOTSUPP || error.code() == EISDIR || error.code() == EINVAL))

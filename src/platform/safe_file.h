@@ -117,6 +117,10 @@ private:
     int fd_ = -1;
 };
 
+// Removes the named temporaries in the directory whose writer is gone (killed
+// on a file system without unnamed temporaries).
+void removeWriteLeftovers(const std::string& directory);
+
 // The whole content at once, through a FileReplacement.
 FileError replaceFile(const std::string& path, std::string_view content);
 

@@ -72,7 +72,12 @@ TEST_F(TarviAppTest, SaveWritesSixDecimalsAndATrailingNewline)
 TEST_F(TarviAppTest, StoredHandlesAreClosedAtStart)
 {
     writeFile(ini(), "[st4Settings150]\nValues=1 1 1 0 0 2 1.500000 3 4 5 2 1 0 3 1234 77 0\n\n");
+    // What a write killed in an earlier run left goes; nothing else does.
+    writeFile(dir.file(".tarvi-write.Xy12Ab"), "half a picture");
+    writeFile(dir.file("notes.txt"), "M42 tonight");
     CTarviApp app(ui, clock, dir.path());
+    EXPECT_FALSE(std::filesystem::exists(dir.file(".tarvi-write.Xy12Ab")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("notes.txt")));
     EXPECT_EQ(app.settings.cameraHandle, -1);
     EXPECT_EQ(app.settings.telescopeHandle, -1);
     EXPECT_EQ(app.settings.cameraGain, 2);

@@ -54,7 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const tarvi::bmpData* record = image.record();
-    if (record == nullptr || ui.boxes != 0 || record->width <= 0 || record->height <= 0 ||
+    // A file shorter than its header promises is read as far as it goes and
+    // says so, once.
+    if (record == nullptr || ui.boxes > 1 || record->width <= 0 || record->height <= 0 ||
         record->pixels.size() != static_cast<std::size_t>(image.getRowStride()) * static_cast<std::size_t>(record->height))
         std::abort();
     if (record->imageSize > roundTripBytes)

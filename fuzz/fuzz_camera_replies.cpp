@@ -14,14 +14,12 @@
 #include "app/tarvi_app.h"
 #include "camera/st4_protocol.h"
 #include "counting_ui.h"
+#include "check.h"
+
+using tarvi::fuzz::check;
 
 namespace {
 
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 class NoWaitClock final : public tarvi::Clock {
 public:

@@ -7,6 +7,9 @@
 
 #include "telescope/catalogs.h"
 #include "telescope/objects_file.h"
+#include "check.h"
+
+using tarvi::fuzz::check;
 
 namespace {
 
@@ -24,11 +27,6 @@ std::size_t lineCount(std::string_view text)
     return lines;
 }
 
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 }  // namespace
 

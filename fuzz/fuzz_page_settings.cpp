@@ -5,16 +5,9 @@
 #include <string_view>
 
 #include "telescope/motion_rules.h"
+#include "check.h"
 
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-}  // namespace
+using tarvi::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

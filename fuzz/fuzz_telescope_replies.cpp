@@ -14,14 +14,12 @@
 #include "telescope/lx200_reply.h"
 #include "telescope/sidereal_time.h"
 #include "telescope/site_time_checks.h"
+#include "check.h"
+
+using tarvi::fuzz::check;
 
 namespace {
 
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 bool isClockTime(const std::string& text)
 {

@@ -5,10 +5,12 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <numbers>
 #include <span>
 #include <sys/prctl.h>
 
 #include "sim/telescope_text.h"
+#include "telescope/lx200_commands.h"
 
 namespace tarvi::sim {
 namespace {
@@ -28,6 +30,17 @@ constexpr int slowestTrackingRate = 500;
 constexpr int fastestTrackingRate = 700;
 
 constexpr const char* productName = "Tarvi Sim Telescope";
+constexpr const char* firmwareNumber = "1.0";
+constexpr const char* firmwareDate = "Dec 06 2026";
+constexpr const char* firmwareTime = "12:00:00";
+// Polar: this is an equatorial mount.
+constexpr const char* alignmentMode = "P";
+constexpr std::array<const char*, 4> siteNames{"Site 1", "Site 2", "Site 3", "Site 4"};
+// The one bar ":D#" shows while a go-to is under way; clients look for 0x7F.
+constexpr char distanceBar = '\x7F';
+// The highest altitude the mount points at, its "lower" limit: none short of
+// the zenith.
+constexpr int lowerLimitDegrees = 90;
 constexpr const char* planetaryUpdateStarted = "1Updating Planetary Data#";
 constexpr const char* belowHorizon = "1Object below horizon#";
 constexpr const char* belowHigherLimit = "2Object below higher limit#";
@@ -46,6 +59,19 @@ double shortestTurn(double value, double period)
 {
     const double r = wrapped(value, period);
     return r > period / 2 ? r - period : r;
+}
+
+// North 0, east 90, for a place `hourAngleHours` west of the meridian.
+double azimuthDegrees(double hourAngleHours, double declinationDegrees, double latitudeDegrees)
+{
+    constexpr double toRadians = std::numbers::pi / 180;
+    const double hourAngle = hourAngleHours * 15 * toRadians;
+    const double declination = declinationDegrees * toRadians;
+    const double latitude = latitudeDegrees * toRadians;
+    const double east = -std::cos(declination) * std::sin(hourAngle);
+    const double north = std::sin(declination) * std::cos(latitude)
+                         - std::cos(declination) * std::cos(hourAngle) * std::sin(latitude);
+    return wrapped(std::atan2(east, north) / toRadians, 360);
 }
 
 double approach(double from, double to, double step)
@@ -367,11 +393,16 @@ void TelescopeSimulator::handlePending()
 {
     while (!delayed_ && !stopping_ && !hangUpRequested_) {
         // Bytes outside a command, such as the dots of a focus pulse, mean
-        // nothing to the telescope.
-        rx_.erase(rx_.begin(), std::find_if(rx_.begin(), rx_.end(), [](const HeardByte& b) { return b.byte == ':'; }));
+        // nothing to the telescope, except the ACK that asks its alignment
+        // mode.
+        rx_.erase(rx_.begin(), std::find_if(rx_.begin(), rx_.end(), [](const HeardByte& b) {
+                      return b.byte == ':' || b.byte == lx200::ack;
+                  }));
         if (rx_.empty())
             return;
-        const auto end = std::find_if(rx_.begin() + 1, rx_.end(), [](const HeardByte& b) { return b.byte == '#'; });
+        const auto end = rx_.front().byte == lx200::ack
+                             ? rx_.begin()
+                             : std::find_if(rx_.begin() + 1, rx_.end(), [](const HeardByte& b) { return b.byte == '#'; });
         if (end == rx_.end()) {
             if (rx_.size() <= longestCommand)
                 return;
@@ -396,6 +427,11 @@ std::string TelescopeSimulator::handle(const std::string& command, Clock::time_p
     std::lock_guard lock(mutex_);
     keepLast(commands_, command, options_.recordLimit);
     advance(at);
+    const lx200::CommandInfo info = lx200::commandInfo(command);
+    if (info.effect == lx200::Effect::other)
+        return {};
+    if (command.size() == 1)
+        return alignmentMode;
     const std::string_view body = std::string_view(command).substr(1, command.size() - 2);
     Mount& mount = mount_;
 
@@ -424,11 +460,34 @@ std::string TelescopeSimulator::handle(const std::string& command, Clock::time_p
     }
     if (body == "GVP")
         return std::string(productName) + '#';
-    if (body == "Gs") {
-        char text[16];
-        std::snprintf(text, sizeof text, "%02d.%d#", trackingRate_ / 10, trackingRate_ % 10);
-        return text;
+    if (body == "GVN")
+        return std::string(firmwareNumber) + '#';
+    if (body == "GVD")
+        return std::string(firmwareDate) + '#';
+    if (body == "GVT")
+        return std::string(firmwareTime) + '#';
+    if (body == "GVF")
+        return std::string(productName) + ' ' + firmwareNumber + '#';
+    // The tracking frequency is the tracking rate under another name.
+    if (body == "Gs" || body == "GT")
+        return formatTrackingRate(trackingRate_) + '#';
+    if (body == "Gc")
+        return "24#";
+    if (body == "GM" || body == "GN" || body == "GO" || body == "GP")
+        return std::string(siteNames[static_cast<std::size_t>(body[1] - 'M')]) + '#';
+    if (body == "GA" || body == "GZ") {
+        const double hourAngle = siderealHours(at) - mount.ra / 3600;
+        const double latitude = latitude_ / 60.0;
+        if (body == "GA")
+            return formatDeclination(altitudeDegrees(hourAngle, mount.dec / 3600, latitude) * 3600, longFormat_) + '#';
+        return formatAzimuth(azimuthDegrees(hourAngle, mount.dec / 3600, latitude) * 3600, longFormat_) + '#';
     }
+    if (body == "Gh")
+        return formatAltitudeLimit(static_cast<int>(options_.higherLimitDegrees)) + '#';
+    if (body == "Go")
+        return formatAltitudeLimit(lowerLimitDegrees) + '#';
+    if (body == "D")
+        return mount.goingTo ? std::string{distanceBar, '#'} : "#";
     if (body == "U") {
         longFormat_ = !longFormat_;
         return {};
@@ -481,8 +540,9 @@ std::string TelescopeSimulator::handle(const std::string& command, Clock::time_p
 std::string TelescopeSimulator::handleSet(std::string_view body, Clock::time_point at)
 {
     const auto answer = [](bool accepted) { return std::string(accepted ? "1" : "0"); };
-    if (body.size() >= 2 && body[1] >= '0' && body[1] <= '9') {
-        const auto rate = parseTrackingRate(body.substr(1));
+    const bool rateOnly = body.size() >= 2 && body[1] >= '0' && body[1] <= '9';
+    if (rateOnly || body.starts_with("ST")) {
+        const auto rate = parseTrackingRate(body.substr(rateOnly ? 1 : 2));
         if (!rate || *rate < slowestTrackingRate || *rate > fastestTrackingRate)
             return answer(false);
         trackingRate_ = *rate;

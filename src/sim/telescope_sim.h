@@ -80,9 +80,12 @@ struct TelescopeOptions {
 // thread of its own: a mount that tracks the sky and moves by direction keys
 // at four rates or slews to a go-to target, short and long coordinate
 // formats, go-to refusals from its own horizon model, built-in catalogs, its
-// own clock, site and sidereal time, a focuser, tracking rate and backlash.
+// own clock, site and sidereal time, a focuser, tracking rate and backlash,
+// and what network clients ask when they connect: the alignment mode for the
+// lone ACK byte, firmware, site names, altitude and azimuth, distance bars.
 // It hears and answers only while the program's side of the line is set to
-// 9600 baud. Commands it does not know get no reply.
+// 9600 baud. Commands outside lx200::commandInfo's table get no reply, nor
+// do those of the table it does not carry out.
 //
 // All public members may be called from any thread.
 class TelescopeSimulator final : public LineDevice {
@@ -115,7 +118,8 @@ public:
     // to 70.0.
     double trackingRate() const;
 
-    // Every whole command heard, ":" to "#", oldest first.
+    // Every whole command heard, ":" to "#" or the lone ACK byte, oldest
+    // first.
     std::vector<std::string> receivedCommands() const;
     // Every byte heard at 9600 baud, filler and all.
     std::vector<std::uint8_t> receivedBytes() const;

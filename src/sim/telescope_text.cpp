@@ -102,6 +102,24 @@ std::string formatLongitude(int arcminutes)
     return printed("%03d%c%02d", arcminutes / 60, lx200DegreeSign, arcminutes % 60);
 }
 
+std::string formatAzimuth(double arcseconds, bool longFormat)
+{
+    const auto cut = static_cast<long>(std::floor(arcseconds + cutSlack)) % (360 * 3600);
+    if (longFormat)
+        return printed("%03ld%c%02ld:%02ld", cut / 3600, lx200DegreeSign, cut / 60 % 60, cut % 60);
+    return printed("%03ld%c%02ld", cut / 3600, lx200DegreeSign, cut / 60 % 60);
+}
+
+std::string formatAltitudeLimit(int degrees)
+{
+    return printed("%+03d%c", degrees, lx200DegreeSign);
+}
+
+std::string formatTrackingRate(int tenths)
+{
+    return printed("%02d.%d", tenths / 10, tenths % 10);
+}
+
 std::optional<double> parseRightAscension(std::string_view text)
 {
     TextReader reader(text);

@@ -20,6 +20,9 @@ std::string formatTimeOfDay(int seconds);                             // "HH:MM:
 std::string formatDate(const CivilTime& time);                        // "MM/DD/YY"
 std::string formatLatitude(int arcminutes);                           // "sDD\xDFMM"
 std::string formatLongitude(int arcminutes);                          // "DDD\xDFMM", west positive
+std::string formatAzimuth(double arcseconds, bool longFormat);        // "DDD\xDFMM:SS", short "DDD\xDFMM"
+std::string formatAltitudeLimit(int degrees);                         // "sDD\xDF"
+std::string formatTrackingRate(int tenths);                           // "TT.T"
 
 // The arguments of the set commands, with any leading blanks already gone.
 // Angles take 0xDF, "*" or ":" for the degree sign. Nothing for a text out

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "platform/posix_serial_port.h"
+#include "telescope/lx200_commands.h"
 
 namespace tarvi::sim {
 namespace {
@@ -358,7 +360,9 @@ TEST_F(TelescopeSimTest, GoToSlewsOverTimeTheShortWayRoundAndHalts)
     EXPECT_TRUE(sim->slewing());
     const double midway = sim->position().raHours;
     EXPECT_TRUE(midway > 23 || midway < 0.5) << midway;
+    EXPECT_EQ(line->ask(":D#"), "\x7F#");
     ASSERT_TRUE(eventually([&] { return !sim->slewing(); }));
+    EXPECT_EQ(line->ask(":D#"), "#");
     EXPECT_EQ(line->ask(":GR#"), "00:30:00#");
     EXPECT_EQ(line->ask(":GD#"), "+60\xDF" "00:00#");
 
@@ -414,6 +418,84 @@ TEST_F(TelescopeSimTest, TrackingRateBacklashAndProductName)
     EXPECT_EQ(line->ask(":GVP#"), "Tarvi Sim Telescope#");
     EXPECT_EQ(sim->sentReplies(), (std::vector<std::string>{"60.1#", "1", "57.9#", "0", "0", "57.9#",
                                                             "Tarvi Sim Telescope#"}));
+}
+
+TEST_F(TelescopeSimTest, HandshakeThatClientsSendOnConnect)
+{
+    start();
+    // Switched on at the zenith, under a sidereal time of 18:41:50.
+    const std::pair<std::string, std::string> cases[] = {
+        {"\x06", "P"}, {":GVP#", "Tarvi Sim Telescope#"}, {":GVN#", "1.0#"}, {":Gc#", "24#"},
+        {":GM#", "Site 1#"}, {":GT#", "60.1#"}, {":Gt#", "+50\xDF" "00#"}, {":Gg#", "000\xDF" "00#"},
+        {":GG#", "+00#"}, {":GL#", "12:00:00#"}, {":GC#", "01/01/00#"}, {":GR#", "18:41.8#"},
+        {":GD#", "+50\xDF" "00#"},
+    };
+    for (const auto& [command, reply] : cases)
+        EXPECT_EQ(line->ask(command), reply) << testing::PrintToString(command);
+    EXPECT_EQ(sim->receivedCommands().at(0), "\x06");
+}
+
+TEST_F(TelescopeSimTest, AltitudeAndAzimuthFromThePositionSiteAndSiderealTime)
+{
+    start();
+    const struct {
+        double hourAngle, decDegrees;
+        const char *altitude, *azimuth;
+    } cases[] = {
+        {0, 0, "+40\xDF" "00#", "180\xDF" "00#"},   {-6, 0, "+00\xDF" "00#", "090\xDF" "00#"},
+        {6, 0, "+00\xDF" "00#", "270\xDF" "00#"},   {12, 60, "+20\xDF" "00#", "000\xDF" "00#"},
+        {12, -60, "-80\xDF" "00#", "180\xDF" "00#"}, {0, 10.5, "+50\xDF" "30:00#", "180\xDF" "00:00#"},
+    };
+    for (const auto& c : cases) {
+        sim->setPosition({sim->localSiderealHours() - c.hourAngle, c.decDegrees});
+        // The last case, in the long format.
+        if (std::string_view(c.azimuth).size() > 7 && !sim->longFormat())
+            line->write(":U#");
+        EXPECT_EQ(line->ask(":GA#"), c.altitude) << c.hourAngle << " " << c.decDegrees;
+        EXPECT_EQ(line->ask(":GZ#"), c.azimuth) << c.hourAngle << " " << c.decDegrees;
+    }
+}
+
+// Whether a reply has the shape the command table gives its command.
+bool hasShape(const std::string& reply, lx200::Reply kind)
+{
+    const auto hashes = std::ranges::count(reply, '#');
+    const bool text = hashes == 1 && reply.ends_with('#');
+    switch (kind) {
+    case lx200::Reply::none: return reply.empty();
+    case lx200::Reply::digit: return reply.size() == 1 && reply != "#";
+    case lx200::Reply::text: return text;
+    case lx200::Reply::goTo: return reply == "0" || ((reply[0] == '1' || reply[0] == '2') && text);
+    case lx200::Reply::date: return reply == "0" || (reply[0] == '1' && hashes == 2 && reply.ends_with('#'));
+    }
+    return false;
+}
+
+TEST_F(TelescopeSimTest, RepliesHaveTheShapesOfTheCommandTable)
+{
+    TelescopeOptions options = stillSky();
+    options.planetaryUpdateSeconds = 0;
+    start(options);
+    const std::string samples[] = {
+        "\x06", ":GR#", ":GD#", ":Gr#", ":Gd#", ":GS#", ":GL#", ":GC#", ":Gc#", ":Gt#", ":Gg#", ":GG#",
+        ":GA#", ":GZ#", ":Gh#", ":Go#", ":GM#", ":GN#", ":GO#", ":GP#", ":GT#", ":Gs#", ":GVP#", ":GVN#",
+        ":GVD#", ":GVT#", ":GVF#", ":D#", ":St+50*00#", ":Sg000*00#", ":SG+00#", ":SL12:00:00#",
+        ":SS18:41:50#", ":S060.1#", ":ST60.2#", ":Sr#", ":SC  01/01/00#", ":SC 13/01/00#", ":Ls 0#",
+        ":Lo 0#", ":LS 1#", ":LM 31#", ":LI#", ":CM#", ":LC 99999#", ":LI#", ":MS#", ":Q#",
+        ":Sd-80*00#", ":MS#", ":RS#", ":Mn#", ":Qn#", ":FF#", ":F+#", ":FQ#", ":U#", ":U#", ":$BA07#",
+        ":XY#", ":gr#",
+    };
+    for (const std::string& command : samples) {
+        const lx200::Reply kind = lx200::commandInfo(command).reply;
+        // A reply to a command that gets none would come before that of ":Gc#".
+        std::string reply = line->ask(kind == lx200::Reply::none ? command + ":Gc#" : command);
+        if (kind == lx200::Reply::none && reply.ends_with("24#"))
+            reply.resize(reply.size() - 3);
+        if (kind == lx200::Reply::date && reply.size() > 1 && std::ranges::count(reply, '#') == 1)
+            reply += line->read();
+        EXPECT_TRUE(hasShape(reply, kind)) << testing::PrintToString(command) << " " << testing::PrintToString(reply);
+    }
+    EXPECT_DOUBLE_EQ(sim->trackingRate(), 60.2);
 }
 
 TEST_F(TelescopeSimTest, PacedRepliesTakeTheirLineTime)

@@ -1,5 +1,11 @@
 #include "app/command_line.h"
 
+#include <charconv>
+#include <system_error>
+#include <string_view>
+
+#include "app/settings.h"
+
 namespace tarvi {
 
 CommandLine parseCommandLine(const std::vector<std::string>& arguments)
@@ -17,6 +23,16 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
             line.version = true;
         } else if (argument == "--simulate") {
             line.simulate = true;
+        } else if (argument == "--share-telescope") {
+            line.shareTelescopePort = TelescopeSharing::defaultPort;
+        } else if (argument.starts_with("--share-telescope=")) {
+            const std::string_view value = std::string_view(argument).substr(18);
+            int port = 0;
+            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), port);
+            if (error == std::errc() && end == value.data() + value.size() && port >= 1 && port <= 65535)
+                line.shareTelescopePort = port;
+            else if (line.error.empty())
+                line.error = "'" + std::string(value) + "' is not a TCP port (1 to 65535)";
         } else if (line.error.empty()) {
             line.error = "unknown option '" + argument + "'";
         }
@@ -35,6 +51,9 @@ std::string usageText(const std::string& programName)
            "\n"
            "      --simulate  use the built-in simulated camera on COM1 and the\n"
            "                  simulated telescope on COM2 for this run\n"
+           "      --share-telescope[=PORT]\n"
+           "                  serve the telescope to planetarium programs on this\n"
+           "                  computer over TCP port PORT (default 4030) for this run\n"
            "  -h, --help      show this help and exit\n"
            "  -v, --version   show the version and exit\n"
            "\n"

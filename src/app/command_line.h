@@ -9,6 +9,8 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     bool simulate = false;  // COM1 and COM2 are the simulated camera and telescope for this run
+    // The telescope served on this TCP port (loopback only) for this run; 0: as tarvi.ini says.
+    int shareTelescopePort = 0;
     std::vector<std::string> files;
     std::string error;  // set when the line cannot be used
 };

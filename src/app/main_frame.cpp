@@ -95,6 +95,11 @@ bool CMainFrame::create()
     panes_[3]->setFixedWidth(0);
     for (int i = 1; i < paneCount; ++i)
         bar->addPermanentWidget(panes_[i]);
+    serverPane_ = new QLabel(bar);
+    serverPane_->setObjectName(QStringLiteral("serverPane"));
+    serverPane_->setTextFormat(Qt::PlainText);
+    serverPane_->hide();
+    bar->addPermanentWidget(serverPane_);
     setPaneText(0, QStringLiteral("Ready"));
     progress_ = new QProgressBar(bar);
     progress_->setObjectName(QStringLiteral("downloadProgress"));
@@ -142,6 +147,12 @@ QAction* CMainFrame::commandAction(int id) const
 {
     const auto it = actions_.find(id);
     return it == actions_.end() ? nullptr : it->second;
+}
+
+void CMainFrame::setServerStatus(const QString& text)
+{
+    serverPane_->setText(text);
+    serverPane_->setVisible(!text.isEmpty());
 }
 
 QLabel* CMainFrame::pane(int index) const

@@ -38,6 +38,9 @@ public:
     QToolBar* toolBar() const { return toolBar_; }
     QAction* commandAction(int id) const;
     QLabel* pane(int index) const;
+    // The telescope server and its clients; hidden when the text is empty.
+    void setServerStatus(const QString& text);
+    QLabel* serverPane() const { return serverPane_; }
     int currentMenu() const { return currentMenu_; }
 
     // Adds an image window to the MDI area and keeps the menus in step with it.
@@ -77,6 +80,7 @@ private:
     QToolBar* toolBar_ = nullptr;
     std::map<int, QAction*> actions_;
     QLabel* panes_[paneCount] = {};
+    QLabel* serverPane_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QString paneZeroText_;
     QStringList recentFiles_;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <system_error>
+#include <utility>
 
 namespace tarvi {
 
@@ -141,6 +142,40 @@ int parseSettingsLine(std::string_view line, st4Settings& s)
         s.*field.member = inRange ? static_cast<int>(value) : fallback.*field.member;
     }
     return settingsFieldCount;
+}
+
+namespace {
+
+int readNumber(const IniFile& ini, std::string_view key, int low, int high, int otherwise)
+{
+    const std::string text = ini.readString(sharingSection, key, "");
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < low || value > high)
+        return otherwise;
+    return value;
+}
+
+}  // namespace
+
+TelescopeSharing readTelescopeSharing(const IniFile& ini)
+{
+    TelescopeSharing sharing;
+    sharing.on = readNumber(ini, "Share", 0, 1, 0) == 1;
+    sharing.port = readNumber(ini, "Port", 1, 65535, TelescopeSharing::defaultPort);
+    sharing.allowOthers = readNumber(ini, "AllowOtherComputers", 0, 1, 0) == 1;
+    return sharing;
+}
+
+FileError writeTelescopeSharing(IniFile& ini, const TelescopeSharing& sharing)
+{
+    for (const auto& [key, value] : {std::pair<std::string_view, int>{"Share", sharing.on ? 1 : 0},
+                                     {"Port", sharing.port},
+                                     {"AllowOtherComputers", sharing.allowOthers ? 1 : 0}}) {
+        if (const FileError error = ini.writeString(sharingSection, key, std::to_string(value)); error.failed())
+            return error;
+    }
+    return {};
 }
 
 }  // namespace tarvi

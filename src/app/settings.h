@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ini_file.h"
+
 namespace tarvi {
 
 // The camera and port settings, stored as one line of seventeen numbers in
@@ -45,5 +47,23 @@ std::string formatSettingsLine(const st4Settings& settings);
 // index of -1 or a speed index of 7 would index past the program's tables).
 // Returns the number of fields read.
 int parseSettingsLine(std::string_view line, st4Settings& settings);
+
+// Setup > Communications' sharing of the telescope with planetarium
+// programs over TCP, kept in a section of its own so that the settings line
+// stays as it is.
+struct TelescopeSharing {
+    static constexpr int defaultPort = 4030;
+    bool on = false;
+    int port = defaultPort;    // 1 to 65535
+    bool allowOthers = false;  // listen on every address, not the loopback ones only
+
+    bool operator==(const TelescopeSharing&) const = default;
+};
+
+inline constexpr std::string_view sharingSection = "TelescopeServer";
+
+// Values missing or out of range read as the defaults.
+TelescopeSharing readTelescopeSharing(const IniFile& ini);
+FileError writeTelescopeSharing(IniFile& ini, const TelescopeSharing& sharing);
 
 }  // namespace tarvi

@@ -47,6 +47,7 @@ CTarviApp::CTarviApp(Ui& ui, Clock& clock, std::string startDir)
     loadSettings();
 
     portMap = PortMap::read(ini_);
+    sharing = readTelescopeSharing(ini_);
     nextWindowX = nextWindowY = nextWindowWidth = nextWindowHeight = 0;
     darkFrame.fill(0);
     // A handle stored by an earlier run means nothing in this one.
@@ -109,6 +110,15 @@ int CTarviApp::saveSettings()
         return 1;
     if (!failingAlready)
         ui_.messageBox(writeFailureText(iniPath, error), "File Write Error", Buttons::ok, BoxStyle{.noOwner = true});
+    return 0;
+}
+
+int CTarviApp::saveSharing()
+{
+    const FileError error = writeTelescopeSharing(ini_, sharing);
+    if (!error.failed())
+        return 1;
+    ui_.messageBox(writeFailureText(iniPath, error), "File Write Error", Buttons::ok, BoxStyle{.noOwner = true});
     return 0;
 }
 

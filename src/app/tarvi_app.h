@@ -56,6 +56,8 @@ public:
 
     int loadSettings();
     int saveSettings();
+    // The [TelescopeServer] section; a failed write is said, naming the file.
+    int saveSharing();
 
     Ui& ui() { return ui_; }
     Clock& clock() { return clock_; }
@@ -138,6 +140,7 @@ public:
     Frame averageImage{};
     int quietComm = 0;
     PortMap portMap;
+    TelescopeSharing sharing;
     PortTable ports;
 
     // Autoshoot.

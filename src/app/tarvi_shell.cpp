@@ -22,6 +22,8 @@
 #include "sim/camera_sim.h"
 #include "sim/telescope_sim.h"
 #include "telescope/lx200_control.h"
+#include "telescope/lx200_link.h"
+#include "telescope/lx200_tcp_server.h"
 #include "telescope/lx200_p0.h"
 #include "telescope/lx200_p1.h"
 #include "telescope/lx200_p2.h"
@@ -52,6 +54,7 @@ TarviShell::TarviShell(std::string startDirectory, Ui* ui)
 TarviShell::~TarviShell()
 {
     app_.telescopeReopened = nullptr;
+    telescopeServer_.reset();
     telescopeSheet_.reset();
     docManager_.reset();
     nightVision_.reset();
@@ -77,7 +80,7 @@ std::string TarviShell::simulatorPath(const std::string& name)
     }
     if (name == "telescope") {
         if (!telescopeSimulator_) {
-            telescopeSimulator_ = std::make_unique<sim::TelescopeSimulator>(sim::TelescopeOptions{});
+            telescopeSimulator_ = std::make_unique<sim::TelescopeSimulator>(telescopeOptions);
             telescopeSimulator_->start();
         }
         return telescopeSimulator_->slavePath();
@@ -127,7 +130,13 @@ void TarviShell::registerHandlers()
     router_.setHandler(Handler::autoShoot, [this] { app_.autoShoot(); });
     router_.setHandler(Handler::autoshootSetup, [this] { OnAutoshootSetup(app_, mainFrame_.get()); });
     router_.setHandler(Handler::setupCamera, [this] { OnSetupCamera(app_, mainFrame_.get()); });
-    router_.setHandler(Handler::setupComm, [this] { OnSetupComm(app_, mainFrame_.get()); });
+    router_.setHandler(Handler::setupComm, [this] {
+        const TelescopeSharing before = app_.sharing;
+        if (OnSetupComm(app_, mainFrame_.get()) && app_.sharing != before) {
+            shareTelescopePort_ = 0;
+            startTelescopeServer();
+        }
+    });
     router_.setHandler(Handler::lx200Controls, [this] { onLX200Controls(); });
     // A new connection to the telescope: the sheet is built again so that
     // every page holds the handle of the current port. A port opened again
@@ -210,6 +219,7 @@ bool TarviShell::initInstance(const CommandLine& commandLine)
 
     if (commandLine.simulate)
         useSimulators();
+    shareTelescopePort_ = commandLine.shareTelescopePort;
 
     mainFrame_ = std::make_unique<CMainFrame>(app_, router_);
     if (!mainFrame_->create())
@@ -236,11 +246,55 @@ bool TarviShell::initInstance(const CommandLine& commandLine)
     }
 
     mainFrame_->show();
+    startTelescopeServer();
     return true;
+}
+
+void TarviShell::startTelescopeServer()
+{
+    TelescopeSharing wanted = app_.sharing;
+    if (shareTelescopePort_ != 0)
+        wanted = {.on = true, .port = shareTelescopePort_, .allowOthers = false};
+    if (!wanted.on) {
+        if (telescopeServer_)
+            telescopeServer_->close();
+        return;
+    }
+    if (!telescopeServer_) {
+        telescopeServer_ = std::make_unique<LX200TcpServer>(app_.clock(), app_.telescopeLine());
+        LX200Server& core = telescopeServer_->core();
+        // A client's first command opens the port as the sheet would: with
+        // the precision set-up, which a sheet there is does on its hand-over.
+        core.openPort = [this] {
+            if (app_.openTelescopePort() != 1)
+                return false;
+            if (!telescopeSheet_ && app_.telescopeLine().open()) {
+                LX200Link link(app_.ui(), app_.telescopeLine());
+                link.setHandle(app_.settings.telescopeHandle);
+                motion::precisionSetup(link);
+            }
+            return app_.telescopeLine().open();
+        };
+        core.sheetMoves = [this] { return telescopeSheet_ && telescopeSheet_->movesTelescope(); };
+        telescopeServer_->changed = [this] {
+            if (mainFrame_)
+                mainFrame_->setServerStatus(telescopeServer_->statusText());
+        };
+    }
+    const std::string failure = telescopeServer_->listen(wanted.port, wanted.allowOthers);
+    if (!failure.empty())
+        app_.ui().messageBox("Cannot share the telescope on TCP port " + std::to_string(wanted.port) + ": " + failure
+                                 + "\nTarvi runs on without sharing it.",
+                             {}, Buttons::ok, {});
+    if (mainFrame_)
+        mainFrame_->setServerStatus(telescopeServer_->statusText());
 }
 
 void TarviShell::exitInstance()
 {
+    // Clients are let go before the devices and windows close.
+    if (telescopeServer_)
+        telescopeServer_->close();
     // Restores the user's screen colours where a night scheme changed them.
     router_.route(cmd::normalVision);
     if (help_)

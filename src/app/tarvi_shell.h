@@ -15,12 +15,14 @@
 #include "platform/clock.h"
 #include "platform/device_opener.h"
 #include "platform/qt_ui.h"
+#include "sim/telescope_sim.h"
 
 namespace tarvi {
 
 class CMainFrame;
 class DocManager;
 class LX200Control;
+class LX200TcpServer;
 class HelpWindow;
 class NightVision;
 
@@ -58,10 +60,17 @@ public:
     LX200Control* telescopeSheet() const { return telescopeSheet_.get(); }
     sim::CameraSimulator* cameraSimulator() const { return cameraSimulator_.get(); }
     sim::TelescopeSimulator* telescopeSimulator() const { return telescopeSimulator_.get(); }
+    // The telescope shared over TCP; nullptr until sharing was first turned on.
+    LX200TcpServer* telescopeServer() const { return telescopeServer_.get(); }
+    // Listens, or stops, as the command line or tarvi.ini say; a port that
+    // cannot be had is said and the program runs on without the server.
+    void startTelescopeServer();
 
     // Asks for the dark frame's file in Setup > Load Dark Frame from File; an
     // empty name is Cancel. Tests put their own answer here.
     std::function<QString()> chooseDarkFrameFile;
+    // How the simulated telescope behaves once --simulate has it made.
+    sim::TelescopeOptions telescopeOptions;
     // Where the motion page keeps "LX200P0.ini"; empty until the sheet is
     // first built.
     std::string pageSettingsDirectory;
@@ -99,6 +108,9 @@ private:
     std::unique_ptr<NightVision> nightVision_;
     QPointer<HelpWindow> help_;
     std::unique_ptr<LX200Control> telescopeSheet_;
+    std::unique_ptr<LX200TcpServer> telescopeServer_;
+    // --share-telescope=PORT for this run, until Setup > Communications changes the sharing.
+    int shareTelescopePort_ = 0;
 };
 
 }  // namespace tarvi

@@ -81,7 +81,12 @@ int CTarviApp::openPort(int port)
     // A read waits out its deadline whenever a reply is shorter than asked
     // for, which is most replies: the windows paint meanwhile, and input
     // waits for the command's own pumps.
-    opened.port->setWaitHook([this] { ui_.pumpMessages(PumpMode::paintOnly); });
+    // The wait is inside an exchange: what runs in the pump must keep off the line.
+    PortOwner& line = port == cameraPortSelector ? cameraLine_ : telescopeLine_;
+    opened.port->setWaitHook([this, &line] {
+        const auto exchange = line.exchange();
+        ui_.pumpMessages(PumpMode::paintOnly);
+    });
     *handle = ports.add(std::move(opened.port));
     return 1;
 }

@@ -1,8 +1,10 @@
 #include "camera/setup_comm_dialog.h"
 
+#include <QCheckBox>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -77,7 +79,7 @@ setupComm::setupComm(Ui& ui, const PortMap& portMap, QWidget* parent) : Exchange
 {
     setWindowTitle(QStringLiteral("Setup Communications "));
     const DialogUnits du(font());
-    setFixedSize(du.size(206, 171));
+    setFixedSize(du.size(206, 211));
 
     // Group boxes hold their controls, so each radio group is exclusive
     // within its own box; positions inside a box are from its corner.
@@ -102,6 +104,25 @@ setupComm::setupComm(Ui& ui, const PortMap& portMap, QWidget* parent) : Exchange
     telescopePortButtons_ =
         addPortBox(du, telescopeBox, "telescopePortBox", {1008, 1009, 1010, 1012}, portMap, 7, 10);
 
+    auto* sharingBox = new QGroupBox(QStringLiteral("Planetarium programs"), this);
+    sharingBox->setObjectName(QStringLiteral("sharingBox"));
+    du.place(sharingBox, 7, 169, 192, 36);
+    shareBox_ = new QCheckBox(QStringLiteral("Share the telescope on TCP port"), sharingBox);
+    shareBox_->setObjectName(QStringLiteral("shareTelescope"));
+    du.place(shareBox_, 7, 10, 124, 10);
+    sharePortEdit_ = new QLineEdit(sharingBox);
+    sharePortEdit_->setObjectName(QStringLiteral("sharePort"));
+    sharePortEdit_->setAccessibleName(QStringLiteral("TCP port"));
+    du.place(sharePortEdit_, 133, 9, 32, 12);
+    allowOthersBox_ = new QCheckBox(QStringLiteral("Allow other computers"), sharingBox);
+    allowOthersBox_->setObjectName(QStringLiteral("allowOtherComputers"));
+    du.place(allowOthersBox_, 7, 22, 124, 10);
+    const auto followShare = [this] {
+        sharePortEdit_->setEnabled(shareBox_->isChecked());
+        allowOthersBox_->setEnabled(shareBox_->isChecked());
+    };
+    connect(shareBox_, &QCheckBox::toggled, this, followShare);
+
     auto* connectButton = new QPushButton(QStringLiteral("CONNECT"), this);
     connectButton->setObjectName(QStringLiteral("ok"));
     connectButton->setDefault(true);
@@ -120,17 +141,37 @@ void setupComm::doDataExchange(DataExchange& exchange)
     exchange.radio(cameraPortButtons_, cameraPort);
     exchange.radio(cameraSpeedButtons_, cameraSpeed);
     exchange.radio(telescopePortButtons_, telescopePort);
+    exchange.check(shareBox_, shareTelescope);
+    // A port is asked for only when the telescope is to be shared.
+    if (!exchange.saveAndValidate() || shareTelescope != 0)
+        exchange.text(sharePortEdit_, sharePort, 1, 65535);
+    exchange.check(allowOthersBox_, allowOtherComputers);
+    if (!exchange.saveAndValidate()) {
+        sharePortEdit_->setEnabled(shareTelescope != 0);
+        allowOthersBox_->setEnabled(shareTelescope != 0);
+    }
 }
 
-void OnSetupComm(CTarviApp& app, QWidget* parent)
+bool OnSetupComm(CTarviApp& app, QWidget* parent)
 {
     setupComm dialog(app.ui(), app.portMap, parent);
     dialog.cameraPort = app.settings.cameraPort;
     dialog.cameraSpeed = app.settings.cameraSpeed;
     dialog.telescopePort = app.settings.telescopePort;
+    dialog.shareTelescope = app.sharing.on ? 1 : 0;
+    dialog.sharePort = app.sharing.port;
+    dialog.allowOtherComputers = app.sharing.allowOthers ? 1 : 0;
     if (dialog.exec() != QDialog::Accepted)
-        return;
+        return false;
+    const TelescopeSharing sharing{.on = dialog.shareTelescope != 0,
+                                   .port = dialog.sharePort,
+                                   .allowOthers = dialog.allowOtherComputers != 0};
+    if (sharing != app.sharing) {
+        app.sharing = sharing;
+        app.saveSharing();
+    }
     app.connectDevices(dialog.cameraPort, dialog.cameraSpeed, dialog.telescopePort);
+    return true;
 }
 
 }  // namespace tarvi

@@ -59,6 +59,22 @@ public:
     Operation operation(Kind kind = Kind::command) { return Operation(*this, kind); }
     bool busy() const { return depth_ > 0; }
 
+    // One exchange with the device, from its first byte out to the last byte
+    // of its reply, waits included: nothing else may go on the line meanwhile
+    // (a client of the network server, a timer's tick).
+    class Exchange {
+    public:
+        explicit Exchange(PortOwner& owner) : owner_(owner) { ++owner_.exchanges_; }
+        ~Exchange() { --owner_.exchanges_; }
+        Exchange(const Exchange&) = delete;
+        Exchange& operator=(const Exchange&) = delete;
+
+    private:
+        PortOwner& owner_;
+    };
+    Exchange exchange() { return Exchange(*this); }
+    bool exchanging() const { return exchanges_ > 0; }
+
     // Exit while the device works: the running operation ends at its next
     // look, and the operations after it start afresh.
     void requestStop() { stopRequested_ = busy(); }
@@ -100,6 +116,7 @@ private:
     PortTable& ports_;
     int& handle_;
     int depth_ = 0;
+    int exchanges_ = 0;
     Kind kind_ = Kind::command;
     bool dropping_ = false;
     bool lost_ = false;

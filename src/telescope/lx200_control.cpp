@@ -60,4 +60,9 @@ void LX200Control::done(int result)
     QDialog::done(result);
 }
 
+bool LX200Control::movesTelescope() const
+{
+    return page0_->movesTelescope() || page3_->running();
+}
+
 }  // namespace tarvi

@@ -32,6 +32,9 @@ public:
     LX200P3& page3() { return *page3_; }
     QTabWidget* tabs() const { return tabs_; }
 
+    // Some page is moving the telescope: a held button, a loop, a countdown.
+    bool movesTelescope() const;
+
     // The window was closed and is not yet shown again.
     bool windowClosed() const { return closed_; }
     // Shows the window again after it was closed.

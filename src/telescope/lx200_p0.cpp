@@ -296,6 +296,7 @@ void LX200P0::press(QPoint point)
             drawButton(button, blackText, pressedFill);
             sendSlewRate();
             link_.send(command);
+            directionHeld_ = true;
         }
     }
     if (hit(DrawnButton::in)) {
@@ -313,6 +314,9 @@ void LX200P0::press(QPoint point)
 void LX200P0::release(QPoint point)
 {
     const auto operation = LX200Page::operation();
+    // The press is over wherever the button comes up.
+    directionHeld_ = false;
+    focusHeld_ = false;
     QPointer<LX200P0> alive(this);
     const auto hit = [&](DrawnButton button) { return alive && buttonRect(button).contains(point); };
     if (hit(DrawnButton::get))
@@ -433,6 +437,7 @@ void LX200P0::halt()
     drawButton(DrawnButton::halt, blackText, pressedFill);
     for (const std::string_view stop : {":Qn#", ":Qs#", ":Qe#", ":Qw#"})
         link_.send(stop);
+    directionHeld_ = false;
     pumpedWait(ui_, clock_, 500);
     drawButton(DrawnButton::halt, blackText, normalFill);
     // Every motion has stopped, so the pad is painted whole by its rules: a
@@ -513,6 +518,7 @@ void LX200P0::focusStart(bool in)
     focusStartMs = nowMs();
     link_.send(fastFocus != 0 ? ":FF#" : ":FS#");
     link_.send(in ? ":F-#" : ":F+#");
+    focusHeld_ = true;
 }
 
 void LX200P0::sendFocusSpeed()
@@ -583,6 +589,7 @@ void LX200P0::stopFocusOut()
 void LX200P0::stopFocus(bool in)
 {
     link_.send(":FQ#");
+    focusHeld_ = false;
     if (focusLoopRunning != 0 || slowStepper != 0 || fastStepper != 0)
         return;
     focusStopMs = nowMs();

@@ -66,6 +66,13 @@ public:
     // Where "LX200P0.ini" is kept; the sheet's owner sets it.
     std::string iniDirectory = ".";
 
+    // A held direction or focus button, a focus loop or the park countdown
+    // is moving the telescope.
+    bool movesTelescope() const
+    {
+        return directionHeld_ || focusHeld_ || focusLoopRunning != 0 || parkTimer != 0;
+    }
+
     void setPort(int handle) override;
     void onSetActive() override;
     void windowClosed() override;
@@ -154,6 +161,8 @@ private:
     std::array<Look, drawnButtonCount> looks_;
     std::array<ButtonFace*, drawnButtonCount> faces_{};
     bool drawingOneButton_ = false;
+    bool directionHeld_ = false;
+    bool focusHeld_ = false;
 
     QLineEdit* raEdit_ = nullptr;
     QLineEdit* decEdit_ = nullptr;

@@ -247,6 +247,8 @@ void LX200P1::setDate(const std::string& dateText)
         portNotOpenMessage();
         return;
     }
+    // The two replies are one exchange: nothing else goes on the line between them.
+    const auto exchange = link_.line().exchange();
     link_.query(setDateCommand(dateText), 256);
     dateAnswerEdit_->setText(toQString(updatingPlanetaryDataText));
     dateAnswerEdit_->repaint();

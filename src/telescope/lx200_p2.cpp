@@ -161,9 +161,10 @@ ObjectsPageState LX200P2::lookUpObject(ObjectsPageState state)
     // would describe whichever object the telescope had selected before.
     if (request->object.empty())
         return state;
-    link_.send(":LI#");
     // Nothing may come between the command and its late reply: the windows
-    // paint, and input waits.
+    // paint, input waits, and the line carries nobody else's commands.
+    const auto exchange = link_.line().exchange();
+    link_.send(":LI#");
     if (request->objectInfoWaitMs > 0)
         pumpedWait(ui_, clock_, request->objectInfoWaitMs, PumpMode::paintOnly);
     const std::string info = link_.readReply(513);

@@ -116,6 +116,15 @@ void LX200P3::onStart()
     // click that ends the run; what follows that click (the release that
     // makes it a click on Stop, say) waits until the run has ended, as the
     // run's own stops take no input.
+    running_ = true;
+    const struct Ended {
+        QPointer<LX200P3> page;
+        ~Ended()
+        {
+            if (page)
+                page->running_ = false;
+        }
+    } ended{this};
     stopAllMotion(PumpMode::paintOnly);
     link_.send(runRateCommand);
     SkyFlatPattern pattern(ra, dec, milliseconds);

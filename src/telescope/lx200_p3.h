@@ -32,6 +32,8 @@ public:
     void stopAllMotion(PumpMode wait = PumpMode::all);
     void onStart();
     void onStop();
+    // A sky-flat run is moving the telescope.
+    bool running() const { return running_; }
 
     QLineEdit* raEdit() const { return raEdit_; }
     QLineEdit* decEdit() const { return decEdit_; }
@@ -45,6 +47,7 @@ private:
     QLineEdit* millisecondsEdit_;
     QPushButton* start_;
     QPushButton* stop_;
+    bool running_ = false;
 };
 
 }  // namespace tarvi

@@ -53,7 +53,7 @@ protected:
     PortOwner::Operation operation() { return link_.line().operation(); }
     // A timer's tick waits while the telescope is busy: false, and the tick
     // is to be tried again later.
-    bool tickMayRun() const { return !link_.line().busy(); }
+    bool tickMayRun() const { return !link_.line().busy() && !link_.line().exchanging(); }
     // "Telescope port is not open.", unless this command lost the port and
     // has said so already.
     void portNotOpenMessage();

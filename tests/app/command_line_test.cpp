@@ -54,6 +54,29 @@ TEST(CommandLine, SimulateIsAnOptionOfItsOwn)
     EXPECT_FALSE(parseCommandLine({"--", "--simulate"}).simulate);
 }
 
+TEST(CommandLine, ShareTelescopeTakesAPortOrTheUsualOne)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        int port;
+        std::string error;
+    } cases[] = {
+        {{"m42.bmp"}, 0, ""},
+        {{"--share-telescope"}, 4030, ""},
+        {{"--share-telescope=10001"}, 10001, ""},
+        {{"--share-telescope=65535"}, 65535, ""},
+        {{"--share-telescope=0"}, 0, "'0' is not a TCP port (1 to 65535)"},
+        {{"--share-telescope=65536"}, 0, "'65536' is not a TCP port (1 to 65535)"},
+        {{"--share-telescope=40x"}, 0, "'40x' is not a TCP port (1 to 65535)"},
+        {{"--share-telescope="}, 0, "'' is not a TCP port (1 to 65535)"},
+    };
+    for (const auto& c : cases) {
+        const CommandLine line = parseCommandLine(c.arguments);
+        EXPECT_EQ(line.shareTelescopePort, c.port) << c.arguments[0];
+        EXPECT_EQ(line.error, c.error) << c.arguments[0];
+    }
+}
+
 TEST(CommandLine, UsageNamesTheOptions)
 {
     const std::string usage = usageText("tarvi");

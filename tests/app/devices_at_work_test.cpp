@@ -8,6 +8,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 
@@ -16,6 +18,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,6 +36,7 @@
 #include "telescope/lx200_control.h"
 #include "telescope/lx200_p0.h"
 #include "telescope/lx200_p3.h"
+#include "telescope/lx200_tcp_server.h"
 
 namespace tarvi {
 namespace {
@@ -276,6 +280,259 @@ TEST_F(DevicesAtWorkTest, SkyFlatsEndedByAClickOnStopSendTheirStopsThenStopsOwn)
     ASSERT_GT(heard.size(), tail.size());
     EXPECT_EQ(std::vector<std::string>(heard.end() - static_cast<long>(tail.size()), heard.end()), tail);
     EXPECT_TRUE(boxTexts().empty()) << boxTexts()[0];
+}
+
+// Planetarium programs on the telescope server, over loopback, with the sheet
+// and without it.
+class TelescopeServerTest : public DevicesAtWorkTest {
+protected:
+    int port = 0;
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+
+    void SetUp() override
+    {
+        DevicesAtWorkTest::SetUp();
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+        probe.close();
+        app().sharing = {.on = true, .port = port, .allowOthers = false};
+        shell->startTelescopeServer();
+        ASSERT_TRUE(server().listening()) << boxTexts()[0];
+    }
+    void TearDown() override
+    {
+        clients.clear();
+        DevicesAtWorkTest::TearDown();
+    }
+
+    LX200TcpServer& server() { return *shell->telescopeServer(); }
+    QTcpSocket& connectClient()
+    {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        QTcpSocket& socket = *clients.back();
+        socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return server().clientCount() == clients.size(); }, 2000));
+        return socket;
+    }
+    // Sends the command and runs the event loop until its reply is whole, or
+    // for a while when none is due.
+    static std::string ask(QTcpSocket& socket, const std::string& command, lx200::Reply kind = lx200::Reply::text)
+    {
+        socket.write(command.data(), static_cast<qint64>(command.size()));
+        std::string got;
+        const auto whole = [&] {
+            got += socket.readAll().toStdString();
+            switch (kind) {
+            case lx200::Reply::digit:
+                return !got.empty();
+            case lx200::Reply::goTo:
+                return got == "0" || (!got.empty() && got.back() == '#');
+            default:
+                return !got.empty() && got.back() == '#';
+            }
+        };
+        if (kind == lx200::Reply::none) {
+            QTest::qWait(200);
+            return socket.readAll().toStdString();
+        }
+        // An unfinished reply is the test's to judge.
+        static_cast<void>(QTest::qWaitFor(whole, 3000));
+        return got;
+    }
+    long heardCount(const std::string& command)
+    {
+        const auto heard = telescope().receivedCommands();
+        return std::count(heard.begin(), heard.end(), command);
+    }
+};
+
+TEST_F(TelescopeServerTest, TheConnectHandshakeOpensThePortAndGetsAReplyOfTheRightShapeToEach)
+{
+    EXPECT_EQ(frame().serverPane()->text().toStdString(), "LX200 server :" + std::to_string(port) + ", 0 clients");
+    for (const QHostAddress& address : server().addresses())
+        EXPECT_TRUE(address.isLoopback()) << address.toString().toStdString();
+    QTcpSocket& client = connectClient();
+    EXPECT_EQ(frame().serverPane()->text().toStdString(), "LX200 server :" + std::to_string(port) + ", 1 client");
+    EXPECT_EQ(app().settings.telescopeHandle, -1) << "opened by the first command, not before";
+
+    const std::string degree = "[\xDF*]";
+    const std::vector<std::pair<std::string, std::string>> handshake = {
+        {"\x06", "P"},
+        {":GVP#", "[ -~]{1,40}#"},
+        {":GVN#", "[ -~]{1,12}#"},
+        {":Gc#", "24#"},
+        {":GM#", "[ -~]{1,15}#"},
+        {":GT#", "[0-9]{2}\\.[0-9]#"},
+        {":Gt#", "[+-][0-9]{2}" + degree + "[0-9]{2}#"},
+        {":Gg#", "[0-9]{3}" + degree + "[0-9]{2}#"},
+        {":GG#", "[+-][0-9]{2}(\\.[0-9])?#"},
+        {":GL#", "[0-9]{2}:[0-9]{2}:[0-9]{2}#"},
+        {":GC#", "[0-9]{2}/[0-9]{2}/[0-9]{2}#"},
+        {":GR#", "[0-9]{2}:[0-9]{2}:[0-9]{2}#"},
+        {":GD#", "[+-][0-9]{2}" + degree + "[0-9]{2}:[0-9]{2}#"},
+    };
+    for (const auto& [command, shape] : handshake) {
+        const std::string reply = ask(client, command, lx200::commandInfo(command).reply);
+        EXPECT_TRUE(std::regex_match(reply, std::regex(shape))) << command << " -> " << reply;
+    }
+    // Opened with the precision set-up: long positions, as the regexes want.
+    EXPECT_TRUE(telescope().longFormat());
+    EXPECT_EQ(ask(client, ":Sr 02:10:00#", lx200::Reply::digit), "1");
+    EXPECT_EQ(ask(client, ":Sd +95*00:00#", lx200::Reply::digit), "0");
+    EXPECT_EQ(ask(client, ":Q#", lx200::Reply::none), "");
+    EXPECT_TRUE(boxTexts().empty()) << boxTexts()[0];
+}
+
+TEST_F(TelescopeServerTest, TwoPollingClientsShareOneReadAndASlewOfTheirsShowsInTheSheet)
+{
+    LX200Control& sheet = openSheet();
+    telescope().setTimeScale(0.05);
+    telescope().setPosition({2.0, 30.0});
+    QTcpSocket& first = connectClient();
+    QTcpSocket& second = connectClient();
+    const long before = heardCount(":GR#");
+    first.write(":GR#");
+    second.write(":GR#");
+    std::string a, b;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        a += first.readAll().toStdString();
+        b += second.readAll().toStdString();
+        return a.ends_with('#') && b.ends_with('#');
+    }, 3000));
+    EXPECT_EQ(a, "02:00:00#");
+    EXPECT_EQ(b, a);
+    EXPECT_EQ(heardCount(":GR#"), before + 1);
+
+    EXPECT_EQ(ask(first, ":Sr 02:20:00#", lx200::Reply::digit), "1");
+    EXPECT_EQ(ask(first, ":Sd +31*00:00#", lx200::Reply::digit), "1");
+    EXPECT_EQ(ask(first, ":MS#", lx200::Reply::goTo), "0");
+    click(Button::get);
+    EXPECT_EQ(sheet.page0().raEdit()->text(), "02:20:00");
+    EXPECT_EQ(sheet.page0().decEdit()->text(), "+31:00:00");
+}
+
+TEST_F(TelescopeServerTest, DuringSkyFlatsAStopGoesAtOnceAndMotionWaitsForTheRunToEnd)
+{
+    LX200Control& sheet = openSheet();
+    sheet.tabs()->setCurrentIndex(3);
+    LX200P3& flats = sheet.page3();
+    flats.millisecondsEdit()->setText("300");
+    QTcpSocket& client = connectClient();
+    telescope().clearTraffic();
+    std::vector<std::string> heardInRun;
+    QTimer::singleShot(300, [&] { client.write(":Me#:Q#:Mn#"); });
+    QTimer::singleShot(900, [&] {
+        heardInRun = telescope().receivedCommands();
+        app().telescopeLine().requestStop();
+    });
+    flats.onStart();
+    EXPECT_EQ(std::count(heardInRun.begin(), heardInRun.end(), ":Q#"), 2) << "the run's own stop, then the client's";
+    EXPECT_EQ(std::count(heardInRun.begin(), heardInRun.end(), ":Mn#"), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return heardCount(":Mn#") == 1; }, 2000)) << "after the run";
+    EXPECT_EQ(heardCount(":Me#"), 0) << "undone by the stop that overtook it";
+}
+
+TEST_F(TelescopeServerTest, ClientsPollingDuringTheSheetsGetLoopNeverSplitItsExchanges)
+{
+    LX200Control& sheet = openSheet();
+    telescope().setTimeScale(0.2);
+    LX200P0& motion = sheet.page0();
+    telescope().setPosition({2.0, 30.0});
+    QTcpSocket& client = connectClient();
+    ASSERT_EQ(ask(client, ":Sr 03:00:00#", lx200::Reply::digit), "1");
+    ASSERT_EQ(ask(client, ":MS#", lx200::Reply::goTo), "0");
+    // Replies that no box of the sheet could take for its own.
+    std::string flood;
+    for (int i = 0; i < 200; ++i)
+        flood += ":Gc#:GVP#";
+    std::set<QString> boxes;
+    std::string replies;
+    watching(
+        [&] {
+            boxes.insert(motion.raEdit()->text());
+            replies += client.readAll().toStdString();
+        },
+        [&] {
+            client.write(flood.data(), static_cast<qint64>(flood.size()));
+            click(Button::get);
+        });
+    for (const QString& box : boxes)
+        EXPECT_TRUE(std::regex_match(box.toStdString(), std::regex("([0-9]{2}:[0-9]{2}:[0-9]{2})?"))) << box.toStdString();
+    EXPECT_EQ(motion.raEdit()->text(), "03:00:00");
+    EXPECT_GT(std::count(replies.begin(), replies.end(), '#'), 4) << "clients were served during the loop";
+    EXPECT_TRUE(std::regex_match(replies, std::regex("(24#|[ -~]+#)*"))) << replies;
+    EXPECT_TRUE(boxTexts().empty()) << boxTexts()[0];
+}
+
+TEST_F(TelescopeServerTest, BadClientsAreClosedAndAFloodIsHeldBackWhileTheSheetAnswers)
+{
+    LX200Control& sheet = openSheet();
+    const std::vector<std::string> bad = {":Sr " + std::string(40, '1') + "#", std::string(":GR\x01#"),
+                                          std::string(100, 'x')};
+    for (const std::string& bytes : bad) {
+        QTcpSocket& socket = connectClient();
+        socket.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; }, 2000))
+            << bytes;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return server().clientCount() == 0; }, 2000));
+        clients.clear();
+    }
+    EXPECT_EQ(heardCount(":Sr " + std::string(40, '1') + "#"), 0);
+
+    QTcpSocket& flooder = connectClient();
+    std::string flood;
+    for (int i = 0; i < 10000; ++i)
+        flood += ":GR#";
+    flooder.write(flood.data(), static_cast<qint64>(flood.size()));
+    QTcpSocket& leaver = connectClient();
+    leaver.write(":GD#:GD#:GD#");
+    leaver.abort();
+    std::size_t mostQueued = 0;
+    watching([&] { mostQueued = std::max(mostQueued, server().core().queued()); },
+             [&] {
+                 QTest::qWait(300);
+                 sheet.page0().raEdit()->clear();
+                 click(Button::get);
+             });
+    EXPECT_EQ(sheet.page0().raEdit()->text().size(), 8) << "the sheet is answered through the flood";
+    EXPECT_LE(mostQueued, 2 * (LX200Server::queueLimit + 64 / 4));
+    EXPECT_EQ(server().clientCount(), 1u);
+    EXPECT_TRUE(boxTexts().empty()) << boxTexts()[0];
+}
+
+TEST_F(TelescopeServerTest, ThePortLostUnderTheServerKeepsItUpAndItServesAgainAfterConnect)
+{
+    QTcpSocket& client = connectClient();
+    ASSERT_EQ(ask(client, "\x06", lx200::Reply::digit), "P");
+    telescope().hangUp();
+    QTest::qWait(100);
+    EXPECT_EQ(ask(client, ":GR#"), "");
+    EXPECT_EQ(ask(client, ":GR#"), "");
+    EXPECT_EQ(ui.boxes.size(), 1u) << "the loss, once";
+    EXPECT_TRUE(server().listening());
+    telescope().plugIn();
+    app().connectDevices(app().settings.cameraPort, app().settings.cameraSpeed, app().settings.telescopePort);
+    EXPECT_TRUE(std::regex_match(ask(client, ":GR#"), std::regex("[0-9]{2}:[0-9]{2}:[0-9]{2}#")));
+    EXPECT_EQ(ui.boxes.size(), 1u) << boxTexts().back();
+}
+
+TEST_F(TelescopeServerTest, OtherComputersOnlyWhenAllowedAndAPortInUseIsSaidOnce)
+{
+    app().sharing.allowOthers = true;
+    shell->startTelescopeServer();
+    ASSERT_EQ(server().addresses().size(), 1u);
+    EXPECT_EQ(server().addresses()[0], QHostAddress(QHostAddress::Any));
+
+    QTcpServer squatter;
+    ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, 0));
+    app().sharing = {.on = true, .port = squatter.serverPort(), .allowOthers = false};
+    shell->startTelescopeServer();
+    EXPECT_FALSE(server().listening());
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text.rfind("Cannot share the telescope on TCP port " + std::to_string(squatter.serverPort()) + ": ", 0), 0u)
+        << ui.boxes[0].text;
+    EXPECT_TRUE(frame().serverPane()->isHidden());
 }
 
 }  // namespace

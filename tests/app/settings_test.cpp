@@ -259,5 +259,36 @@ TEST(SettingsFile, AFailedSaveIsSaidOnceAndLeavesTheFileAsItWas)
     }
 }
 
+// The telescope's sharing lives in a section of its own: values out of range
+// read as the defaults, and writing it leaves the settings line as it was.
+TEST(SettingsFile, TelescopeSharingHasASectionOfItsOwn)
+{
+    const struct {
+        const char* section;
+        TelescopeSharing expected;
+    } cases[] = {
+        {"", {}},
+        {"[TelescopeServer]\nShare=1\nPort=10001\nAllowOtherComputers=1\n", {true, 10001, true}},
+        {"[TelescopeServer]\nShare=2\nPort=0\nAllowOtherComputers=yes\n", {}},
+        {"[TelescopeServer]\nShare=1\nPort=65536\n", {true, 4030, false}},
+        {"[TelescopeServer]\nPort=65535\n", {false, 65535, false}},
+        {"[TelescopeServer]\nPort=40 30\n", {}},
+    };
+    const std::string line = "[st4Settings150]\nValues=0 0 0 1 1 0 2.000000 0 0 0 0 0 0 1 -1 -1 0\n\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.section);
+        test::TempDir dir;
+        test::writeFile(dir.file("tarvi.ini"), line + c.section);
+        IniFile ini(dir.file("tarvi.ini"));
+        EXPECT_EQ(readTelescopeSharing(ini), c.expected);
+    }
+    test::TempDir dir;
+    test::writeFile(dir.file("tarvi.ini"), line);
+    IniFile ini(dir.file("tarvi.ini"));
+    ASSERT_FALSE(writeTelescopeSharing(ini, {true, 4031, false}).failed());
+    EXPECT_EQ(test::readFile(dir.file("tarvi.ini")),
+              line + "[TelescopeServer]\nShare=1\nPort=4031\nAllowOtherComputers=0\n");
+}
+
 }  // namespace
 }  // namespace tarvi

@@ -418,7 +418,7 @@ TEST_F(SetupDialogTest, SetupCommHasItsTitleBoxesLabelsAndButtons)
 {
     setupComm dialog(ui, app.portMap);
     EXPECT_EQ(dialog.windowTitle(), "Setup Communications ");
-    EXPECT_EQ(groupBoxTitles(dialog), (QStringList{"Camera", "LX200", "Port", "Port", "Speed"}));
+    EXPECT_EQ(groupBoxTitles(dialog), (QStringList{"Camera", "LX200", "Planetarium programs", "Port", "Port", "Speed"}));
     // The camera's port and speed boxes lie inside its box, the telescope's
     // port box inside the LX200 box.
     EXPECT_EQ(child<QGroupBox>(dialog, "cameraPortBox")->parentWidget(), child<QGroupBox>(dialog, "cameraBox"));
@@ -565,6 +565,46 @@ TEST_F(SetupDialogTest, SetupCommConnectWithoutChangesReconnectsBothDevices)
     EXPECT_FALSE(camera->writes.empty());
     EXPECT_NE(std::find(telescope->writes.begin(), telescope->writes.end(), Bytes{':', 'G', 'S', '#'}),
               telescope->writes.end());
+}
+
+TEST_F(SetupDialogTest, SetupCommKeepsTheTelescopeSharingInItsOwnSection)
+{
+    const struct {
+        const char* name;
+        bool check;
+        const char* port;
+        bool others;
+        std::vector<std::string> boxes;
+        TelescopeSharing expected;
+    } cases[] = {
+        {"on", true, "10001", true, {}, {true, 10001, true}},
+        {"port refused", true, "70000", false, {"Please enter an integer between 1 and 65535."}, {}},
+        {"off, port not asked", false, "x", false, {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        app.sharing = {};
+        ui.boxes.clear();
+        fs::remove(app.iniPath);
+        whenModal<setupComm>([&](setupComm& dialog) {
+            EXPECT_FALSE(dialog.sharePortEdit()->isEnabled());
+            EXPECT_EQ(dialog.sharePortEdit()->text(), "4030");
+            if (c.check)
+                dialog.shareBox()->click();
+            dialog.sharePortEdit()->setText(c.port);
+            dialog.allowOthersBox()->setChecked(c.others);
+            QTest::mouseClick(buttonNamed(dialog, "CONNECT"), Qt::LeftButton);
+            if (dialog.isVisible())
+                dialog.reject();
+        });
+        const bool connected = OnSetupComm(app, nullptr);
+        EXPECT_EQ(connected, c.boxes.empty());
+        EXPECT_EQ(app.sharing, c.expected);
+        std::vector<std::string> said = boxTexts();
+        said.resize(std::min(said.size(), c.boxes.size()));
+        EXPECT_EQ(said, c.boxes);
+        EXPECT_EQ(readTelescopeSharing(IniFile(app.iniPath)), c.expected);
+    }
 }
 
 TEST_F(SetupDialogTest, SetupCommCancelChangesNothingAndTouchesNoPort)

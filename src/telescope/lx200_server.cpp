@@ -1,0 +1,284 @@
+#include "telescope/lx200_server.h"
+
+#include <algorithm>
+#include <iterator>
+#include <vector>
+
+namespace tarvi {
+
+namespace {
+
+bool printable(std::uint8_t byte)
+{
+    return byte >= 0x20 && byte <= 0x7E;
+}
+
+bool positionRead(const std::string& command)
+{
+    return command == ":GR#" || command == ":GD#" || command == ":GA#" || command == ":GZ#";
+}
+
+// A whole exchange never runs longer than this, however the device trickles.
+constexpr std::int64_t exchangeLimitMs = 2000;
+// The planetary update after a date takes a few seconds more.
+constexpr std::int64_t dateLimitMs = 12000;
+
+}  // namespace
+
+bool LX200ClientInput::take(std::span<const std::uint8_t> bytes, std::deque<std::string>& out)
+{
+    for (const std::uint8_t byte : bytes) {
+        if (partial_.empty()) {
+            if (byte == static_cast<std::uint8_t>(lx200::ack)) {
+                out.emplace_back(1, lx200::ack);
+                junk_ = 0;
+            } else if (byte == ':') {
+                partial_ = ":";
+            } else if (!printable(byte) || ++junk_ > longestJunk) {
+                return false;
+            }
+            continue;
+        }
+        if (!printable(byte))
+            return false;
+        partial_.push_back(static_cast<char>(byte));
+        if (partial_.size() > longestCommand)
+            return false;
+        if (byte == '#') {
+            out.push_back(std::move(partial_));
+            partial_.clear();
+            junk_ = 0;
+        }
+    }
+    return true;
+}
+
+int LX200Server::connect()
+{
+    if (clients_.size() >= maxClients)
+        return 0;
+    const int id = nextId_++;
+    clients_[id];
+    return id;
+}
+
+void LX200Server::disconnect(int id)
+{
+    clients_.erase(id);
+}
+
+bool LX200Server::receive(int id, std::span<const std::uint8_t> bytes)
+{
+    const auto client = clients_.find(id);
+    if (client == clients_.end())
+        return false;
+    return client->second.input.take(bytes, client->second.queue);
+}
+
+bool LX200Server::wantsInput(int id) const
+{
+    const auto client = clients_.find(id);
+    return client != clients_.end() && client->second.queue.size() < queueLimit;
+}
+
+bool LX200Server::pending() const
+{
+    for (const auto& [id, client] : clients_) {
+        if (!client.queue.empty())
+            return true;
+    }
+    return false;
+}
+
+std::size_t LX200Server::queued() const
+{
+    std::size_t count = 0;
+    for (const auto& [id, client] : clients_)
+        count += client.queue.size();
+    return count;
+}
+
+bool LX200Server::mayGoNow(const lx200::CommandInfo& info) const
+{
+    if (info.effect == lx200::Effect::stop)
+        return true;
+    const bool moves = info.effect == lx200::Effect::motion || info.effect == lx200::Effect::focus;
+    return !(moves && sheetMoves && sheetMoves());
+}
+
+bool LX200Server::stopOvertakes(std::deque<std::string>& queue)
+{
+    const auto stop = std::find_if(queue.begin(), queue.end(), [](const std::string& command) {
+        return lx200::commandInfo(command).effect == lx200::Effect::stop;
+    });
+    if (stop == queue.end())
+        return false;
+    // What the stop undoes goes with it: ":FQ#" the focuser's commands, the
+    // others the mount's. The rest keeps its order behind the stop.
+    const lx200::Effect undone = *stop == ":FQ#" ? lx200::Effect::focus : lx200::Effect::motion;
+    std::deque<std::string> reordered{std::move(*stop)};
+    for (auto it = queue.begin(); it != stop; ++it) {
+        if (lx200::commandInfo(*it).effect != undone)
+            reordered.push_back(std::move(*it));
+    }
+    std::move(std::next(stop), queue.end(), std::back_inserter(reordered));
+    queue = std::move(reordered);
+    return true;
+}
+
+bool LX200Server::serveOne()
+{
+    if (serving_ || line_.exchanging())
+        return false;
+    // The clients in turn, starting after the one served last.
+    std::vector<int> order;
+    for (auto it = clients_.upper_bound(lastServed_); it != clients_.end(); ++it)
+        order.push_back(it->first);
+    for (auto it = clients_.begin(); it != clients_.end() && it->first <= lastServed_; ++it)
+        order.push_back(it->first);
+
+    for (const int id : order) {
+        Client& client = clients_.at(id);
+        if (client.queue.empty())
+            continue;
+        if (!mayGoNow(lx200::commandInfo(client.queue.front())) && !stopOvertakes(client.queue))
+            continue;
+        const std::string command = std::move(client.queue.front());
+        client.queue.pop_front();
+        const lx200::CommandInfo info = lx200::commandInfo(command);
+        lastServed_ = id;
+        serving_ = true;
+        std::optional<std::string> reply;
+        {
+            const auto exchange = line_.exchange();
+            reply = perform(client, command, info);
+        }
+        serving_ = false;
+        // The client may have gone while the line was busy.
+        if (reply && !reply->empty() && clients_.contains(id) && sendReply)
+            sendReply(id, *reply);
+        return true;
+    }
+    return false;
+}
+
+std::optional<std::string> LX200Server::perform(Client& client, const std::string& command,
+                                                const lx200::CommandInfo& info)
+{
+    if (command == ":U#")
+        return std::nullopt;
+    if (!line_.open()) {
+        if (line_.lost() || client.openTried || !openPort)
+            return std::nullopt;
+        client.openTried = true;
+        // The opening runs the events: the client is not looked at again.
+        if (!openPort())
+            return std::nullopt;
+    }
+    const std::int64_t now = clock_.nowMs();
+    const bool position = positionRead(command);
+    if (position) {
+        const auto kept = keptReads_.find(command);
+        if (kept != keptReads_.end() && now - kept->second.atMs < positionReadMs) {
+            ++readsShared_;
+            return kept->second.reply;
+        }
+    } else if (info.effect != lx200::Effect::read) {
+        keptReads_.clear();
+    }
+    SerialPort* port = line_.port();
+    if (port == nullptr)
+        return std::nullopt;
+    ++exchanges_;
+    std::optional<std::string> reply = exchange(*port, command, info.reply);
+    lineTimeMs_ += clock_.nowMs() - now;
+    if (reply && position)
+        keptReads_[command] = {*reply, now};
+    return reply;
+}
+
+std::optional<std::string> LX200Server::exchange(SerialPort& port, const std::string& command, lx200::Reply reply)
+{
+    const int handle = line_.handle();
+    bool gone = false;
+    const auto check = [&](const SysError& error) {
+        if (deviceGone(error)) {
+            gone = true;
+            line_.deviceLost(handle, error);
+        }
+    };
+    // Bytes of a reply that came too late for an earlier command are not
+    // this one's.
+    if (reply != lx200::Reply::none)
+        port.discardInput();
+    const IoResult written =
+        port.write({reinterpret_cast<const std::uint8_t*>(command.data()), command.size()});
+    if (written.count != command.size()) {
+        check(written.error);
+        return std::nullopt;
+    }
+    if (reply == lx200::Reply::none)
+        return std::nullopt;
+
+    const std::int64_t start = clock_.nowMs();
+    std::int64_t limit = exchangeLimitMs;
+    std::string received;
+    const auto readOne = [&]() -> bool {
+        if (gone || received.size() >= longestReply || clock_.nowMs() - start > limit)
+            return false;
+        std::uint8_t byte = 0;
+        const IoResult result = port.read({&byte, 1});
+        if (result.count == 1) {
+            received.push_back(static_cast<char>(byte));
+            return true;
+        }
+        check(result.error);
+        return false;
+    };
+    // A text ends at its "#"; the line quiet for quietReads reads ends it
+    // unfinished.
+    const auto readText = [&](int quietReads) {
+        for (int quiet = 0; quiet < quietReads;) {
+            if (readOne()) {
+                if (received.back() == '#')
+                    return true;
+            } else if (gone || received.size() >= longestReply || clock_.nowMs() - start > limit) {
+                return false;
+            } else {
+                ++quiet;
+            }
+        }
+        return false;
+    };
+
+    switch (reply) {
+    case lx200::Reply::none:
+        break;
+    case lx200::Reply::digit:
+        if (readOne())
+            return received;
+        break;
+    case lx200::Reply::text:
+        if (readText(1))
+            return received;
+        break;
+    case lx200::Reply::goTo:
+        if (!readOne())
+            break;
+        if (received == "0" || ((received == "1" || received == "2") && readText(1)))
+            return received;
+        break;
+    case lx200::Reply::date:
+        if (!readOne())
+            break;
+        if (received == "0")
+            return received;
+        limit = dateLimitMs;
+        if (received == "1" && readText(1) && readText(planetaryUpdateReads))
+            return received;
+        break;
+    }
+    return std::nullopt;
+}
+
+}  // namespace tarvi

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "telescope/lx200_server.h"
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace tarvi {
+
+// The network side of the telescope server: it listens on a TCP port, on the
+// loopback addresses or on every address, reads each client's socket only
+// while its queue has room, and performs the queued commands one exchange at
+// a time from the GUI thread's event loop, handing the turn back to the loop
+// after each.
+class LX200TcpServer final : public QObject {
+    Q_OBJECT
+public:
+    LX200TcpServer(Clock& clock, PortOwner& line, QObject* parent = nullptr);
+    ~LX200TcpServer() override;
+
+    // Listens on port; the reason when it cannot, empty when it listens.
+    std::string listen(int port, bool allowOthers);
+    void close();
+    bool listening() const { return !servers_.empty(); }
+    int port() const { return port_; }
+    std::vector<QHostAddress> addresses() const;
+    std::size_t clientCount() const { return core_.clientCount(); }
+
+    LX200Server& core() { return core_; }
+
+    // "LX200 server :4030, 2 clients"; empty when not listening.
+    QString statusText() const;
+    // Runs when the server starts or stops listening or a client comes or goes.
+    std::function<void()> changed;
+
+private:
+    void accept(QTcpServer* server);
+    void readFrom(int id);
+    void drop(int id);
+    void serve();
+    void schedule(int ms);
+    void tellChanged();
+
+    LX200Server core_;
+    std::vector<std::unique_ptr<QTcpServer>> servers_;
+    std::map<int, QPointer<QTcpSocket>> sockets_;
+    QTimer serveTimer_;
+    int port_ = 0;
+};
+
+}  // namespace tarvi

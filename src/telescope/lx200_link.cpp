@@ -6,6 +6,17 @@
 
 namespace tarvi {
 
+namespace {
+
+// A whole exchange never runs longer than this, however the device trickles.
+constexpr std::int64_t exchangeLimitMs = 2000;
+// The planetary update after a date takes a few seconds more.
+constexpr std::int64_t dateLimitMs = 12000;
+// Reads of the line's deadline each that the planetary update may take.
+constexpr int planetaryUpdateReads = 100;
+
+}  // namespace
+
 void LX200Link::setHandle(int handle)
 {
     portHandle = handle;
@@ -101,6 +112,94 @@ std::string LX200Link::readReply(unsigned capacity)
     std::vector<std::uint8_t> buffer(capacity + 1, 0);
     readTelescope(portHandle, buffer.data(), capacity);
     return reinterpret_cast<const char*>(buffer.data());
+}
+
+std::optional<std::string> wholeExchange(PortOwner& line, Clock& clock, std::string_view command, lx200::Reply reply)
+{
+    SerialPort* serial = line.port();
+    if (serial == nullptr)
+        return std::nullopt;
+    SerialPort& port = *serial;
+    const int handle = line.handle();
+    bool gone = false;
+    const auto check = [&](const SysError& error) {
+        if (deviceGone(error)) {
+            gone = true;
+            line.deviceLost(handle, error);
+        }
+    };
+    // Bytes of a reply that came too late for an earlier command are not
+    // this one's.
+    if (reply != lx200::Reply::none)
+        port.discardInput();
+    const IoResult written =
+        port.write({reinterpret_cast<const std::uint8_t*>(command.data()), command.size()});
+    if (written.count != command.size()) {
+        check(written.error);
+        return std::nullopt;
+    }
+    if (reply == lx200::Reply::none)
+        return std::nullopt;
+
+    const std::int64_t start = clock.nowMs();
+    std::int64_t limit = exchangeLimitMs;
+    std::string received;
+    const auto readOne = [&]() -> bool {
+        if (gone || received.size() >= longestWholeReply || clock.nowMs() - start > limit)
+            return false;
+        std::uint8_t byte = 0;
+        const IoResult result = port.read({&byte, 1});
+        if (result.count == 1) {
+            received.push_back(static_cast<char>(byte));
+            return true;
+        }
+        check(result.error);
+        return false;
+    };
+    // A text ends at its "#"; the line quiet for quietReads reads ends it
+    // unfinished.
+    const auto readText = [&](int quietReads) {
+        for (int quiet = 0; quiet < quietReads;) {
+            if (readOne()) {
+                if (received.back() == '#')
+                    return true;
+            } else if (gone || received.size() >= longestWholeReply || clock.nowMs() - start > limit) {
+                return false;
+            } else {
+                ++quiet;
+            }
+        }
+        return false;
+    };
+
+    switch (reply) {
+    case lx200::Reply::none:
+        break;
+    case lx200::Reply::digit:
+        if (readOne())
+            return received;
+        break;
+    case lx200::Reply::text:
+        if (readText(1))
+            return received;
+        break;
+    case lx200::Reply::goTo:
+        if (!readOne())
+            break;
+        if (received == "0" || ((received == "1" || received == "2") && readText(1)))
+            return received;
+        break;
+    case lx200::Reply::date:
+        if (!readOne())
+            break;
+        if (received == "0")
+            return received;
+        limit = dateLimitMs;
+        if (received == "1" && readText(1) && readText(planetaryUpdateReads))
+            return received;
+        break;
+    }
+    return std::nullopt;
 }
 
 }  // namespace tarvi

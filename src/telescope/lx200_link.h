@@ -3,11 +3,15 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <optional>
 #include <string_view>
+
+#include "platform/clock.h"
 
 #include "platform/port_owner.h"
 #include "platform/serial_port.h"
 #include "platform/ui.h"
+#include "telescope/lx200_commands.h"
 
 namespace tarvi {
 
@@ -62,5 +66,13 @@ private:
     Ui& ui_;
     PortOwner& line_;
 };
+
+// One command and the whole of its reply, read by the reply's kind up to its
+// last "#" rather than to a read's deadline, for the program's own requests
+// that show no box (the network server's, a capture's position reading). A
+// device that goes away is said once by the line's owner. Empty when the port
+// is closed, the command has no reply, or the reply did not come whole.
+inline constexpr std::size_t longestWholeReply = 128;
+std::optional<std::string> wholeExchange(PortOwner& line, Clock& clock, std::string_view command, lx200::Reply reply);
 
 }  // namespace tarvi

@@ -18,11 +18,6 @@ bool positionRead(const std::string& command)
     return command == ":GR#" || command == ":GD#" || command == ":GA#" || command == ":GZ#";
 }
 
-// A whole exchange never runs longer than this, however the device trickles.
-constexpr std::int64_t exchangeLimitMs = 2000;
-// The planetary update after a date takes a few seconds more.
-constexpr std::int64_t dateLimitMs = 12000;
-
 }  // namespace
 
 bool LX200ClientInput::take(std::span<const std::uint8_t> bytes, std::deque<std::string>& out)
@@ -186,99 +181,14 @@ std::optional<std::string> LX200Server::perform(Client& client, const std::strin
     } else if (info.effect != lx200::Effect::read) {
         keptReads_.clear();
     }
-    SerialPort* port = line_.port();
-    if (port == nullptr)
+    if (!line_.open())
         return std::nullopt;
     ++exchanges_;
-    std::optional<std::string> reply = exchange(*port, command, info.reply);
+    std::optional<std::string> reply = wholeExchange(line_, clock_, command, info.reply);
     lineTimeMs_ += clock_.nowMs() - now;
     if (reply && position)
         keptReads_[command] = {*reply, now};
     return reply;
-}
-
-std::optional<std::string> LX200Server::exchange(SerialPort& port, const std::string& command, lx200::Reply reply)
-{
-    const int handle = line_.handle();
-    bool gone = false;
-    const auto check = [&](const SysError& error) {
-        if (deviceGone(error)) {
-            gone = true;
-            line_.deviceLost(handle, error);
-        }
-    };
-    // Bytes of a reply that came too late for an earlier command are not
-    // this one's.
-    if (reply != lx200::Reply::none)
-        port.discardInput();
-    const IoResult written =
-        port.write({reinterpret_cast<const std::uint8_t*>(command.data()), command.size()});
-    if (written.count != command.size()) {
-        check(written.error);
-        return std::nullopt;
-    }
-    if (reply == lx200::Reply::none)
-        return std::nullopt;
-
-    const std::int64_t start = clock_.nowMs();
-    std::int64_t limit = exchangeLimitMs;
-    std::string received;
-    const auto readOne = [&]() -> bool {
-        if (gone || received.size() >= longestReply || clock_.nowMs() - start > limit)
-            return false;
-        std::uint8_t byte = 0;
-        const IoResult result = port.read({&byte, 1});
-        if (result.count == 1) {
-            received.push_back(static_cast<char>(byte));
-            return true;
-        }
-        check(result.error);
-        return false;
-    };
-    // A text ends at its "#"; the line quiet for quietReads reads ends it
-    // unfinished.
-    const auto readText = [&](int quietReads) {
-        for (int quiet = 0; quiet < quietReads;) {
-            if (readOne()) {
-                if (received.back() == '#')
-                    return true;
-            } else if (gone || received.size() >= longestReply || clock_.nowMs() - start > limit) {
-                return false;
-            } else {
-                ++quiet;
-            }
-        }
-        return false;
-    };
-
-    switch (reply) {
-    case lx200::Reply::none:
-        break;
-    case lx200::Reply::digit:
-        if (readOne())
-            return received;
-        break;
-    case lx200::Reply::text:
-        if (readText(1))
-            return received;
-        break;
-    case lx200::Reply::goTo:
-        if (!readOne())
-            break;
-        if (received == "0" || ((received == "1" || received == "2") && readText(1)))
-            return received;
-        break;
-    case lx200::Reply::date:
-        if (!readOne())
-            break;
-        if (received == "0")
-            return received;
-        limit = dateLimitMs;
-        if (received == "1" && readText(1) && readText(planetaryUpdateReads))
-            return received;
-        break;
-    }
-    return std::nullopt;
 }
 
 }  // namespace tarvi

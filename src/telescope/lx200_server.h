@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/port_owner.h"
 #include "telescope/lx200_commands.h"
+#include "telescope/lx200_link.h"
 
 namespace tarvi {
 
@@ -60,11 +61,6 @@ public:
     static constexpr std::size_t maxClients = 4;
     static constexpr std::size_t queueLimit = 8;
     static constexpr std::int64_t positionReadMs = 250;
-    // A reply is over when the line stays quiet for one read's deadline; a
-    // device that trickles bytes is cut off here.
-    static constexpr std::size_t longestReply = 128;
-    // The planetary update after a date: reads of the line's deadline each.
-    static constexpr int planetaryUpdateReads = 100;
 
     LX200Server(Clock& clock, PortOwner& line) : clock_(clock), line_(line) {}
     LX200Server(const LX200Server&) = delete;
@@ -122,7 +118,6 @@ private:
     // The reply as it came from the telescope; empty when none is due or
     // none came whole.
     std::optional<std::string> perform(Client& client, const std::string& command, const lx200::CommandInfo& info);
-    std::optional<std::string> exchange(SerialPort& port, const std::string& command, lx200::Reply reply);
 
     Clock& clock_;
     PortOwner& line_;

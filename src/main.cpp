@@ -2,6 +2,7 @@
 #include <QIcon>
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "app/convert_command.h"
 #include "app/tarvi_shell.h"
 #include "app/version.h"
+#include "telescope/motion_rules.h"
 
 namespace {
 
@@ -58,7 +60,15 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    tarvi::TarviShell shell(tarvi::CTarviApp::currentDirectory());
+    // A menu starts programs in the home directory, which is no place for
+    // tarvi.ini and the capture files: they go to the configuration
+    // directory, and pictures saved by autoshoot to where the menu started it.
+    const std::string here = tarvi::CTarviApp::currentDirectory();
+    tarvi::TarviShell shell(line.desktop ? tarvi::motion::userConfigDirectory(std::getenv("XDG_CONFIG_HOME"),
+                                                                               std::getenv("HOME"))
+                                         : here);
+    if (line.desktop)
+        shell.app().fitsDirectory = shell.app().bmpDirectory = here;
     if (!shell.initInstance(line))
         return 1;
     status = QApplication::exec();

@@ -23,6 +23,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
             line.version = true;
         } else if (argument == "--simulate") {
             line.simulate = true;
+        } else if (argument == "--desktop") {
+            line.desktop = true;
         } else if (argument == "--share-telescope") {
             line.shareTelescopePort = TelescopeSharing::defaultPort;
         } else if (argument.starts_with("--share-telescope=")) {
@@ -49,6 +51,8 @@ std::string usageText(const std::string& programName)
            "Opens each FILE (a 24-bit BMP or a FITS file) in an image window.\n"
            "Settings are kept in tarvi.ini in the directory Tarvi starts in.\n"
            "\n"
+           "      --desktop   keep tarvi.ini, objects.txt and the last capture in\n"
+           "                  ~/.config/tarvi, as the desktop menu starts Tarvi\n"
            "      --simulate  use the built-in simulated camera on COM1 and the\n"
            "                  simulated telescope on COM2 for this run\n"
            "      --share-telescope[=PORT]\n"

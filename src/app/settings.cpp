@@ -146,9 +146,9 @@ int parseSettingsLine(std::string_view line, st4Settings& s)
 
 namespace {
 
-int readNumber(const IniFile& ini, std::string_view key, int low, int high, int otherwise)
+int readNumber(const IniFile& ini, std::string_view section, std::string_view key, int low, int high, int otherwise)
 {
-    const std::string text = ini.readString(sharingSection, key, "");
+    const std::string text = ini.readString(section, key, "");
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < low || value > high)
@@ -161,9 +161,9 @@ int readNumber(const IniFile& ini, std::string_view key, int low, int high, int 
 TelescopeSharing readTelescopeSharing(const IniFile& ini)
 {
     TelescopeSharing sharing;
-    sharing.on = readNumber(ini, "Share", 0, 1, 0) == 1;
-    sharing.port = readNumber(ini, "Port", 1, 65535, TelescopeSharing::defaultPort);
-    sharing.allowOthers = readNumber(ini, "AllowOtherComputers", 0, 1, 0) == 1;
+    sharing.on = readNumber(ini, sharingSection, "Share", 0, 1, 0) == 1;
+    sharing.port = readNumber(ini, sharingSection, "Port", 1, 65535, TelescopeSharing::defaultPort);
+    sharing.allowOthers = readNumber(ini, sharingSection, "AllowOtherComputers", 0, 1, 0) == 1;
     return sharing;
 }
 
@@ -176,6 +176,16 @@ FileError writeTelescopeSharing(IniFile& ini, const TelescopeSharing& sharing)
             return error;
     }
     return {};
+}
+
+bool readObservationKeywords(const IniFile& ini)
+{
+    return readNumber(ini, fitsSection, "ObservationKeywords", 0, 1, 0) == 1;
+}
+
+FileError writeObservationKeywords(IniFile& ini, bool on)
+{
+    return ini.writeString(fitsSection, "ObservationKeywords", on ? "1" : "0");
 }
 
 }  // namespace tarvi

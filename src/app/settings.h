@@ -66,4 +66,10 @@ inline constexpr std::string_view sharingSection = "TelescopeServer";
 TelescopeSharing readTelescopeSharing(const IniFile& ini);
 FileError writeTelescopeSharing(IniFile& ini, const TelescopeSharing& sharing);
 
+// Setup > Camera's "Write observation keywords": the FITS files of captures
+// carry the date, exposure and pointing. Off unless [FITS] says 1.
+inline constexpr std::string_view fitsSection = "FITS";
+bool readObservationKeywords(const IniFile& ini);
+FileError writeObservationKeywords(IniFile& ini, bool on);
+
 }  // namespace tarvi

@@ -48,6 +48,7 @@ CTarviApp::CTarviApp(Ui& ui, Clock& clock, std::string startDir)
 
     portMap = PortMap::read(ini_);
     sharing = readTelescopeSharing(ini_);
+    observationKeywords = readObservationKeywords(ini_);
     nextWindowX = nextWindowY = nextWindowWidth = nextWindowHeight = 0;
     darkFrame.fill(0);
     // A handle stored by an earlier run means nothing in this one.
@@ -115,7 +116,16 @@ int CTarviApp::saveSettings()
 
 int CTarviApp::saveSharing()
 {
-    const FileError error = writeTelescopeSharing(ini_, sharing);
+    return sectionSaved(writeTelescopeSharing(ini_, sharing));
+}
+
+int CTarviApp::saveObservationKeywords()
+{
+    return sectionSaved(writeObservationKeywords(ini_, observationKeywords));
+}
+
+int CTarviApp::sectionSaved(const FileError& error)
+{
     if (!error.failed())
         return 1;
     ui_.messageBox(writeFailureText(iniPath, error), "File Write Error", Buttons::ok, BoxStyle{.noOwner = true});

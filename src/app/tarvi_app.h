@@ -2,8 +2,10 @@
 
 #include <array>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/settings.h"
 #include "image/bmp.h"
@@ -56,8 +58,10 @@ public:
 
     int loadSettings();
     int saveSettings();
-    // The [TelescopeServer] section; a failed write is said, naming the file.
+    // The [TelescopeServer] and [FITS] sections; a failed write is said,
+    // naming the file.
     int saveSharing();
+    int saveObservationKeywords();
 
     Ui& ui() { return ui_; }
     Clock& clock() { return clock_; }
@@ -141,6 +145,10 @@ public:
     int quietComm = 0;
     PortMap portMap;
     TelescopeSharing sharing;
+    bool observationKeywords = false;
+    // The name the telescope's objects page holds; empty when none. Set by
+    // the window side, which owns the page.
+    std::function<std::string()> objectName;
     PortTable ports;
 
     // Autoshoot.
@@ -181,6 +189,12 @@ private:
     bool fetchRow(int row, std::uint8_t* destination, int attempts);
     int writeRowLength();
     void placeNextWindow();
+
+    int sectionSaved(const FileError& error);
+    // The observation keywords of the capture under way: its start, and the
+    // telescope's reading then.
+    std::vector<std::string> observingCards(std::time_t start);
+    std::vector<std::string> observation_;
 
     CaptureWindows* windows_ = nullptr;
 

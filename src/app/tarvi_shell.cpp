@@ -49,6 +49,9 @@ TarviShell::TarviShell(std::string startDirectory, Ui* ui)
         return dialog.selectedFiles().first();
     };
     registerHandlers();
+    app_.objectName = [this] {
+        return telescopeSheet_ ? telescopeSheet_->page2().objectName() : std::string();
+    };
 }
 
 TarviShell::~TarviShell()
@@ -167,6 +170,7 @@ void TarviShell::onLX200Controls()
             pageSettingsDirectory = motion::pageSettingsDirectory(
                 motion::programDirectory(), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
         telescopeSheet_->page0().iniDirectory = pageSettingsDirectory;
+        telescopeSheet_->page2().objectsDirectory = app_.startDirectory;
         handOver(app_.settings.telescopeHandle);
         LX200P0& motion = telescopeSheet_->page0();
         motion.slewRate = 3;

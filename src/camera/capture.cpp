@@ -8,7 +8,10 @@
 #include "camera/running_average.h"
 #include "camera/st4_protocol.h"
 #include "image/bmp.h"
+#include "image/fits.h"
 #include "platform/waits.h"
+#include "telescope/lx200_link.h"
+#include "telescope/lx200_reply.h"
 
 namespace tarvi {
 
@@ -170,6 +173,7 @@ int CTarviApp::captureImage()
     }
 
     ui_.setStatusText(0, "Begin exposure");
+    observation_ = observationKeywords ? observingCards(clock_.nowSeconds()) : std::vector<std::string>{};
     if (writeCamera(start.data(), static_cast<int>(start.size())) != 1)
         return 0;
     if (!waitForExposure(true) || pollUntilIdle(st4::busyBits, true) != 1)
@@ -221,7 +225,7 @@ int CTarviApp::captureImage()
         captureImageObject.reset();
         return 0;
     }
-    captureImageObject->writeFits(fitsCopyPath());
+    captureImageObject->writeFits(fitsCopyPath(), observation_);
 
     ui_.setStatusText(0, "Image created");
     playSound("place.wav");
@@ -356,7 +360,7 @@ void CTarviApp::autoShoot()
             // Saved pictures are always centred.
             saved.center();
             if (autosaveFits)
-                saved.writeFits(fitsDirectory + "/" + name + ".fit");
+                saved.writeFits(fitsDirectory + "/" + name + ".fit", observation_);
             if (autosaveBmp)
                 saved.writeBmp(bmpDirectory + "/" + name + ".bmp");
         }
@@ -374,6 +378,29 @@ void CTarviApp::autoShoot()
     averagedFrameCount = average.frames();
     if (windows_ != nullptr)
         windows_->newCaptureWindow({});
+}
+
+std::vector<std::string> CTarviApp::observingCards(std::time_t start)
+{
+    fits::Observation observation;
+    observation.start = start;
+    observation.exposureSeconds = settings.exposureTime;
+    // Read between the telescope's own exchanges only, and never opened for
+    // this: a telescope that is not connected leaves the pointing out.
+    if (telescopeLine_.open() && !telescopeLine_.exchanging()) {
+        const auto ra = wholeExchange(telescopeLine_, clock_, ":GR#", lx200::Reply::text);
+        const auto dec = wholeExchange(telescopeLine_, clock_, ":GD#", lx200::Reply::text);
+        const auto text = [](const std::string& reply) {
+            return normalisedReply(reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size());
+        };
+        if (ra && dec) {
+            observation.ra = text(*ra);
+            observation.dec = text(*dec);
+        }
+    }
+    if (objectName)
+        observation.object = objectName();
+    return fits::observationCards(observation);
 }
 
 }  // namespace tarvi

@@ -115,6 +115,12 @@ setupCamera::setupCamera(Ui& ui, QWidget* parent) : ExchangeDialog(ui, parent)
     ok->setObjectName(QStringLiteral("ok"));
     ok->setDefault(true);
     du.place(ok, 161, 197, 50, 14);
+
+    observationKeywordsBox_ = new QCheckBox(QStringLiteral("Write observation keywords"), this);
+    observationKeywordsBox_->setObjectName(QStringLiteral("observationKeywords"));
+    observationKeywordsBox_->setToolTip(QStringLiteral(
+        "FITS files of captures also record the date, exposure time and where the telescope pointed"));
+    du.place(observationKeywordsBox_, 9, 199, 148, 10);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
@@ -137,6 +143,7 @@ void setupCamera::doDataExchange(DataExchange& exchange)
     exchange.text(subtractionConstantEdit_, subtractionConstant, 0, largestLevel);
     exchange.check(operationsInPCBox_, operationsInPC);
     exchange.check(useCompressionBox_, useCompression);
+    exchange.check(observationKeywordsBox_, observationKeywords);
 }
 
 void OnSetupCamera(CTarviApp& app, QWidget* parent)
@@ -153,8 +160,13 @@ void OnSetupCamera(CTarviApp& app, QWidget* parent)
     dialog.exposureDelay = s.exposureDelay;
     dialog.baselineLevel = s.baselineLevel;
     dialog.subtractionConstant = s.subtractionConstant;
+    dialog.observationKeywords = app.observationKeywords ? 1 : 0;
     if (dialog.exec() != QDialog::Accepted)
         return;
+    if (app.observationKeywords != (dialog.observationKeywords != 0)) {
+        app.observationKeywords = dialog.observationKeywords != 0;
+        app.saveObservationKeywords();
+    }
     s.antiBloom = dialog.antiBloom;
     s.smoothImage = dialog.smoothImage;
     s.subtractDarkFrame = dialog.subtractDarkFrame;

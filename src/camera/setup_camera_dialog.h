@@ -35,12 +35,17 @@ public:
     int exposureDelay = 0;
     int baselineLevel = 0;
     int subtractionConstant = 0;
+    // Kept apart from the settings line, in tarvi.ini's [FITS] section.
+    int observationKeywords = 0;
+
+    QCheckBox* observationKeywordsBox() const { return observationKeywordsBox_; }
 
 protected:
     void doDataExchange(DataExchange& exchange) override;
 
 private:
     QCheckBox* operationsInPCBox_;
+    QCheckBox* observationKeywordsBox_;
     QLineEdit* exposureTimeEdit_;
     QLineEdit* exposureDelayEdit_;
     QLineEdit* baselineLevelEdit_;

@@ -122,7 +122,9 @@ public:
     // The FITS reader widens 16-bit and wider data to 8 bits through the two
     // conversion gammas.
     int readFits(const std::string& path, double gamma1, double gamma2);
-    int writeFits(const std::string& path);
+    int writeFits(const std::string& path) { return writeFits(path, {}); }
+    // moreCards go into the header after its nine cards, before END.
+    int writeFits(const std::string& path, const std::vector<std::string>& moreCards);
 
     std::uint8_t* getPixels();
     const std::uint8_t* getPixels() const;

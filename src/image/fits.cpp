@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <cstdio>
 #include <limits>
 #include <locale.h>
 #include <memory>
+#include <system_error>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -180,7 +184,82 @@ std::string integerCard(std::string_view keyword, std::int64_t value)
     return card;
 }
 
-std::string headerBlock(int width, int height)
+namespace {
+
+std::string card(std::string text)
+{
+    text.resize(cardSize, ' ');
+    return text;
+}
+
+std::string keywordField(std::string_view keyword)
+{
+    std::string field(keyword);
+    field.resize(8, ' ');
+    return field + "= ";
+}
+
+// A character string: quoted, a quote inside doubled, at least eight
+// characters between the quotes; only printable ASCII may stand in a header.
+std::string stringCard(std::string_view keyword, std::string_view value, std::string_view comment = {})
+{
+    // A value too long for one card is cut, never split inside a doubled quote.
+    std::string quoted = "'";
+    for (const char c : value) {
+        const std::size_t width = c == '\'' ? 2 : 1;
+        if (quoted.size() + width > 68)
+            break;
+        const bool printable = c >= ' ' && c <= '~';
+        quoted.append(width, printable ? c : '?');
+    }
+    while (quoted.size() < 9)
+        quoted += ' ';
+    quoted += '\'';
+    std::string text = keywordField(keyword) + quoted;
+    if (!comment.empty() && text.size() + 3 + comment.size() <= cardSize) {
+        text.resize(std::max<std::size_t>(text.size(), 30), ' ');
+        text += " / " + std::string(comment);
+    }
+    return card(std::move(text));
+}
+
+// A real number right-aligned to column 30, with a decimal point whatever
+// the process's locale.
+std::string realCard(std::string_view keyword, double value, std::string_view comment)
+{
+    char digits[32];
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, 3);
+    std::string number = error == std::errc() ? std::string(digits, end) : std::string("0.0");
+    while (number.ends_with('0') && !number.ends_with(".0"))
+        number.pop_back();
+    std::string text = keywordField(keyword) + std::string(20 - std::min<std::size_t>(20, number.size()), ' ') + number;
+    return card(text + " / " + std::string(comment));
+}
+
+}  // namespace
+
+std::vector<std::string> observationCards(const Observation& observation)
+{
+    std::tm utc{};
+    ::gmtime_r(&observation.start, &utc);
+    char date[80];
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::vector<std::string> cards = {
+        stringCard("DATE-OBS", date, "UTC at the start of the exposure"),
+        realCard("EXPTIME", observation.exposureSeconds, "[s] exposure time"),
+        stringCard("IMAGETYP", observation.dark ? "Dark Frame" : "Light Frame"),
+        stringCard("INSTRUME", "ST-4"),
+    };
+    if (observation.ra)
+        cards.push_back(stringCard("OBJCTRA", *observation.ra, "as the telescope reported it"));
+    if (observation.dec)
+        cards.push_back(stringCard("OBJCTDEC", *observation.dec, "as the telescope reported it"));
+    if (!observation.object.empty())
+        cards.push_back(stringCard("OBJECT", observation.object));
+    return cards;
+}
+
+std::string headerBlock(int width, int height, const std::vector<std::string>& more)
 {
     const std::string cards[] = {
         "SIMPLE  =                    T",
@@ -191,14 +270,20 @@ std::string headerBlock(int width, int height)
         integerCard("DATAMIN", 0),
         integerCard("DATAMAX", 255),
         "HISTORY Created by Tarvi.     ",
-        "END",
     };
     std::string block(blockSize, ' ');
     std::size_t at = 0;
-    for (const std::string& card : cards) {
+    const auto put = [&](std::string_view card) {
+        if (at + cardSize > blockSize - cardSize)
+            return;  // END keeps the last place
         block.replace(at, card.size(), card);
         at += cardSize;
-    }
+    };
+    for (const std::string& card : cards)
+        put(card);
+    for (const std::string& card : more)
+        put(std::string_view(card).substr(0, cardSize));
+    block.replace(at, 3, "END");
     return block;
 }
 
@@ -566,7 +651,7 @@ private:
 
 }  // namespace
 
-int bmp::writeFits(const std::string& path)
+int bmp::writeFits(const std::string& path, const std::vector<std::string>& moreCards)
 {
     if (!data) {
         showBox("No PIC file exists!");
@@ -586,7 +671,7 @@ int bmp::writeFits(const std::string& path)
 
     // Small enough to come from the heap that the last call left warm.
     StagedWriter out(file.fd(), static_cast<std::size_t>(std::min<std::uint64_t>(total, 64 * 1024)));
-    const std::string header = fits::headerBlock(data->width, data->height);
+    const std::string header = fits::headerBlock(data->width, data->height, moreCards);
     out.put(reinterpret_cast<const std::uint8_t*>(header.data()), header.size());
     // Top row first, and only the red byte of each pixel.
     for (std::size_t row = height; row-- > 0 && !out.error().failed();) {

@@ -6,9 +6,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvi {
 
@@ -68,8 +70,26 @@ double parseReal(std::string_view text);
 // A 30-character card text: the keyword padded to 8 columns, "=" in column 9
 // and the value right-aligned to end in column 30.
 std::string integerCard(std::string_view keyword, std::int64_t value);
-// The whole header block writeFits puts in front of a width x height picture.
-std::string headerBlock(int width, int height);
+// The whole header block writeFits puts in front of a width x height picture:
+// its nine cards, with `more` (80-column cards, at most 27 so that the header
+// stays one block) between the HISTORY card and END.
+std::string headerBlock(int width, int height, const std::vector<std::string>& more = {});
+
+// What a capture records of its exposure when the user asks for observation
+// keywords.
+struct Observation {
+    std::time_t start = 0;  // universal time at the start of the exposure
+    double exposureSeconds = 0;
+    bool dark = false;
+    // As the telescope reported them at the start, when its port was open.
+    std::optional<std::string> ra;
+    std::optional<std::string> dec;
+    std::string object;  // empty when the objects page holds no name
+};
+
+// DATE-OBS, EXPTIME, IMAGETYP, INSTRUME, and OBJCTRA, OBJCTDEC and OBJECT
+// where known: fixed-format cards of 80 columns.
+std::vector<std::string> observationCards(const Observation& observation);
 
 // Bytes a pixel takes in the file for a BITPIX we read; 0 for any other.
 int bytesPerPixel(std::int64_t bitpix);

@@ -73,7 +73,7 @@ LX200P2::LX200P2(Ui& ui, Clock& clock, PortOwner& line, QWidget* parent) : LX200
     connect(syncButton_, &QPushButton::clicked, this, [this] { onSync(); });
 
     chooseObject = [this]() -> std::optional<std::string> {
-        objectList dialog(ui_, this);
+        objectList dialog(ui_, this, objectsDirectory);
         if (dialog.exec() != QDialog::Accepted)
             return std::nullopt;
         return dialog.selection;
@@ -131,6 +131,17 @@ void LX200P2::showState(const ObjectsPageState& state)
     getButton_->setEnabled(state.getEnabled);
     goToButton_->setEnabled(state.goToEnabled);
     syncButton_->setEnabled(state.syncEnabled);
+}
+
+std::string LX200P2::objectName() const
+{
+    const QString listed = listedNameEdit_->text().trimmed();
+    if (!listed.isEmpty())
+        return listed.toStdString();
+    const QString number = numberEdit_->text().trimmed();
+    if (number.isEmpty())
+        return {};
+    return (catalogBox_->currentText().trimmed() + QLatin1Char(' ') + number).toStdString();
 }
 
 void LX200P2::onGet()

@@ -31,9 +31,16 @@ public:
     // %-9s", empty when no row was selected), nothing after Cancel. Tests
     // put their own choice here.
     std::function<std::optional<std::string>()> chooseObject;
+    // Where objects.txt is: the directory Tarvi started in.
+    std::string objectsDirectory = ".";
 
     // Into the fields (saveAndValidate) or into the controls.
     void updateFields(bool saveAndValidate);
+
+    // The object the page holds, for the FITS files of captures: the name
+    // chosen from the user's list, else the catalog and number as shown;
+    // empty when it holds none.
+    std::string objectName() const;
 
     void onGet();
     void onList();

@@ -101,6 +101,11 @@ std::string pageSettingsDirectory(const std::string& programDirectory, const cha
 {
     if (!programDirectory.empty() && ::access(programDirectory.c_str(), W_OK) == 0)
         return programDirectory;
+    return userConfigDirectory(xdgConfigHome, home);
+}
+
+std::string userConfigDirectory(const char* xdgConfigHome, const char* home)
+{
     std::filesystem::path base;
     if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/')
         base = xdgConfigHome;

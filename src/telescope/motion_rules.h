@@ -64,6 +64,9 @@ std::string formatPageSettings(const PageSettings& settings);
 // missing.
 std::string pageSettingsDirectory(const std::string& programDirectory, const char* xdgConfigHome,
                                   const char* home);
+// The user's configuration directory for Tarvi, $XDG_CONFIG_HOME/tarvi or
+// ~/.config/tarvi, made when missing.
+std::string userConfigDirectory(const char* xdgConfigHome, const char* home);
 // The directory of the running program file.
 std::string programDirectory();
 

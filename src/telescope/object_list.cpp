@@ -1,5 +1,6 @@
 #include "telescope/object_list.h"
 
+#include <utility>
 #include <QEvent>
 #include <QHeaderView>
 #include <QPushButton>
@@ -21,7 +22,8 @@ QString objectText(std::string_view text)
     return utf8.hasError() ? QString::fromLatin1(bytes) : decoded;
 }
 
-objectList::objectList(Ui& ui, QWidget* parent) : QDialog(parent), ui_(ui)
+objectList::objectList(Ui& ui, QWidget* parent, std::string directory)
+    : QDialog(parent), ui_(ui), directory_(std::move(directory))
 {
     setWindowTitle(QStringLiteral("Object List"));
     const DialogUnits du(font());
@@ -73,7 +75,7 @@ void objectList::readObjects()
 {
     WaitCursor wait(ui_);
     FileError error;
-    auto read = readObjectsFile(std::string(objectsFileName), &error);
+    auto read = readObjectsFile(directory_ + "/" + std::string(objectsFileName), &error);
     if (!read) {
         ui_.messageBox(objectsFileMessage(error), objectsFileMissingCaption);
         return;

@@ -13,13 +13,14 @@ class QTreeWidget;
 
 namespace tarvi {
 
-// The user's own objects, read from "objects.txt" in the current directory,
+// The user's own objects, read from "objects.txt" in the start directory,
 // as a six-column report list. OK, or a double click in the list, hands the
 // selected row back to the objects page in selection.
 class objectList final : public QDialog {
     Q_OBJECT
 public:
-    explicit objectList(Ui& ui, QWidget* parent = nullptr);
+    // objects.txt is read from directory, the one Tarvi started in.
+    explicit objectList(Ui& ui, QWidget* parent = nullptr, std::string directory = ".");
 
     // "%-25s %-8s %-9s" of the chosen row's name, R.A. and Dec.; empty when
     // no row was selected.
@@ -37,6 +38,7 @@ private:
     void readObjects();
 
     Ui& ui_;
+    std::string directory_;
     QTreeWidget* list_ = nullptr;
     std::vector<ObjectRow> rows_;
 };

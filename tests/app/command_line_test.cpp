@@ -50,6 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CommandLine, SimulateIsAnOptionOfItsOwn)
 {
     EXPECT_TRUE(parseCommandLine({"--simulate"}).simulate);
+    EXPECT_TRUE(parseCommandLine({"--desktop", "m42.bmp"}).desktop);
     EXPECT_FALSE(parseCommandLine({"m42.bmp"}).simulate);
     EXPECT_FALSE(parseCommandLine({"--", "--simulate"}).simulate);
 }

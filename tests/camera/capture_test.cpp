@@ -1,5 +1,6 @@
 // Captures end to end: the program's capture commands against the simulated
 // camera on a pseudo-terminal, with a clock that does not wait.
+#include <fitsio.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "image/bmp.h"
 #include "platform/device_opener.h"
 #include "sim/camera_sim.h"
+#include "sim/telescope_sim.h"
 #include "support/fake_clock.h"
 #include "support/image_checks.h"
 #include "support/fake_ui.h"
@@ -470,6 +472,80 @@ TEST(AutosaveName, NumbersTheNextCapture)
     EXPECT_EQ(nextAutosaveName("M42-9223372036854775806.bmp"), "M42-9223372036854775807.bmp");
     EXPECT_EQ(nextAutosaveName("M42-9223372036854775807.bmp"), "M42-9223372036854775807-0001.bmp");
     EXPECT_EQ(nextAutosaveName("M42-99999999999999999999.bmp"), "M42-99999999999999999999-0001.bmp");
+}
+
+// With the setting on, zfits.fit tells when, how long and where, as cfitsio
+// reads it; with it off the file is exactly what it always was.
+TEST_F(CaptureTest, ObservationKeywordsRecordTheExposureAndThePointing)
+{
+    start("0 0 0 1 1 0 2.5 0 0 0 0 0 0 1 -1 -1 0");
+    sim::TelescopeOptions options;
+    options.position = sim::EquatorialPosition{5.0 + 35.0 / 60 + 17.0 / 3600, -(5.0 + 23.0 / 60 + 28.0 / 3600)};
+    options.longFormat = true;
+    sim::TelescopeSimulator telescope(options);
+    telescope.start();
+    opener.setSimulatorHook([&](const std::string& name) {
+        return name == "camera" ? camera->slavePath() : telescope.slavePath();
+    });
+    app->portMap.setDevice(1, "sim:telescope");
+
+    ASSERT_EQ(app->captureImage(), 1);
+    bmp plain(ui);
+    plain.createFromGray(app->cameraImage.data(), CTarviApp::frameWidth, CTarviApp::frameHeight);
+    ASSERT_EQ(plain.writeFits(dir.file("today.fit")), 1);
+    EXPECT_EQ(test::readFile(dir.file("zfits.fit")), test::readFile(dir.file("today.fit")));
+
+    app->observationKeywords = true;
+    app->objectName = [] { return std::string("M42"); };
+    ASSERT_EQ(app->openTelescopePort(), 1);
+    std::time_t begun = 0;
+    ui.onStatus = [&](int, const std::string& text) {
+        if (text == "Begin exposure")
+            begun = clock.nowSeconds();
+    };
+    ASSERT_EQ(app->captureImage(), 1);
+
+    fitsfile* file = nullptr;
+    int status = 0;
+    ASSERT_EQ(fits_open_file(&file, dir.file("zfits.fit").c_str(), READONLY, &status), 0);
+    const auto text = [&](const char* key) {
+        char value[FLEN_VALUE] = "";
+        fits_read_key(file, TSTRING, key, value, nullptr, &status);
+        return std::string(value);
+    };
+    char date[32];
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", std::gmtime(&begun));
+    EXPECT_EQ(text("DATE-OBS"), date);
+    EXPECT_EQ(text("IMAGETYP"), "Light Frame");
+    EXPECT_EQ(text("INSTRUME"), "ST-4");
+    EXPECT_EQ(text("OBJCTRA"), "05:35:17");
+    EXPECT_EQ(text("OBJCTDEC"), "-05:23:28");
+    EXPECT_EQ(text("OBJECT"), "M42");
+    char type = 0;
+    char value[FLEN_VALUE] = "";
+    fits_read_keyword(file, "EXPTIME", value, nullptr, &status);
+    fits_get_keytype(value, &type, &status);
+    double seconds = 0;
+    fits_read_key(file, TDOUBLE, "EXPTIME", &seconds, nullptr, &status);
+    EXPECT_EQ(type, 'F');
+    EXPECT_DOUBLE_EQ(seconds, 2.5);
+    EXPECT_EQ(status, 0);
+    fits_close_file(file, &status);
+
+    // Only the header differs from the file without them, and Tarvi reads
+    // the picture as before.
+    plain.createFromGray(app->cameraImage.data(), CTarviApp::frameWidth, CTarviApp::frameHeight);
+    ASSERT_EQ(plain.writeFits(dir.file("today.fit")), 1);
+    EXPECT_EQ(test::readFile(dir.file("zfits.fit")).substr(2880), test::readFile(dir.file("today.fit")).substr(2880));
+    bmp keyed(ui), unkeyed(ui);
+    ASSERT_EQ(keyed.readFits(dir.file("zfits.fit"), 1.0, 1.0), 1);
+    ASSERT_EQ(unkeyed.readFits(dir.file("today.fit"), 1.0, 1.0), 1);
+    const auto pixels = [](const bmp& image) {
+        const auto& buffer = image.record()->pixels;
+        return std::vector<std::uint8_t>(buffer.data(), buffer.data() + buffer.size());
+    };
+    EXPECT_EQ(pixels(keyed), pixels(unkeyed));
+    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
 }
 
 }  // namespace

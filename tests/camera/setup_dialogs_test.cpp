@@ -385,6 +385,8 @@ TEST_F(SetupDialogTest, SetupCameraWithTheCameraOffReportsItAndSavesTheValuesAll
     fs::remove(app.iniPath);
     whenModal<setupCamera>([](setupCamera& dialog) {
         child<QLineEdit>(dialog, "edit1009")->setText("12.5");
+        EXPECT_FALSE(dialog.observationKeywordsBox()->isChecked());
+        dialog.observationKeywordsBox()->setChecked(true);
         QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
     });
     OnSetupCamera(app, nullptr);
@@ -392,6 +394,10 @@ TEST_F(SetupDialogTest, SetupCameraWithTheCameraOffReportsItAndSavesTheValuesAll
     EXPECT_EQ(boxTexts(), std::vector<std::string>{"Cannot open/setup camera port com1\ndev-com1: " + noSuchDevice});
     EXPECT_EQ(app.settings.exposureTime, 12.5f);
     EXPECT_NE(savedValues().find(" 12.500000 "), std::string::npos) << savedValues();
+    // The keywords' setting has a section of its own; the line keeps its seventeen numbers.
+    EXPECT_TRUE(app.observationKeywords);
+    EXPECT_TRUE(readObservationKeywords(IniFile(app.iniPath)));
+    EXPECT_EQ(savedValues(), formatSettingsLine(app.settings));
 }
 
 TEST_F(SetupDialogTest, SetupCameraCancelChangesNothingAndSendsNothing)

@@ -277,6 +277,48 @@ TEST(FitsCards, HeaderBlockHoldsTheNineCardsAndSpaces)
     }
 }
 
+TEST(FitsCards, ObservationKeywordsFollowTheNineCardsBeforeEnd)
+{
+    fits::Observation observation;
+    observation.start = 1796558418;  // 2026-12-06 12:00:18 UTC
+    observation.exposureSeconds = 2.5;
+    const std::vector<std::string> plain = {
+        "DATE-OBS= '2026-12-06T12:00:18' / UTC at the start of the exposure",
+        "EXPTIME =                  2.5 / [s] exposure time",
+        "IMAGETYP= 'Light Frame'",
+        "INSTRUME= 'ST-4    '",
+    };
+    const auto cards = [](const std::vector<std::string>& texts) {
+        std::vector<std::string> out;
+        for (const std::string& text : texts)
+            out.push_back(card(text));
+        return out;
+    };
+    EXPECT_EQ(fits::observationCards(observation), cards(plain));
+
+    observation.exposureSeconds = 0.01f;  // as the settings keep it
+    observation.dark = true;
+    observation.ra = "05:35:17";
+    observation.dec = "-05:23:28";
+    observation.object = "Bob's \x01nebula";
+    std::vector<std::string> full = plain;
+    full[1] = "EXPTIME =                 0.01 / [s] exposure time";
+    full[2] = "IMAGETYP= 'Dark Frame'";
+    full.insert(full.end(), {"OBJCTRA = '05:35:17'           / as the telescope reported it",
+                             "OBJCTDEC= '-05:23:28'          / as the telescope reported it",
+                             "OBJECT  = 'Bob''s ?nebula'"});
+    EXPECT_EQ(fits::observationCards(observation), cards(full));
+    observation.object = std::string(100, 'x');
+    EXPECT_EQ(fits::observationCards(observation).back(), card("OBJECT  = '" + std::string(67, 'x') + "'"));
+
+    const std::string block = fits::headerBlock(192, 165, cards(full));
+    for (std::size_t i = 0; i < 8; ++i)
+        EXPECT_EQ(block.substr(i * 80, 80), card(writtenCards[i])) << "card " << i + 1;
+    for (std::size_t i = 0; i < full.size(); ++i)
+        EXPECT_EQ(block.substr((8 + i) * 80, 80), card(full[i]));
+    EXPECT_EQ(block.substr((8 + full.size()) * 80, 80), card("END"));
+}
+
 TEST(FitsCards, EndCard)
 {
     const std::pair<std::string, bool> cases[] = {

@@ -1,8 +1,11 @@
 #include "platform/posix_serial_port.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -16,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/device_opener.h"
 #include "support/port_checks.h"
 #include "support/temp_dir.h"
 
@@ -24,7 +28,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
-using test::everyByteValue;
 using test::readingFor;
 using test::waitForQueued;
 
@@ -37,71 +40,54 @@ public:
     PseudoTerminal()
     {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-            throw std::runtime_error(std::string("pseudo-terminal: ") + std::strerror(errno));
         char name[128];
-        if (::ptsname_r(master_, name, sizeof name) != 0)
-            throw std::runtime_error(std::string("ptsname_r: ") + std::strerror(errno));
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 || ::ptsname_r(master_, name, sizeof name) != 0)
+            throw std::runtime_error(std::string("pseudo-terminal: ") + std::strerror(errno));
         slavePath_ = name;
     }
-    ~PseudoTerminal()
-    {
-        if (master_ >= 0)
-            ::close(master_);
-    }
+    ~PseudoTerminal() { hangUp(); }
     PseudoTerminal(const PseudoTerminal&) = delete;
     PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
-    int master() const { return master_; }
     const std::string& slavePath() const { return slavePath_; }
-
     void hangUp()
     {
-        ::close(master_);
-        master_ = -1;
+        if (master_ >= 0)
+            ::close(std::exchange(master_, -1));
     }
-
     void send(const Bytes& bytes) const
     {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
+        for (std::size_t done = 0; done < bytes.size();) {
             const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
+            if (n <= 0 && errno != EINTR)
                 throw std::runtime_error(std::string("master write: ") + std::strerror(errno));
-            done += static_cast<std::size_t>(n);
+            done += n > 0 ? static_cast<std::size_t>(n) : 0;
         }
     }
-
     // What the port wrote: `count` bytes, or fewer if they have not all come
     // within a few seconds.
     Bytes receive(std::size_t count) const
     {
         Bytes got;
-        const auto giveUp = std::chrono::steady_clock::now() + 5s;
-        while (got.size() < count && std::chrono::steady_clock::now() < giveUp) {
+        for (const auto giveUp = std::chrono::steady_clock::now() + 5s;
+             got.size() < count && std::chrono::steady_clock::now() < giveUp;) {
             pollfd entry{master_, POLLIN, 0};
-            if (::poll(&entry, 1, 100) <= 0)
-                continue;
             std::uint8_t chunk[4096];
-            const ssize_t n = ::read(master_, chunk, std::min(sizeof chunk, count - got.size()));
+            const ssize_t n = ::poll(&entry, 1, 100) <= 0 ? 0 : ::read(master_, chunk, std::min(sizeof chunk, count - got.size()));
             if (n > 0)
                 got.insert(got.end(), chunk, chunk + n);
         }
         return got;
     }
-
     bool nothingWaiting() const
     {
         pollfd entry{master_, POLLIN, 0};
         return ::poll(&entry, 1, 50) == 0;
     }
-
+    // On the master the termios calls act on the slave, as a simulator sees it.
     termios state() const
     {
         termios state{};
-        // On the master the termios calls act on the slave, as a simulator sees it.
         if (::tcgetattr(master_, &state) != 0)
             throw std::runtime_error(std::string("tcgetattr: ") + std::strerror(errno));
         return state;
@@ -124,20 +110,16 @@ std::unique_ptr<SerialPort> openPort(const std::string& path)
 // table names, apply.
 SysError configure(SerialPort& port, std::uint32_t baud, Parity parity)
 {
-    LineSettings working;
-    if (const SysError error = port.getLineSettings(working); error.failed())
+    LineSettings s;
+    if (const SysError error = port.getLineSettings(s); error.failed())
         return error;
-    working.baud = baud;
-    working.dataBits = 8;
-    working.parity = parity;
-    working.stopBits = 1;
-    working.parityCheck = true;
-    working.hardwareFlow = false;
-    working.softwareFlow = false;
-    working.dtrOn = false;
-    working.rtsOn = false;
-    working.binary = true;
-    return port.setLineSettings(working);
+    s.baud = baud;
+    s.parity = parity;
+    s.dataBits = 8;
+    s.stopBits = 1;
+    s.parityCheck = s.binary = true;
+    s.hardwareFlow = s.softwareFlow = s.dtrOn = s.rtsOn = false;
+    return port.setLineSettings(s);
 }
 
 Bytes pattern(std::size_t size)
@@ -148,36 +130,6 @@ Bytes pattern(std::size_t size)
     return bytes;
 }
 
-// Writes `bytes` on the master one at a time, `gap` apart, until done or told
-// to stop.
-class Trickle {
-public:
-    Trickle(const PseudoTerminal& pty, Bytes bytes, std::chrono::milliseconds gap)
-        : thread_([&pty, bytes = std::move(bytes), gap, this](std::stop_token stop) {
-              for (const std::uint8_t byte : bytes) {
-                  if (stop.stop_requested())
-                      return;
-                  pty.send({byte});
-                  sent_.fetch_add(1);
-                  std::this_thread::sleep_for(gap);
-              }
-          })
-    {
-    }
-    ~Trickle() { stop(); }
-    void stop()
-    {
-        thread_.request_stop();
-        if (thread_.joinable())
-            thread_.join();
-    }
-    std::size_t sent() const { return sent_.load(); }
-
-private:
-    std::atomic<std::size_t> sent_{0};
-    std::jthread thread_;
-};
-
 termios cookedTerminal()
 {
     termios state{};
@@ -187,7 +139,6 @@ termios cookedTerminal()
     state.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK | IEXTEN | ECHOCTL | ECHOKE;
     state.c_cc[VINTR] = 3;
     state.c_cc[VMIN] = 1;
-    state.c_cc[VTIME] = 0;
     cfsetispeed(&state, B38400);
     cfsetospeed(&state, B38400);
     return state;
@@ -204,12 +155,28 @@ LineSettings cameraTable(std::uint32_t baud)
 {
     LineSettings settings;
     settings.baud = baud;
-    settings.dataBits = 8;
     settings.parity = Parity::even;
-    settings.stopBits = 1;
     settings.parityCheck = true;
-    settings.binary = true;
     return settings;
+}
+
+// The camera's line: 57600 baud, 8 bits, even parity, one stop bit, raw, no
+// flow control. A pseudo-terminal has no parity generator and clears PARENB
+// itself, so the parity bit is checked only where asked.
+void expectCameraLine(const termios& state, bool parityBit)
+{
+    EXPECT_EQ(cfgetospeed(&state), B57600);
+    EXPECT_EQ(cfgetispeed(&state), B57600);
+    EXPECT_EQ(state.c_cflag & (CSIZE | CSTOPB | CRTSCTS | CLOCAL | CREAD), tcflag_t(CS8 | CLOCAL | CREAD));
+    if (parityBit) {
+        EXPECT_EQ(state.c_cflag & (PARENB | PARODD | CMSPAR), tcflag_t(PARENB));
+    }
+    EXPECT_EQ(state.c_iflag & (INPCK | IGNPAR | PARMRK | IXON | IXOFF | IXANY | IGNBRK | BRKINT | ISTRIP | INLCR |
+                               IGNCR | ICRNL | IUCLC), tcflag_t(INPCK));
+    EXPECT_EQ(state.c_oflag & OPOST, 0u);
+    EXPECT_EQ(state.c_lflag & (ECHO | ECHONL | ICANON | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(state.c_cc[VMIN], 1);
+    EXPECT_EQ(state.c_cc[VTIME], 0);
 }
 
 TEST(TermiosRates, TheProgramsRatesAndTheOtherStandardOnesMapBothWays)
@@ -231,56 +198,30 @@ TEST(ApplyLineSettings, TheCameraTableOnACookedTerminalGivesARawEvenParityLine)
 {
     termios state = cookedTerminal();
     ASSERT_FALSE(applyLineSettings(cameraTable(57600), state).failed());
-
-    EXPECT_EQ(cfgetospeed(&state), B57600);
-    EXPECT_EQ(cfgetispeed(&state), B57600);
-    EXPECT_EQ(state.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-    EXPECT_NE(state.c_cflag & PARENB, 0u);
-    EXPECT_EQ(state.c_cflag & (PARODD | CMSPAR), 0u);
-    EXPECT_EQ(state.c_cflag & CSTOPB, 0u);
-    EXPECT_EQ(state.c_cflag & CRTSCTS, 0u);
-    EXPECT_EQ(state.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    expectCameraLine(state, true);
     EXPECT_NE(state.c_cflag & HUPCL, 0u);  // not the program's to change
-    EXPECT_NE(state.c_iflag & INPCK, 0u);
-    EXPECT_EQ(state.c_iflag & (IGNPAR | PARMRK), 0u);
-    EXPECT_EQ(state.c_iflag & (IXON | IXOFF | IXANY), 0u);
-    EXPECT_EQ(state.c_iflag & (IGNBRK | BRKINT | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC), 0u);
-    EXPECT_EQ(state.c_oflag & OPOST, 0u);
-    EXPECT_EQ(state.c_lflag & (ECHO | ECHONL | ICANON | ISIG | IEXTEN), 0u);
-    EXPECT_EQ(state.c_cc[VMIN], 1);
-    EXPECT_EQ(state.c_cc[VTIME], 0);
 }
 
 TEST(ApplyLineSettings, ParityDataBitsAndStopBitsSetTheirBitsAndReadBack)
 {
-    struct Row {
-        Parity parity;
-        tcflag_t bits;
-    };
-    const Row parities[] = {
-        {Parity::none, 0},
-        {Parity::odd, PARENB | PARODD},
-        {Parity::even, PARENB},
-        {Parity::mark, PARENB | PARODD | CMSPAR},
-        {Parity::space, PARENB | CMSPAR},
-    };
+    const std::pair<Parity, tcflag_t> parities[] = {{Parity::none, 0}, {Parity::odd, PARENB | PARODD},
+                                                    {Parity::even, PARENB}, {Parity::mark, PARENB | PARODD | CMSPAR},
+                                                    {Parity::space, PARENB | CMSPAR}};
     const std::pair<int, tcflag_t> sizes[] = {{5, CS5}, {6, CS6}, {7, CS7}, {8, CS8}};
-    for (const Row& row : parities) {
+    for (const auto& [parity, bits] : parities) {
         for (const auto& [dataBits, size] : sizes) {
             for (const int stopBits : {1, 2}) {
                 termios state = cookedTerminal();
                 state.c_cflag |= PARENB | PARODD | CMSPAR;  // whatever was there goes
                 LineSettings settings = cameraTable(9600);
-                settings.parity = row.parity;
+                settings.parity = parity;
                 settings.dataBits = dataBits;
                 settings.stopBits = stopBits;
                 ASSERT_FALSE(applyLineSettings(settings, state).failed());
-                EXPECT_EQ(state.c_cflag & (PARENB | PARODD | CMSPAR), row.bits);
-                EXPECT_EQ(state.c_cflag & CSIZE, size);
-                EXPECT_EQ((state.c_cflag & CSTOPB) != 0, stopBits == 2);
-
+                EXPECT_EQ(state.c_cflag & (PARENB | PARODD | CMSPAR | CSIZE | CSTOPB),
+                          bits | size | (stopBits == 2 ? CSTOPB : 0));
                 const LineSettings back = lineSettingsFromTermios(state);
-                EXPECT_EQ(back.parity, row.parity);
+                EXPECT_EQ(back.parity, parity);
                 EXPECT_EQ(back.dataBits, dataBits);
                 EXPECT_EQ(back.stopBits, stopBits);
                 EXPECT_EQ(back.baud, 9600u);
@@ -291,10 +232,8 @@ TEST(ApplyLineSettings, ParityDataBitsAndStopBitsSetTheirBitsAndReadBack)
 
 TEST(ApplyLineSettings, WhatTermiosCannotExpressIsRefusedAndChangesNothing)
 {
-    LineSettings badRate = cameraTable(12345);
-    LineSettings badSize = cameraTable(9600);
+    LineSettings badRate = cameraTable(12345), badSize = cameraTable(9600), badStop = cameraTable(9600);
     badSize.dataBits = 9;
-    LineSettings badStop = cameraTable(9600);
     badStop.stopBits = 3;
     for (const LineSettings& settings : {badRate, badSize, badStop}) {
         termios state = cookedTerminal();
@@ -305,28 +244,16 @@ TEST(ApplyLineSettings, WhatTermiosCannotExpressIsRefusedAndChangesNothing)
 
 TEST(ApplyLineSettings, SettingsReadFromATermiosPutItBackUnchanged)
 {
-    std::vector<termios> states;
-    states.push_back(cookedTerminal());
     termios raw = cookedTerminal();
     applyLineSettings(cameraTable(57600), raw);
-    states.push_back(raw);
-    termios xonOnly = cookedTerminal();
-    xonOnly.c_iflag = IXON;
-    states.push_back(xonOnly);
-    termios ignoreParity = raw;
-    ignoreParity.c_iflag |= IGNPAR;
-    states.push_back(ignoreParity);
-    termios space = raw;
-    space.c_cflag = (space.c_cflag & ~CSIZE) | CS7 | PARENB | CMSPAR | CSTOPB;
-    states.push_back(space);
-    termios hungUp = raw;
-    cfsetospeed(&hungUp, B0);
-    states.push_back(hungUp);
-    termios odd = raw;
-    odd.c_cc[VMIN] = 4;
-    odd.c_cc[VTIME] = 2;
-    states.push_back(odd);
-
+    std::vector<termios> states(7, raw);
+    states[0] = cookedTerminal();
+    states[1].c_iflag = IXON;
+    states[2].c_iflag |= IGNPAR;
+    states[3].c_cflag = (raw.c_cflag & ~CSIZE) | CS7 | PARENB | CMSPAR | CSTOPB;
+    cfsetospeed(&states[4], B0);
+    states[5].c_cc[VMIN] = 4;
+    states[5].c_cc[VTIME] = 2;
     for (std::size_t i = 0; i < states.size(); ++i) {
         termios state = states[i];
         ASSERT_FALSE(applyLineSettings(lineSettingsFromTermios(state), state).failed()) << i;
@@ -343,10 +270,8 @@ TEST(ApplyLineSettings, AFlagHalfSetIsCompletedWhenTheProgramAsksForIt)
     EXPECT_TRUE(read.softwareFlow);   // some flow control is on
     EXPECT_FALSE(read.parityCheck);  // bad bytes are dropped, not reported
     EXPECT_FALSE(read.binary);
-
     ASSERT_FALSE(applyLineSettings(cameraTable(9600), state).failed());
-    EXPECT_EQ(state.c_iflag & (IXON | IXOFF | IXANY), 0u);
-    EXPECT_EQ(state.c_iflag & (INPCK | IGNPAR | PARMRK), static_cast<tcflag_t>(INPCK));
+    EXPECT_EQ(state.c_iflag & (IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK), tcflag_t(INPCK));
     EXPECT_EQ(state.c_cc[VMIN], 1);
     EXPECT_EQ(state.c_lflag & (ECHO | ICANON), 0u);
 }
@@ -395,113 +320,134 @@ TEST(PosixSerialPort, OpensForExclusiveUseAndGivesItUpWhenClosed)
         auto port = openPort(pty.slavePath());
         ASSERT_EQ(::ioctl(observer, TIOCGEXCL, &exclusive), 0);
         EXPECT_EQ(exclusive, 1);
-
         PortOpener::Result second = PosixSerialPort::open(pty.slavePath());
         EXPECT_EQ(second.error.code(), EBUSY);
         EXPECT_EQ(second.port, nullptr);
     }
     ASSERT_EQ(::ioctl(observer, TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 0);
-    PortOpener::Result again = PosixSerialPort::open(pty.slavePath());
-    EXPECT_FALSE(again.error.failed()) << again.error.text();
-    EXPECT_NE(again.port, nullptr);
+    EXPECT_NE(PosixSerialPort::open(pty.slavePath()).port, nullptr);
     ::close(observer);
 }
 
-TEST(PosixSerialPort, AMissingDeviceOrAFileThatIsNoTerminalIsRefusedWithTheSystemsReason)
-{
-    PortOpener::Result missing = PosixSerialPort::open("/dev/tarvi-no-such-port");
-    EXPECT_EQ(missing.error.code(), ENOENT);
-    EXPECT_EQ(missing.port, nullptr);
-
-    test::TempDir dir;
-    test::writeFile(dir.file("not-a-port"), "x");
-    PortOpener::Result file = PosixSerialPort::open(dir.file("not-a-port"));
-    EXPECT_EQ(file.error.code(), ENOTTY);
-    EXPECT_EQ(file.port, nullptr);
-}
-
-TEST(PosixSerialPort, TheCameraSettingsReachTheTerminal)
+// What each kind of device name opens to, or the system's reason it does not.
+TEST(DeviceOpener, EachKindOfNameOpensItsDeviceOrKeepsTheSystemsReason)
 {
     PseudoTerminal pty;
-    auto port = openPort(pty.slavePath());
+    test::TempDir dir;
+    test::writeFile(dir.file("not-a-port"), "x");
+    std::vector<std::string> asked;
+    DeviceOpener hooked([&](const std::string& name) {
+        asked.push_back(name);
+        return name == "camera" ? pty.slavePath() : name == "gone" ? "/dev/pts/tarvi-gone" : std::string();
+    });
+    DeviceOpener plain;
+    const struct {
+        DeviceOpener& opener;
+        std::string device;
+        int error;
+    } cases[] = {
+        {plain, pty.slavePath(), 0},     {plain, "/dev/ttyTarviMissing0", ENOENT},
+        {plain, dir.file("not-a-port"), ENOTTY}, {plain, "sim:camera", ENODEV},
+        {hooked, "sim:camera", 0},       {hooked, "sim:telescope", ENODEV},
+        {hooked, "sim:gone", ENOENT},    {plain, "tcp:127.0.0.1", EINVAL},
+    };
+    for (const auto& c : cases) {
+        PortOpener::Result opened = c.opener.open(c.device);
+        EXPECT_EQ(opened.error.code(), c.error) << c.device << ": " << opened.error.text();
+        ASSERT_EQ(opened.port != nullptr, c.error == 0) << c.device;
+        if (opened.port == nullptr)
+            continue;
+        // Configures nothing: a device's termios is not the opener's
+        // business, and a fresh pseudo-terminal passes these bytes as they are.
+        ASSERT_FALSE(opened.port->setTimeouts(readingFor(0)).failed());
+        const Bytes probe = {':', 'G', 'S', '#'};
+        EXPECT_EQ(opened.port->write(probe).count, probe.size());
+        EXPECT_EQ(pty.receive(probe.size()), probe);
+    }
+    EXPECT_EQ(asked, (std::vector<std::string>{"camera", "telescope", "gone"}));
+    EXPECT_EQ(PosixSerialPort::open(dir.file("not-a-port")).error.code(), ENOTTY);
+}
+
+TEST(DeviceOpener, PermissionAdviceNamesTheGroupThatOwnsTheDevice)
+{
+    test::TempDir dir;
+    const std::string device = dir.file("ttyS9");
+    test::writeFile(device, "");
+    const passwd* me = ::getpwuid(::getuid());
+    const group* system = ::getgrgid(1);  // belongs to the system on every Debian machine
+    ASSERT_TRUE(me != nullptr && system != nullptr);
+    const std::string name = system->gr_name;
+    const std::string generic = "You may not use " + device
+                                + ".  Serial devices usually belong to the group \"dialout\"; ask the computer's"
+                                  " administrator to let you use this one.";
+    const struct {
+        gid_t group;
+        mode_t mode;
+        std::string advice;
+    } cases[] = {
+        {1, 0660, "You may not use " + device + ".  It belongs to the group \"" + name + "\": add yourself to it with \"sudo adduser "
+                      + me->pw_name + " " + name + "\", then log out and in again."},
+        {1, 0600, generic},  // the group may not use it either
+        {0, 0660, generic},  // nobody joins root's group
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(::chown(device.c_str(), static_cast<uid_t>(-1), c.group) | ::chmod(device.c_str(), c.mode), 0)
+            << std::strerror(errno);
+        EXPECT_EQ(permissionAdvice(device), c.advice) << c.group << " " << c.mode;
+    }
+    ::unlink(device.c_str());
+    EXPECT_EQ(permissionAdvice(device), generic) << "a device that is not there";
+}
+
+// A port on a pseudo-terminal configured as the telescope's line.
+class PtyPort : public ::testing::Test {
+protected:
+    PseudoTerminal pty;
+    std::unique_ptr<SerialPort> port = openPort(pty.slavePath());
+
+    void SetUp() override { ASSERT_FALSE(configure(*port, 9600, Parity::none).failed()); }
+    void setTimeouts(const PortTimeouts& timeouts) { ASSERT_FALSE(port->setTimeouts(timeouts).failed()); }
+    IoResult read(Bytes& buffer) { return port->read(buffer); }
+};
+
+TEST_F(PtyPort, TheProgramsSettingsReachTheTerminalAndTheKeptCopyPutsItBack)
+{
     ASSERT_FALSE(configure(*port, 57600, Parity::even).failed());
-
-    const termios state = pty.state();
-    EXPECT_EQ(cfgetospeed(&state), B57600);
-    EXPECT_EQ(cfgetispeed(&state), B57600);
-    EXPECT_EQ(state.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-    EXPECT_EQ(state.c_cflag & CSTOPB, 0u);
-    EXPECT_EQ(state.c_cflag & CRTSCTS, 0u);
-    EXPECT_EQ(state.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
-    EXPECT_NE(state.c_iflag & INPCK, 0u);
-    EXPECT_EQ(state.c_iflag & (IGNPAR | PARMRK), 0u);
-    EXPECT_EQ(state.c_iflag & (IXON | IXOFF | IXANY), 0u);
-    EXPECT_EQ(state.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | BRKINT), 0u);
-    EXPECT_EQ(state.c_oflag & OPOST, 0u);
-    EXPECT_EQ(state.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
-    EXPECT_EQ(state.c_cc[VMIN], 1);
-    EXPECT_EQ(state.c_cc[VTIME], 0);
-    // A pseudo-terminal has no parity generator and clears PARENB itself;
-    // the bit the program asks for is checked on the termios above.
-
+    expectCameraLine(pty.state(), false);
     LineSettings back;
     ASSERT_FALSE(port->getLineSettings(back).failed());
     EXPECT_EQ(back.baud, 57600u);
-    EXPECT_EQ(back.dataBits, 8);
-    EXPECT_EQ(back.stopBits, 1);
-    EXPECT_TRUE(back.parityCheck);
-    EXPECT_TRUE(back.binary);
-    EXPECT_FALSE(back.hardwareFlow);
-    EXPECT_FALSE(back.softwareFlow);
-    EXPECT_FALSE(back.dtrOn);
-    EXPECT_FALSE(back.rtsOn);
-}
+    EXPECT_TRUE(back.parityCheck && back.binary && back.dataBits == 8 && back.stopBits == 1);
+    EXPECT_FALSE(back.hardwareFlow || back.softwareFlow || back.dtrOn || back.rtsOn);
 
-TEST(PosixSerialPort, EachSpeedOfTheSpeedTableReachesTheTerminal)
-{
-    PseudoTerminal pty;
-    auto port = openPort(pty.slavePath());
-    const std::pair<std::uint32_t, speed_t> table[] = {{57600, B57600}, {19200, B19200}, {9600, B9600}, {1200, B1200}};
+    const std::pair<std::uint32_t, speed_t> table[] = {{19200, B19200}, {9600, B9600}, {1200, B1200}};
     for (const auto& [baud, speed] : table) {
         ASSERT_FALSE(configure(*port, baud, Parity::even).failed()) << baud;
         const termios state = pty.state();
         EXPECT_EQ(cfgetospeed(&state), speed) << baud;
     }
-    ASSERT_FALSE(configure(*port, 9600, Parity::none).failed());
-    const termios telescope = pty.state();
-    EXPECT_EQ(cfgetospeed(&telescope), B9600);
-    EXPECT_EQ(telescope.c_cflag & (PARENB | CSIZE | CSTOPB), static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(port->setLineSettings(cameraTable(31250)).code(), EINVAL);
 
-    LineSettings rate = cameraTable(31250);
-    EXPECT_EQ(port->setLineSettings(rate).code(), EINVAL);
-}
-
-TEST(PosixSerialPort, TheKeptCopyPutsBackTheTerminalExactlyAsItWas)
-{
-    PseudoTerminal pty;
-    auto port = openPort(pty.slavePath());
-    const termios before = pty.state();
-    ASSERT_NE(before.c_lflag & ICANON, 0u);  // a fresh pseudo-terminal is cooked
-
+    // A fresh pseudo-terminal is cooked; the kept copy puts it back exactly.
+    PseudoTerminal fresh;
+    auto other = openPort(fresh.slavePath());
+    const termios cooked = fresh.state();
+    ASSERT_NE(cooked.c_lflag & ICANON, 0u);
     LineSettings kept;
-    ASSERT_FALSE(port->getLineSettings(kept).failed());
+    ASSERT_FALSE(other->getLineSettings(kept).failed());
     EXPECT_FALSE(kept.binary);
-    ASSERT_FALSE(configure(*port, 19200, Parity::even).failed());
-    ASSERT_FALSE(sameTermios(pty.state(), before));
-
-    ASSERT_FALSE(port->setLineSettings(kept).failed());
-    EXPECT_TRUE(sameTermios(pty.state(), before));
+    ASSERT_FALSE(configure(*other, 19200, Parity::even).failed());
+    ASSERT_FALSE(sameTermios(fresh.state(), cooked));
+    ASSERT_FALSE(other->setLineSettings(kept).failed());
+    EXPECT_TRUE(sameTermios(fresh.state(), cooked));
 }
 
-TEST(PosixSerialPort, EveryByteValueCrossesUnchangedBothWays)
+TEST_F(PtyPort, EveryByteValueCrossesUnchangedBothWays)
 {
-    PseudoTerminal pty;
-    auto port = openPort(pty.slavePath());
     ASSERT_FALSE(configure(*port, 57600, Parity::even).failed());
-    ASSERT_FALSE(port->setTimeouts(readingFor(2000)).failed());
-    const Bytes bytes = everyByteValue();
-
+    setTimeouts(readingFor(2000));
+    const Bytes bytes = test::everyByteValue();
     const IoResult written = port->write(bytes);
     EXPECT_FALSE(written.error.failed()) << written.error.text();
     EXPECT_EQ(written.count, bytes.size());
@@ -516,222 +462,148 @@ TEST(PosixSerialPort, EveryByteValueCrossesUnchangedBothWays)
     EXPECT_TRUE(pty.nothingWaiting());  // no echo of what came in
 }
 
-TEST(PosixSerialPort, AReadReturnsOnceItsCountIsInAndLeavesTheRestQueued)
+TEST_F(PtyPort, AReadReturnsOnceItsCountIsInAndLeavesTheRestQueued)
 {
-    PseudoTerminal pty;
-    auto port = openPort(pty.slavePath());
-    ASSERT_FALSE(configure(*port, 9600, Parity::none).failed());
-    ASSERT_FALSE(port->setTimeouts(readingFor(30000)).failed());
+    setTimeouts(readingFor(30000));
     const Bytes sent = pattern(15);
     pty.send(sent);
-
-    Bytes first(10);
+    Bytes first(10), rest(5);
     auto reading = std::async(std::launch::async, [&] { return port->read(first); });
     ASSERT_EQ(reading.wait_for(10s), std::future_status::ready) << "still waiting with its count in";
-    const IoResult read = reading.get();
-    EXPECT_FALSE(read.error.failed());
-    ASSERT_EQ(read.count, 10u);
+    const IoResult got = reading.get();
+    EXPECT_FALSE(got.error.failed());
+    ASSERT_EQ(got.count, 10u);
     EXPECT_EQ(first, Bytes(sent.begin(), sent.begin() + 10));
-
-    Bytes rest(5);
-    const IoResult next = port->read(rest);
-    ASSERT_EQ(next.count, 5u);
+    ASSERT_EQ(read(rest).count, 5u);
     EXPECT_EQ(rest, Bytes(sent.begin() + 10, sent.end()));
 }
 
-TEST(PosixSerialPort, AtTheDeadlineAReadGivesWhatArrivedAndNoError)
+TEST_F(PtyPort, AtTheDeadlineAReadGivesWhatArrivedAndNoError)
 {
-    PseudoTerminal pty;
-    auto port = openPort(pty.slavePath());
-    ASSERT_FALSE(configure(*port, 9600, Parity::none).failed());
-    ASSERT_FALSE(port->setTimeouts(readingFor(100)).failed());
-
+    setTimeouts(readingFor(100));
     Bytes buffer(10, 0xEE);
-    const IoResult silent = port->read(buffer);
+    const IoResult silent = read(buffer);
     EXPECT_FALSE(silent.error.failed());
     EXPECT_EQ(silent.count, 0u);
 
-    const Bytes sent = {'1', '2', ':', '#'};
-    pty.send(sent);
-    waitForQueued(*port, sent.size());
-    const IoResult partial = port->read(buffer);
+    pty.send({'1', '2', ':', '#'});
+    waitForQueued(*port, 4);
+    const IoResult partial = read(buffer);
     EXPECT_FALSE(partial.error.failed());
-    ASSERT_EQ(partial.count, sent.size());
-    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 4), sent);
-    EXPECT_EQ(buffer[4], 0xEE);
+    ASSERT_EQ(partial.count, 4u);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 5), (Bytes{'1', '2', ':', '#', 0xEE}));
 }
 
-TEST(PosixSerialPort, TheWaitHookRunsWhileAReadWaitsAndNeverWhenBytesAreIn)
+TEST_F(PtyPort, TheWaitHookRunsWhileAReadWaitsAndNeverWhenBytesAreIn)
 {
-    PseudoTerminal pty;
-    auto port = openPort(pty.slavePath());
-    ASSERT_FALSE(configure(*port, 9600, Parity::none).failed());
-    ASSERT_FALSE(port->setTimeouts(readingFor(180)).failed());
+    setTimeouts(readingFor(180));
     int hooked = 0;
     port->setWaitHook([&] { ++hooked; });
     Bytes buffer(4);
     // A silent device: the windows get their turns through the deadline,
     // and one at its end, for whatever waits next.
-    EXPECT_EQ(port->read(buffer).count, 0u);
+    EXPECT_EQ(read(buffer).count, 0u);
     EXPECT_GE(hooked, 2);
     EXPECT_LE(hooked, 4);
     hooked = 0;
     pty.send({'1', '2', '3', '4'});
     waitForQueued(*port, 4);
-    EXPECT_EQ(port->read(buffer).count, 4u);
+    EXPECT_EQ(read(buffer).count, 4u);
     EXPECT_EQ(hooked, 0);
 }
 
-TEST(PosixSerialPort, ATrickleOfBytesDoesNotStretchTheDeadline)
+// The device sends its bytes one at a time, `gap` apart, with a long pause
+// after the first `before` of them; it stops when the read is over.
+std::jthread device(PseudoTerminal& pty, Bytes bytes, std::chrono::milliseconds gap, std::size_t before, int pauseMs)
 {
-    PseudoTerminal pty;
-    auto port = openPort(pty.slavePath());
-    ASSERT_FALSE(configure(*port, 9600, Parity::none).failed());
-    ASSERT_FALSE(port->setTimeouts(readingFor(100)).failed());
-    const Bytes sent = pattern(40);  // 1.2 s of bytes, 30 ms apart
-
-    Trickle trickle(pty, sent, 30ms);
-    Bytes buffer(sent.size());
-    const IoResult read = port->read(buffer);
-    trickle.stop();
-
-    EXPECT_FALSE(read.error.failed());
-    EXPECT_LT(read.count, sent.size()) << "the read waited for the whole trickle";
-    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(read.count)),
-              Bytes(sent.begin(), sent.begin() + static_cast<std::ptrdiff_t>(read.count)));
-}
-
-TEST(PosixSerialPort, AGapLongerThanTheIntervalEndsTheRead)
-{
-    PseudoTerminal pty;
-    auto port = openPort(pty.slavePath());
-    ASSERT_FALSE(configure(*port, 9600, Parity::none).failed());
-    PortTimeouts timeouts;
-    timeouts.readInterval = 100;  // and no total: the first byte is waited for
-    ASSERT_FALSE(port->setTimeouts(timeouts).failed());
-
-    const Bytes sent = pattern(10);
-    std::jthread device([&pty, &sent](std::stop_token stop) {
-        pty.send(Bytes(sent.begin(), sent.begin() + 5));
-        for (int i = 0; i < 100 && !stop.stop_requested(); ++i)
-            std::this_thread::sleep_for(10ms);
-        pty.send(Bytes(sent.begin() + 5, sent.end()));
+    return std::jthread([&pty, bytes, gap, before, pauseMs](std::stop_token stop) {
+        for (std::size_t i = 0; i < bytes.size() && !stop.stop_requested(); ++i) {
+            for (int waited = 0; i == before && waited < pauseMs && !stop.stop_requested(); waited += 10)
+                std::this_thread::sleep_for(10ms);
+            pty.send({bytes[i]});
+            std::this_thread::sleep_for(gap);
+        }
     });
-    Bytes buffer(sent.size());
-    const IoResult read = port->read(buffer);
-    device.request_stop();
-    device.join();
-
-    EXPECT_FALSE(read.error.failed());
-    EXPECT_GE(read.count, 1u);
-    EXPECT_LT(read.count, sent.size()) << "the gap did not end the read";
-    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(read.count)),
-              Bytes(sent.begin(), sent.begin() + static_cast<std::ptrdiff_t>(read.count)));
 }
 
-TEST(PosixSerialPort, NoWaitAtAllTakesOnlyWhatIsAlreadyThere)
+TEST_F(PtyPort, ReadDeadlinesAreAboutTheWholeReadAndGapsEndItOnlyWhenAsked)
 {
-    PseudoTerminal pty;
-    auto port = openPort(pty.slavePath());
-    ASSERT_FALSE(configure(*port, 9600, Parity::none).failed());
-    PortTimeouts timeouts;
-    timeouts.readInterval = maxDword;
-    ASSERT_FALSE(port->setTimeouts(timeouts).failed());
-
+    PortTimeouts interval;
+    interval.readInterval = 100;  // and no total: the first byte is waited for
+    const struct {
+        const char* what;
+        PortTimeouts timeouts;
+        std::size_t size;
+        std::chrono::milliseconds gap;
+        std::size_t before;
+        int pauseMs;
+        std::size_t least, most;
+    } cases[] = {
+        // 1.2 s of bytes, 30 ms apart: a trickle does not stretch the total.
+        {"trickle", readingFor(100), 40, 30ms, 0, 0, 0, 39},
+        {"gap longer than the interval", interval, 10, 0ms, 5, 1000, 1, 9},
+        {"first bytes", {maxDword, maxDword, 30000, 0, 0}, 2, 0ms, 1, 3000, 1, 1},
+        {"no wait at all", {maxDword, 0, 0, 0, 0}, 1, 0ms, 0, 1000, 0, 0},
+    };
+    for (const auto& c : cases) {
+        setTimeouts(c.timeouts);
+        const Bytes sent = pattern(c.size);
+        Bytes buffer(sent.size());
+        IoResult got;
+        {
+            std::jthread far = device(pty, sent, c.gap, c.before, c.pauseMs);
+            got = read(buffer);
+        }
+        EXPECT_FALSE(got.error.failed()) << c.what;
+        EXPECT_GE(got.count, c.least) << c.what;
+        EXPECT_LE(got.count, c.most) << c.what;
+        EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + std::ptrdiff_t(got.count)),
+                  Bytes(sent.begin(), sent.begin() + std::ptrdiff_t(got.count))) << c.what;
+        ASSERT_FALSE(port->discardInput().failed());
+    }
+    // With no wait, what is already there is taken.
     Bytes buffer(10);
-    const IoResult empty = port->read(buffer);
-    EXPECT_FALSE(empty.error.failed());
-    EXPECT_EQ(empty.count, 0u);
-
     pty.send({1, 2, 3});
     waitForQueued(*port, 3);
-    const IoResult some = port->read(buffer);
-    ASSERT_EQ(some.count, 3u);
+    ASSERT_EQ(read(buffer).count, 3u);
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 3), (Bytes{1, 2, 3}));
 }
 
-TEST(PosixSerialPort, WaitingForTheFirstBytesReturnsWithThem)
+TEST_F(PtyPort, AHangUpFailsReadsAndWritesAtOnce)
 {
-    PseudoTerminal pty;
-    auto port = openPort(pty.slavePath());
-    ASSERT_FALSE(configure(*port, 9600, Parity::none).failed());
-    PortTimeouts timeouts;
-    timeouts.readInterval = maxDword;
-    timeouts.readTotalMultiplier = maxDword;
-    timeouts.readTotalConstant = 30000;
-    ASSERT_FALSE(port->setTimeouts(timeouts).failed());
-
-    std::jthread device([&pty](std::stop_token stop) {
-        std::this_thread::sleep_for(20ms);
-        pty.send({0x06});
-        for (int i = 0; i < 300 && !stop.stop_requested(); ++i)
-            std::this_thread::sleep_for(10ms);
-        pty.send({0x15});
-    });
-    Bytes buffer(10);
-    const IoResult read = port->read(buffer);
-    device.request_stop();
-    device.join();
-    ASSERT_EQ(read.count, 1u);
-    EXPECT_EQ(buffer[0], 0x06);
-}
-
-TEST(PosixSerialPort, AHangUpFailsReadsAndWritesAtOnce)
-{
-    PseudoTerminal pty;
-    auto port = openPort(pty.slavePath());
-    ASSERT_FALSE(configure(*port, 9600, Parity::none).failed());
-    ASSERT_FALSE(port->setTimeouts(readingFor(5000)).failed());
-
-    std::thread unplug([&pty] {
+    setTimeouts(readingFor(5000));
+    std::thread unplug([this] {
         std::this_thread::sleep_for(50ms);
         pty.hangUp();
     });
     Bytes buffer(10);
-    const IoResult waiting = port->read(buffer);
+    const IoResult waiting = read(buffer);
     unplug.join();
     EXPECT_EQ(waiting.error.code(), EIO) << "a deadline passed instead: " << waiting.error.text();
-
-    const IoResult again = port->read(buffer);
-    EXPECT_EQ(again.error.code(), EIO);
-    const Bytes command = {':', 'G', 'S', '#'};
-    const IoResult written = port->write(command);
-    EXPECT_TRUE(written.error.failed());
-    EXPECT_EQ(written.error.code(), EIO);
+    EXPECT_EQ(read(buffer).error.code(), EIO);
+    EXPECT_EQ(port->write(Bytes{':', 'G', 'S', '#'}).error.code(), EIO);
 }
 
-TEST(PosixSerialPort, AWriteNobodyTakesStopsAtItsDeadlineHavingSentAPrefix)
+TEST_F(PtyPort, AWriteNobodyTakesStopsAtItsDeadlineHavingSentAPrefix)
 {
-    PseudoTerminal pty;
-    auto port = openPort(pty.slavePath());
-    ASSERT_FALSE(configure(*port, 9600, Parity::none).failed());
     PortTimeouts timeouts;
     timeouts.writeTotalConstant = 100;
-    ASSERT_FALSE(port->setTimeouts(timeouts).failed());
-
+    setTimeouts(timeouts);
     const Bytes bytes = pattern(1 << 20);  // far more than the terminal's buffers hold
     const IoResult written = port->write(bytes);
     EXPECT_FALSE(written.error.failed());
     ASSERT_GT(written.count, 0u);
     ASSERT_LT(written.count, bytes.size());
-
-    const Bytes arrived = pty.receive(written.count);
-    EXPECT_EQ(arrived, Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(written.count)));
+    EXPECT_EQ(pty.receive(written.count), Bytes(bytes.begin(), bytes.begin() + std::ptrdiff_t(written.count)));
     EXPECT_TRUE(pty.nothingWaiting());
 }
 
-TEST(PosixSerialPort, StatusCountsTheUnreadBytesAndAPseudoTerminalNeverHoldsForCts)
+TEST_F(PtyPort, StatusCountsTheUnreadBytesAndAPseudoTerminalNeverHoldsForCts)
 {
-    PseudoTerminal pty;
-    auto port = openPort(pty.slavePath());
-    ASSERT_FALSE(configure(*port, 9600, Parity::none).failed());
     EXPECT_FALSE(port->setQueueSizes(1200, 1200).failed());
-
     PortStatus status;
     ASSERT_FALSE(port->clearErrors(status).failed());
     EXPECT_EQ(status.inQueue, 0u);
-    EXPECT_FALSE(status.ctsHold);
-
     pty.send(pattern(7));
     waitForQueued(*port, 7);
     LineSettings flow;
@@ -742,10 +614,9 @@ TEST(PosixSerialPort, StatusCountsTheUnreadBytesAndAPseudoTerminalNeverHoldsForC
     ASSERT_FALSE(port->clearErrors(status).failed());
     EXPECT_EQ(status.inQueue, 7u);
     EXPECT_FALSE(status.ctsHold);  // it has no CTS line to wait on
-
     Bytes buffer(7);
-    ASSERT_FALSE(port->setTimeouts(readingFor(100)).failed());
-    EXPECT_EQ(port->read(buffer).count, 7u);  // the status read took nothing
+    setTimeouts(readingFor(100));
+    EXPECT_EQ(read(buffer).count, 7u);  // the status read took nothing
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/device_opener.h"
 #include "support/port_checks.h"
 
 namespace tarvi {
@@ -91,66 +92,45 @@ private:
 
 class LoopbackServer {
 public:
-    explicit LoopbackServer(int family = AF_INET) : family_(family)
+    explicit LoopbackServer(int family = AF_INET) : family_(family), fd_(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0))
     {
-        fd_ = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd_ < 0)
-            fail("socket");
-        sockaddr_storage address{};
-        socklen_t size = 0;
-        if (family == AF_INET) {
-            auto& in = reinterpret_cast<sockaddr_in&>(address);
-            in.sin_family = AF_INET;
+        sockaddr_in6 address{};  // room for either family
+        auto& in = reinterpret_cast<sockaddr_in&>(address);
+        if (family == AF_INET)
             in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            size = sizeof in;
-        } else {
-            auto& in6 = reinterpret_cast<sockaddr_in6&>(address);
-            in6.sin6_family = AF_INET6;
-            in6.sin6_addr = in6addr_loopback;
-            size = sizeof in6;
-        }
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(fd_, 4) != 0)
-            fail("bind");
-        if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-            fail("getsockname");
-        port_ = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in&>(address).sin_port
-                                        : reinterpret_cast<sockaddr_in6&>(address).sin6_port);
+        else
+            address.sin6_addr = in6addr_loopback;
+        address.sin6_family = static_cast<sa_family_t>(family);  // the same place in both
+        socklen_t size = family == AF_INET ? sizeof in : sizeof address;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(fd_, 4) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            fail("listen");
+        port_ = ntohs(address.sin6_port);  // the same place in both
     }
-    ~LoopbackServer()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
+    ~LoopbackServer() { stopListening(); }
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-    std::string device() const
-    {
-        return family_ == AF_INET ? "tcp:127.0.0.1:" + std::to_string(port_) : "tcp:[::1]:" + std::to_string(port_);
-    }
+    std::string device() const { return (family_ == AF_INET ? "tcp:127.0.0.1:" : "tcp:[::1]:") + std::to_string(port_); }
     std::uint16_t port() const { return port_; }
-
     // The connection the port made: it waits in the backlog until taken.
     std::unique_ptr<Peer> accept() const
     {
         pollfd entry{fd_, POLLIN, 0};
-        if (::poll(&entry, 1, 5000) != 1)
-            fail("nobody connected");
-        const int peer = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int peer = ::poll(&entry, 1, 5000) == 1 ? ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
         if (peer < 0)
             fail("accept");
         return std::make_unique<Peer>(peer);
     }
-
     void stopListening()
     {
-        ::close(fd_);
-        fd_ = -1;
+        if (fd_ >= 0)
+            ::close(std::exchange(fd_, -1));
     }
 
 private:
     int family_;
-    int fd_ = -1;
+    int fd_;
     std::uint16_t port_ = 0;
 };
 
@@ -214,15 +194,12 @@ TEST(ParseTcpDevice, MalformedDevicesAreNotAddresses)
 {
     for (const char* device : {"tcp:", "tcp:host", "tcp:host:", "tcp::4030", "tcp:host:0", "tcp:host:65536",
                                "tcp:host:123456", "tcp:host:40a0", "tcp:host:-1", "tcp:[::1]4030", "tcp:[::1",
-                               "tcp:[]:4030", "udp:host:4030", "/dev/ttyS0", ""})
+                               "tcp:[]:4030", "udp:host:4030", "/dev/ttyS0", ""}) {
         EXPECT_FALSE(parseTcpDevice(device).has_value()) << device;
-}
-
-TEST(TcpSerialPort, AMalformedDeviceIsRefusedWithEinval)
-{
-    PortOpener::Result opened = TcpSerialPort::open("tcp:host:0");
-    EXPECT_EQ(opened.error.code(), EINVAL);
-    EXPECT_EQ(opened.port, nullptr);
+        PortOpener::Result opened = TcpSerialPort::open(device);
+        EXPECT_EQ(opened.error.code(), EINVAL) << device;
+        EXPECT_EQ(opened.port, nullptr);
+    }
 }
 
 TEST(TcpSerialPort, ConnectsWithNagleOffAndKeepAliveOn)
@@ -259,18 +236,23 @@ TEST(TcpSerialPort, EveryByteValueCrossesUnchangedBothWays)
     EXPECT_EQ(got, bytes);
 }
 
-TEST(TcpSerialPort, HostNamesAndBracketedIpv6LiteralsConnect)
+// Host names, IPv6 literals, and the scheme in either case through the
+// program's own opener.
+TEST(TcpSerialPort, EveryFormOfAddressConnects)
 {
-    LoopbackServer v4;
-    Connection byName = connect(v4, "tcp:localhost:" + std::to_string(v4.port()));
-    const Bytes probe = {':', 'G', 'S', '#'};
-    EXPECT_EQ(byName.port->write(probe).count, probe.size());
-    EXPECT_EQ(byName.peer->receive(probe.size()), probe);
-
-    LoopbackServer v6(AF_INET6);
-    Connection literal = connect(v6, v6.device());
-    EXPECT_EQ(literal.port->write(probe).count, probe.size());
-    EXPECT_EQ(literal.peer->receive(probe.size()), probe);
+    LoopbackServer v4, v6(AF_INET6);
+    const std::string port = std::to_string(v4.port());
+    const std::pair<const LoopbackServer*, std::string> devices[] = {
+        {&v4, "tcp:localhost:" + port}, {&v6, v6.device()}, {&v4, "tcp:127.0.0.1:" + port}, {&v4, "TCP:127.0.0.1:" + port}};
+    DeviceOpener opener;
+    for (const auto& [server, device] : devices) {
+        PortOpener::Result opened = opener.open(device);
+        ASSERT_NE(opened.port, nullptr) << device << ": " << opened.error.text();
+        const auto peer = server->accept();
+        const Bytes probe = {':', 'G', 'S', '#'};
+        EXPECT_EQ(opened.port->write(probe).count, probe.size());
+        EXPECT_EQ(peer->receive(probe.size()), probe) << device;
+    }
 }
 
 TEST(TcpSerialPort, ARefusedConnectionGivesTheSystemsReason)

@@ -4,27 +4,13 @@
 
 namespace tarvi::test {
 
-namespace {
-Answer safeAnswer(Buttons buttons)
-{
-    switch (buttons) {
-    case Buttons::ok: return Answer::ok;
-    case Buttons::yesNo: return Answer::no;
-    case Buttons::okCancel:
-    case Buttons::retryCancel:
-    case Buttons::yesNoCancel: return Answer::cancel;
-    }
-    return Answer::cancel;
-}
-}  // namespace
-
 Answer FakeUi::messageBox(std::string_view text, std::string_view caption, Buttons buttons, BoxStyle style)
 {
     boxes.push_back({std::string(text), std::string(captionOrTitle(caption)), buttons, style});
     if (onBox)
         onBox(boxes.back());
-    if (answers.empty())
-        return safeAnswer(buttons);
+    if (answers.empty())  // the box's safe way out
+        return buttons == Buttons::ok ? Answer::ok : buttons == Buttons::yesNo ? Answer::no : Answer::cancel;
     const Answer answer = answers.front();
     answers.pop_front();
     return answer;
@@ -63,7 +49,6 @@ void FakeUi::setProgress(int done, int total)
         desktop->setProgress(done, total);
 }
 
-
 PumpReport FakeUi::pumpMessages(PumpMode mode)
 {
     ++pumps;
@@ -74,11 +59,6 @@ PumpReport FakeUi::pumpMessages(PumpMode mode)
     if (onPump)
         seen |= onPump(mode);
     return seen;
-}
-
-void FakeUi::playSound(const std::string& wavPath)
-{
-    sounds.push_back(wavPath);
 }
 
 std::string FakeUi::paneText(int pane) const

@@ -51,7 +51,7 @@ public:
     void endWaitCursor() override;
     PumpReport pumpMessages(PumpMode mode) override;
     void setProgress(int done, int total) override;
-    void playSound(const std::string& wavPath) override;
+    void playSound(const std::string& wavPath) override { sounds.push_back(wavPath); }
     void beep() override { ++beeps; }
 
     // The text pane shows now; empty when nothing was set.

@@ -1,89 +1,43 @@
 #include "support/scripted_port.h"
 
 #include <algorithm>
-#include <cerrno>
 
 namespace tarvi::test {
 
-SysError ScriptedPort::setQueueSizes(std::size_t, std::size_t)
-{
-    return script_->failQueueSizes ? SysError(EINVAL) : SysError();
-}
-
-SysError ScriptedPort::getLineSettings(LineSettings& settings)
-{
-    settings = script_->current;
-    return {};
-}
-
 SysError ScriptedPort::setLineSettings(const LineSettings& settings)
 {
-    script_->lineSettingsSet.push_back(settings);
-    if (script_->failLineSettings)
+    s_->lineSettingsSet.push_back(settings);
+    if (s_->failLineSettings)
         return SysError(EINVAL);
-    script_->current = settings;
-    return {};
-}
-
-SysError ScriptedPort::getTimeouts(PortTimeouts& timeouts)
-{
-    timeouts = script_->timeouts;
-    return {};
-}
-
-SysError ScriptedPort::setTimeouts(const PortTimeouts& timeouts)
-{
-    script_->timeoutsSet.push_back(timeouts);
-    script_->timeouts = timeouts;
-    return {};
-}
-
-SysError ScriptedPort::clearErrors(PortStatus& status)
-{
-    status.ctsHold = script_->ctsHold;
-    return {};
-}
-
-SysError ScriptedPort::discardInput()
-{
-    ++script_->discards;
-    script_->arrivals.clear();
+    s_->current = settings;
     return {};
 }
 
 IoResult ScriptedPort::read(std::span<std::uint8_t> buffer)
 {
-    script_->readSizes.push_back(buffer.size());
-    if (script_->deviceError != 0)
-        return {0, SysError(script_->deviceError)};
-    if (script_->arrivals.empty())
+    s_->readSizes.push_back(buffer.size());
+    if (s_->deviceError != 0)
+        return {0, SysError(s_->deviceError)};
+    if (s_->arrivals.empty())
         return {};
-    Bytes& burst = script_->arrivals.front();
+    Bytes& burst = s_->arrivals.front();
     const std::size_t n = std::min(buffer.size(), burst.size());
     std::copy_n(burst.begin(), n, buffer.begin());
     burst.erase(burst.begin(), burst.begin() + static_cast<std::ptrdiff_t>(n));
     if (burst.empty())
-        script_->arrivals.pop_front();
+        s_->arrivals.pop_front();
     return {n, {}};
 }
 
 IoResult ScriptedPort::write(std::span<const std::uint8_t> bytes)
 {
-    if (script_->deviceError != 0)
-        return {0, SysError(script_->deviceError)};
-    const std::size_t n = std::min(bytes.size(), script_->writeLimit);
-    Bytes written(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
-    script_->writes.push_back(written);
-    if (script_->device)
-        script_->device(written);
-    return {n, {}};
-}
-
-std::shared_ptr<PortScript> ScriptedOpener::add(const std::string& device)
-{
-    auto script = std::make_shared<PortScript>();
-    scripts_[device] = script;
-    return script;
+    if (s_->deviceError != 0)
+        return {0, SysError(s_->deviceError)};
+    const Bytes written(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(bytes.size(), s_->writeLimit)));
+    s_->writes.push_back(written);
+    if (s_->device)
+        s_->device(written);
+    return {written.size(), {}};
 }
 
 PortOpener::Result ScriptedOpener::open(const std::string& device)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -26,7 +27,6 @@ struct PortScript {
     std::vector<Bytes> writes;
     std::vector<std::size_t> readSizes;  // what each read asked for
     std::vector<LineSettings> lineSettingsSet;
-    std::vector<PortTimeouts> timeoutsSet;
     LineSettings current;
     PortTimeouts timeouts;
     bool failQueueSizes = false;
@@ -44,27 +44,27 @@ struct PortScript {
 
 class ScriptedPort final : public SerialPort {
 public:
-    explicit ScriptedPort(std::shared_ptr<PortScript> script) : script_(std::move(script)) {}
-    ~ScriptedPort() override { script_->closed = true; }
+    explicit ScriptedPort(std::shared_ptr<PortScript> script) : s_(std::move(script)) {}
+    ~ScriptedPort() override { s_->closed = true; }
 
-    SysError setQueueSizes(std::size_t, std::size_t) override;
-    SysError getLineSettings(LineSettings& settings) override;
+    SysError setQueueSizes(std::size_t, std::size_t) override { return s_->failQueueSizes ? SysError(EINVAL) : SysError(); }
+    SysError getLineSettings(LineSettings& settings) override { settings = s_->current; return {}; }
     SysError setLineSettings(const LineSettings& settings) override;
-    SysError getTimeouts(PortTimeouts& timeouts) override;
-    SysError setTimeouts(const PortTimeouts& timeouts) override;
-    SysError clearErrors(PortStatus& status) override;
-    SysError discardInput() override;
+    SysError getTimeouts(PortTimeouts& timeouts) override { timeouts = s_->timeouts; return {}; }
+    SysError setTimeouts(const PortTimeouts& timeouts) override { s_->timeouts = timeouts; return {}; }
+    SysError clearErrors(PortStatus& status) override { status.ctsHold = s_->ctsHold; return {}; }
+    SysError discardInput() override { ++s_->discards; s_->arrivals.clear(); return {}; }
     IoResult read(std::span<std::uint8_t> buffer) override;
     IoResult write(std::span<const std::uint8_t> bytes) override;
 
 private:
-    std::shared_ptr<PortScript> script_;
+    std::shared_ptr<PortScript> s_;
 };
 
 // Opens scripted ports by device name; a name with no script fails to open.
 class ScriptedOpener final : public PortOpener {
 public:
-    std::shared_ptr<PortScript> add(const std::string& device);
+    std::shared_ptr<PortScript> add(const std::string& device) { return scripts_[device] = std::make_shared<PortScript>(); }
     Result open(const std::string& device) override;
     std::vector<std::string> opened;
     // Devices that exist but may not be opened, with the system's reason.

@@ -152,8 +152,8 @@ TEST_F(CameraSimLinkTest, WholeFramesArriveAsTheCameraSentThem)
     ASSERT_EQ(app->openCameraPort(), 1);
     CTarviApp::Frame frame{};
     ASSERT_TRUE(exposeAndDownload(0xF0, frame));
+    // A row late on a busy machine is fetched again; none may be lost.
     EXPECT_TRUE(failedRows.empty());
-    EXPECT_EQ(retries, 0);
     EXPECT_TRUE(sameAsTheCameraSent(frame));
     ASSERT_TRUE(exposeAndDownload(0xF2, frame));
     EXPECT_TRUE(failedRows.empty());

@@ -1,208 +1,126 @@
 #include "image/conversion_dialog.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QLabel>
 #include <QLineEdit>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-#include <QTimer>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <deque>
-#include <filesystem>
-#include <functional>
-#include <optional>
-#include <ostream>
-#include <vector>
 
 #include "app/command_table.h"
 #include "app/tarvi_app.h"
 #include "app/tarvi_shell.h"
 #include "image/gamma_dialog.h"
-#include "support/fake_clock.h"
+#include "image/image_files.h"
 #include "support/dialog_helpers.h"
-#include "support/fake_ui.h"
-#include "support/temp_dir.h"
+#include "support/fake_clock.h"
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
-QT_END_NAMESPACE
-
-namespace tarvi {
+namespace tarvi::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-using test::buttonNamed;
-using test::child;
-using test::labelTexts;
-using test::whenModal;
-
-// Every control lies inside the dialog and none covers another.
-void expectTidyLayout(QWidget& dialog)
-{
-    const QRect inside(QPoint(0, 0), dialog.size());
-    const QList<QWidget*> controls = dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    for (QWidget* control : controls)
-        EXPECT_TRUE(inside.contains(control->geometry())) << control->objectName().toStdString();
-    for (qsizetype i = 0; i < controls.size(); ++i) {
-        for (qsizetype j = i + 1; j < controls.size(); ++j) {
-            EXPECT_FALSE(controls[i]->geometry().intersects(controls[j]->geometry()))
-                << controls[i]->objectName().toStdString() << " / " << controls[j]->objectName().toStdString();
-        }
-    }
-}
-
-// A grey picture written as a BMP, so each converted file can be told apart.
-void writeGreyBmp(const std::string& path, std::uint8_t level)
-{
-    test::FakeUi quiet;
-    bmp image(quiet);
-    const std::vector<std::uint8_t> grey(8 * 4, level);
-    ASSERT_EQ(image.createFromGray(grey.data(), 8, 4), 1);
-    ASSERT_EQ(image.writeBmp(path), 1);
-}
-
 class ImageDialogTest : public ::testing::Test {
 protected:
-    test::FakeUi ui;
-    test::FakeClock clock;
-    test::TempDir dir;
+    FakeUi ui;
+    FakeClock clock;
+    TempDir dir;
     CTarviApp app{ui, clock, dir.path()};
+    // Each press of "Select files to convert" takes the next selection; an empty one is a cancelled chooser.
+    std::deque<QStringList> selections;
+    std::deque<QString> directories;
+    QString directoryStart;
+    ConversionChoosers choosers{[this](QWidget*) { return next(selections); },
+                                [this](QWidget*, const QString& start) { return directoryStart = start, next(directories); }};
+
+    template <class T>
+    static T next(std::deque<T>& queue)
+    {
+        T front = queue.empty() ? T() : queue.front();
+        if (!queue.empty())
+            queue.pop_front();
+        return front;
+    }
+    void SetUp() override { fs::create_directory(dir.file("out")); }
+    // Grey BMP files f0.bmp, f1.bmp ... chosen in one selection.
+    QStringList files(int count)
+    {
+        QStringList chosen;
+        for (int i = 0; i < count; ++i) {
+            chosen << QString::fromStdString(dir.file("F" + std::to_string(i) + ".bmp"));
+            writeFile(chosen.back().toStdString(), bmpFile({.pixels = std::string(24, static_cast<char>(i))}));
+        }
+        return chosen;
+    }
+    // Presses "Select files to convert" once per selection queued, picks the output kind, and presses OK.
+    std::optional<ConversionResult> convert(int outputType = fitsOutput)
+    {
+        whenModal<fileConversion>([this, outputType](fileConversion& dialog) {
+            child<QLineEdit>(dialog, "edit1030")->setText(QString::fromStdString(dir.file("out")));
+            child<QRadioButton>(dialog, outputType == fitsOutput ? "radio1025" : "radio1027")->setChecked(true);
+            for (auto presses = selections.size(); presses > 0; --presses)
+                QTest::mouseClick(buttonNamed(dialog, "Select files to convert"), Qt::LeftButton);
+            QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
+        });
+        return convertFilesCommand(app, nullptr, choosers);
+    }
+    std::vector<std::string> outputs() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.file("out")))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
 };
 
-TEST_F(ImageDialogTest, GammaDialogHasItsCaptionLabelsFieldsAndButtons)
+TEST_F(ImageDialogTest, GammasFrom0To100AreTakenAndOthersRefusedOnTheirField)
 {
-    getGammas dialog(ui);
-    EXPECT_EQ(dialog.windowTitle(), "Dialog");
-    EXPECT_TRUE(labelTexts(dialog).contains("Gamma 1"));
-    EXPECT_TRUE(labelTexts(dialog).contains("Gamma 2"));
-    EXPECT_NE(buttonNamed(dialog, "OK"), nullptr);
-    EXPECT_NE(buttonNamed(dialog, "Cancel"), nullptr);
-    dialog.gamma1 = 2.5;
-    dialog.show();
-    EXPECT_EQ(child<QLineEdit>(dialog, "edit1009")->text(), "2.5");
-    EXPECT_EQ(child<QLineEdit>(dialog, "edit1010")->text(), "1");
-    // Typing goes straight into the first field.
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
-    EXPECT_EQ(QApplication::focusWidget(), child<QLineEdit>(dialog, "edit1009"));
-    expectTidyLayout(dialog);
-    dialog.hide();
-}
-
-struct GammaEntry {
-    const char* gamma1;
-    const char* gamma2;
-    double expected1;
-    double expected2;
-};
-
-void PrintTo(const GammaEntry& c, std::ostream* out)
-{
-    *out << '"' << c.gamma1 << "\" \"" << c.gamma2 << '"';
-}
-
-class GammasAccepted : public ImageDialogTest, public ::testing::WithParamInterface<GammaEntry> {};
-
-TEST_P(GammasAccepted, OkCopiesBothValuesBack)
-{
-    const GammaEntry& c = GetParam();
-    whenModal<getGammas>([&](getGammas& dialog) {
-        EXPECT_EQ(child<QLineEdit>(dialog, "edit1009")->text(), "1");
-        EXPECT_EQ(child<QLineEdit>(dialog, "edit1010")->text(), "1");
-        child<QLineEdit>(dialog, "edit1009")->setText(QString::fromLatin1(c.gamma1));
-        child<QLineEdit>(dialog, "edit1010")->setText(QString::fromLatin1(c.gamma2));
-        QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
-        EXPECT_FALSE(dialog.isVisible());
-    });
-    setConversionGammas(app, nullptr);
-    EXPECT_EQ(app.gamma1, c.expected1);
-    EXPECT_EQ(app.gamma2, c.expected2);
-    EXPECT_TRUE(ui.boxes.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Values, GammasAccepted,
-                         ::testing::Values(GammaEntry{"2", "0.5", 2.0, 0.5}, GammaEntry{" 2.2 ", "\t1", 2.2, 1.0},
-                                           GammaEntry{"0", "100", 0.0, 100.0},
-                                           GammaEntry{"0.0", "1e2", 0.0, 100.0}));
-
-using GammaRefusal = test::FieldRefusal;
-
-class GammasRefused : public ImageDialogTest, public ::testing::WithParamInterface<GammaRefusal> {};
-
-TEST_P(GammasRefused, ShowTheMessageAndKeepTheDialogOpenOnTheField)
-{
-    const GammaRefusal& c = GetParam();
-    app.gamma1 = 1.5;
-    app.gamma2 = 0.8;
-    bool keptOpen = false;
-    whenModal<getGammas>([&](getGammas& dialog) {
-        QLineEdit* field = child<QLineEdit>(dialog, c.field);
-        // The other field holds a good new value, which must not get through either.
-        child<QLineEdit>(dialog, std::string(c.field) == "edit1009" ? "edit1010" : "edit1009")->setText("3");
-        field->setText(QString::fromLatin1(c.text));
-        QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
-        keptOpen = dialog.isVisible();
-        EXPECT_EQ(dialog.focusWidget(), field);
-        EXPECT_EQ(field->selectedText(), field->text());
-        QTest::mouseClick(buttonNamed(dialog, "Cancel"), Qt::LeftButton);
-    });
-    setConversionGammas(app, nullptr);
-    EXPECT_TRUE(keptOpen);
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, c.message);
-    EXPECT_EQ(ui.boxes[0].caption, "Tarvi");
-    EXPECT_EQ(app.gamma1, 1.5);
-    EXPECT_EQ(app.gamma2, 0.8);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Fields, GammasRefused,
-    ::testing::Values(GammaRefusal{"edit1009", "abc", "Please enter a number."},
-                      GammaRefusal{"edit1009", "101", "Please enter a number between 0 and 100."},
-                      GammaRefusal{"edit1009", "", "Please enter a number."},
-                      GammaRefusal{"edit1009", "2,5", "Please enter a number."},
-                      GammaRefusal{"edit1010", "abc", "Please enter a number."},
-                      GammaRefusal{"edit1010", "101", "Please enter a number between 0 and 100."},
-                      GammaRefusal{"edit1010", "-0.1", "Please enter a number between 0 and 100."}));
-
-TEST_F(ImageDialogTest, CancelLeavesTheGammasAsTheyWere)
-{
+    const struct {
+        const char *gamma1, *gamma2;
+        double expected1, expected2;
+        const char* message;
+    } cases[] = {
+        {"2", "0.5", 2, 0.5, ""}, {" 2.2 ", "\t1", 2.2, 1, ""}, {"0", "100", 0, 100, ""}, {"0.0", "1e2", 0, 100, ""},
+        {"abc", "3", 1.5, 0.8, "Please enter a number."}, {"", "3", 1.5, 0.8, "Please enter a number."},
+        {"2,5", "3", 1.5, 0.8, "Please enter a number."}, {"3", "abc", 1.5, 0.8, "Please enter a number."},
+        {"101", "3", 1.5, 0.8, "Please enter a number between 0 and 100."},
+        {"3", "100.01", 1.5, 0.8, "Please enter a number between 0 and 100."},
+        {"3", "-0.1", 1.5, 0.8, "Please enter a number between 0 and 100."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.gamma1) + " " + c.gamma2);
+        app.gamma1 = 1.5, app.gamma2 = 0.8;
+        ui.boxes.clear();
+        whenModal<getGammas>([&](getGammas& dialog) {
+            QLineEdit* one = child<QLineEdit>(dialog, "edit1009");
+            QLineEdit* two = child<QLineEdit>(dialog, "edit1010");
+            EXPECT_TRUE(one->text() == "1.5" && two->text() == "0.8");
+            one->setText(c.gamma1), two->setText(c.gamma2);
+            QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
+            QLineEdit* refused = std::string(c.gamma2) == "3" ? one : two;
+            EXPECT_EQ(dialog.isVisible(), *c.message != '\0');
+            EXPECT_TRUE(!dialog.isVisible() || (dialog.focusWidget() == refused && refused->selectedText() == refused->text()));
+        });
+        setConversionGammas(app, nullptr);
+        EXPECT_TRUE(app.gamma1 == c.expected1 && app.gamma2 == c.expected2);
+        EXPECT_EQ(ui.boxes.size() == 1 ? ui.boxes[0].text + " | " + ui.boxes[0].caption : std::to_string(ui.boxes.size()),
+                  *c.message != '\0' ? std::string(c.message) + " | Tarvi" : "0");
+    }
     whenModal<getGammas>([](getGammas& dialog) {
         child<QLineEdit>(dialog, "edit1009")->setText("4");
         QTest::keyClick(&dialog, Qt::Key_Escape);
     });
     setConversionGammas(app, nullptr);
-    EXPECT_EQ(app.gamma1, 1.0);
-    EXPECT_EQ(app.gamma2, 1.0);
-}
-
-TEST_F(ImageDialogTest, GammasAreBackToOneForANewApplicationObject)
-{
-    whenModal<getGammas>([](getGammas& dialog) {
-        child<QLineEdit>(dialog, "edit1009")->setText("2");
-        child<QLineEdit>(dialog, "edit1010")->setText("3");
-        dialog.accept();
-    });
-    setConversionGammas(app, nullptr);
-    ASSERT_EQ(app.gamma1, 2.0);
-
+    EXPECT_EQ(app.gamma1, 1.5);
     CTarviApp restarted(ui, clock, dir.path());
-    EXPECT_EQ(restarted.gamma1, 1.0);
-    EXPECT_EQ(restarted.gamma2, 1.0);
+    EXPECT_TRUE(restarted.gamma1 == 1.0 && restarted.gamma2 == 1.0);
 }
 
-TEST(ShellHandlers, SetConversionGammasRunsFromBothMenuIdentifiers)
+TEST(ShellHandlers, GammasFromBothMenuEntriesAndConversionOpensOnTheStartDirectoryWithFitsOutput)
 {
-    test::TempDir dir;
+    TempDir dir;
     TarviShell shell(dir.path());
     for (const int id : {cmd::setConversionGammasNoDoc, cmd::setConversionGammas}) {
         const double value = id == cmd::setConversionGammas ? 3.0 : 2.0;
@@ -213,12 +131,6 @@ TEST(ShellHandlers, SetConversionGammasRunsFromBothMenuIdentifiers)
         ASSERT_TRUE(shell.router().route(id));
         EXPECT_EQ(shell.app().gamma1, value) << id;
     }
-}
-
-TEST(ShellHandlers, ConversionOpensTheDialogOnTheStartDirectoryWithFitsOutput)
-{
-    test::TempDir dir;
-    TarviShell shell(dir.path());
     QString shownDir;
     bool fitsChecked = false;
     whenModal<fileConversion>([&](fileConversion& dialog) {
@@ -227,309 +139,97 @@ TEST(ShellHandlers, ConversionOpensTheDialogOnTheStartDirectoryWithFitsOutput)
         dialog.reject();
     });
     ASSERT_TRUE(shell.router().route(cmd::conversion));
-    EXPECT_EQ(shownDir, QString::fromStdString(dir.path()));
-    EXPECT_TRUE(fitsChecked);
-    EXPECT_EQ(shell.app().conversionImage, nullptr);
+    EXPECT_EQ(shownDir.toStdString(), dir.path());
+    EXPECT_TRUE(fitsChecked && shell.app().conversionImage == nullptr);
 }
 
-class FileConversionTest : public ImageDialogTest {
-protected:
-    // Each press of "Select files to convert" takes the next selection; an
-    // empty one is a cancelled file dialog.
-    std::deque<QStringList> selections;
-    std::deque<QString> directories;
-    int fileDialogs = 0;
-    QString directoryStart;
-
-    ConversionChoosers choosers()
-    {
-        return {[this](QWidget*) {
-                    ++fileDialogs;
-                    QStringList next = selections.empty() ? QStringList() : selections.front();
-                    if (!selections.empty())
-                        selections.pop_front();
-                    return next;
-                },
-                [this](QWidget*, const QString& start) {
-                    directoryStart = start;
-                    QString next = directories.empty() ? QString() : directories.front();
-                    if (!directories.empty())
-                        directories.pop_front();
-                    return next;
-                }};
-    }
-
-    QString inputPath(const std::string& name) const { return QString::fromStdString(dir.file("in/" + name)); }
-
-    void SetUp() override
-    {
-        fs::create_directory(dir.file("in"));
-        fs::create_directory(dir.file("out"));
-    }
-
-    std::vector<std::string> outputs() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir.file("out")))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    // Presses "Select files to convert" once per selection, picks the output
-    // kind and directory, and presses OK.
-    std::optional<ConversionResult> convert(int presses, int outputType = fitsOutput)
-    {
-        whenModal<fileConversion>([this, presses, outputType](fileConversion& dialog) {
-            child<QLineEdit>(dialog, "edit1030")->setText(QString::fromStdString(dir.file("out")));
-            child<QRadioButton>(dialog, outputType == fitsOutput ? "radio1025" : "radio1027")->setChecked(true);
-            for (int i = 0; i < presses; ++i)
-                QTest::mouseClick(buttonNamed(dialog, "Select files to convert"), Qt::LeftButton);
-            QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
-        });
-        return convertFilesCommand(app, nullptr, choosers());
-    }
-};
-
-TEST_F(FileConversionTest, DialogHasItsCaptionLabelAndControls)
+TEST_F(ImageDialogTest, ConversionDialogExchangesItsFieldsBrowsesAndGathersSelections)
 {
-    fileConversion dialog(ui, nullptr, choosers().files, choosers().directory);
-    EXPECT_EQ(dialog.windowTitle(), "File Converson");
-    EXPECT_TRUE(labelTexts(dialog).contains("Output Directory for new files:"));
-    EXPECT_EQ(child<QPushButton>(dialog, "button1028")->text(), "Browse");
-    EXPECT_EQ(child<QRadioButton>(dialog, "radio1025")->text(), "Fits Output");
-    EXPECT_EQ(child<QRadioButton>(dialog, "radio1027")->text(), "Bmp Output");
-    EXPECT_EQ(child<QPushButton>(dialog, "button1024")->text(), "Select files to convert");
-    EXPECT_NE(buttonNamed(dialog, "OK"), nullptr);
-    EXPECT_NE(buttonNamed(dialog, "Cancel"), nullptr);
-    expectTidyLayout(dialog);
-}
-
-TEST_F(FileConversionTest, FieldsGoIntoTheControlsAndComeBack)
-{
-    fileConversion dialog(ui, nullptr, choosers().files, choosers().directory);
-    dialog.outputDir = "/data/night 1";
+    fileConversion dialog(ui, nullptr, choosers.files, choosers.directory);
+    dialog.outputDir = "/data";
     dialog.outputType = bmpOutput;
     dialog.show();
-    EXPECT_EQ(child<QLineEdit>(dialog, "edit1030")->text(), "/data/night 1");
-    EXPECT_FALSE(child<QRadioButton>(dialog, "radio1025")->isChecked());
-    EXPECT_TRUE(child<QRadioButton>(dialog, "radio1027")->isChecked());
-
-    child<QLineEdit>(dialog, "edit1030")->setText("/out");
-    QTest::mouseClick(child<QRadioButton>(dialog, "radio1025"), Qt::LeftButton);
-    dialog.accept();
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(dialog.outputDir, "/out");
-    EXPECT_EQ(dialog.outputType, fitsOutput);
-}
-
-TEST_F(FileConversionTest, TheFileChooserOffersTheThreeKindsAndAllFiles)
-{
-    EXPECT_EQ(conversionFileFilter(),
-              "Tarvi and Fits files (*.bmp *.fit *.fts);;Tarvi files (*.bmp);;FITS files (*.fit);;"
-              "FTS files (*.fts);;All Files (*)");
-}
-
-struct SelectionCase {
-    const char* name;
-    std::vector<QStringList> selections;
-    std::vector<std::string> fileList;
-};
-
-void PrintTo(const SelectionCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
-class Selections : public FileConversionTest, public ::testing::WithParamInterface<SelectionCase> {};
-
-TEST_P(Selections, BuildTheListOrEmptyIt)
-{
-    fileConversion dialog(ui, nullptr, choosers().files, choosers().directory);
-    for (const QStringList& selection : GetParam().selections) {
-        selections.push_back(selection);
-        dialog.onSelectFiles();
-    }
-    EXPECT_EQ(dialog.fileList, GetParam().fileList);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Presses, Selections,
-    ::testing::Values(
-        SelectionCase{"one", {{"/d/M42.BMP", "/d/m31.fit"}}, {"/d/M42.BMP", "/d/m31.fit"}},
-        SelectionCase{"two_confirmed", {{"/d/a.bmp"}, {"/e/b.fts", "/e/c.fit"}}, {"/d/a.bmp", "/e/b.fts", "/e/c.fit"}},
-        SelectionCase{"second_cancelled", {{"/d/a.bmp"}, {}}, {}},
-        SelectionCase{"cancelled_then_chosen", {{"/d/a.bmp"}, {}, {"/d/b.bmp"}}, {"/d/b.bmp"}},
-        SelectionCase{"same_file_twice", {{"/d/a.bmp"}, {"/d/a.bmp"}}, {"/d/a.bmp", "/d/a.bmp"}},
-        SelectionCase{"name_with_spaces", {{"/d/night one/Moon 1.bmp"}}, {"/d/night one/Moon 1.bmp"}}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(FileConversionTest, BrowseStartsAtTheFieldAndPutsTheChosenDirectoryInIt)
-{
-    fileConversion dialog(ui, nullptr, choosers().files, choosers().directory);
-    dialog.outputDir = "/data";
-    dialog.show();
+    EXPECT_EQ(child<QLineEdit>(dialog, "edit1030")->text(), "/data");
+    EXPECT_TRUE(!child<QRadioButton>(dialog, "radio1025")->isChecked() && child<QRadioButton>(dialog, "radio1027")->isChecked());
     directories = {"/data/out", ""};
-    QTest::mouseClick(child<QPushButton>(dialog, "button1028"), Qt::LeftButton);
-    EXPECT_EQ(directoryStart, "/data");
-    EXPECT_EQ(child<QLineEdit>(dialog, "edit1030")->text(), "/data/out");
-    // A cancelled chooser leaves the field alone.
-    QTest::mouseClick(child<QPushButton>(dialog, "button1028"), Qt::LeftButton);
+    for (int press = 0; press < 2; ++press)  // the second chooser is cancelled and leaves the field alone
+        QTest::mouseClick(child<QPushButton>(dialog, "button1028"), Qt::LeftButton);
     EXPECT_EQ(directoryStart, "/data/out");
     EXPECT_EQ(child<QLineEdit>(dialog, "edit1030")->text(), "/data/out");
-    dialog.hide();
+    const std::pair<QStringList, std::vector<std::string>> presses[] = {
+        {{"/d/M42.BMP", "/d/m31.fit"}, {"/d/M42.BMP", "/d/m31.fit"}}, {{"/e/b.fts"}, {"/d/M42.BMP", "/d/m31.fit", "/e/b.fts"}},
+        {{}, {}}, {{"/d/night one/Moon 1.bmp"}, {"/d/night one/Moon 1.bmp"}}, {{"/d/night one/Moon 1.bmp"}, {"/d/night one/Moon 1.bmp", "/d/night one/Moon 1.bmp"}}};
+    for (const auto& [selection, list] : presses) {
+        selections = {selection};
+        QTest::mouseClick(child<QPushButton>(dialog, "button1024"), Qt::LeftButton);
+        EXPECT_EQ(dialog.fileList, list);
+    }
+    QTest::mouseClick(child<QRadioButton>(dialog, "radio1025"), Qt::LeftButton);
+    dialog.accept();
+    EXPECT_TRUE(dialog.outputDir == "/data/out" && dialog.outputType == fitsOutput);
 }
 
-TEST_F(FileConversionTest, TwoConfirmedSelectionsAreBothConverted)
+TEST_F(ImageDialogTest, ConversionRunsOnTheFilesOfEveryConfirmedSelection)
 {
-    writeGreyBmp(inputPath("M42.BMP").toStdString(), 40);
-    writeGreyBmp(inputPath("m31.bmp").toStdString(), 80);
-    selections = {{inputPath("M42.BMP")}, {inputPath("m31.bmp")}};
-    const auto result = convert(2);
+    const QStringList chosen = files(3);
+    selections = {{chosen[0]}, {chosen[1], chosen[2]}};
+    auto result = convert();
     ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(result->total, 2);
-    EXPECT_EQ(result->converted, 2);
-    EXPECT_EQ(outputs(), (std::vector<std::string>{"m31.fit", "m42.fit"}));
-    EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_EQ(app.conversionImage, nullptr);
-}
-
-TEST_F(FileConversionTest, CancellingTheSecondSelectionLeavesNothingToConvert)
-{
-    writeGreyBmp(inputPath("m42.bmp").toStdString(), 40);
-    selections = {{inputPath("m42.bmp")}, {}};
-    const auto result = convert(2);
-    ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(fileDialogs, 2);
-    EXPECT_EQ(result->total, 0);
-    EXPECT_TRUE(outputs().empty());
-}
-
-TEST_F(FileConversionTest, OkWithAnEmptyListConvertsNothing)
-{
-    const auto result = convert(0);
-    ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(result->total, 0);
-    EXPECT_EQ(result->converted, 0);
-    EXPECT_TRUE(outputs().empty());
-    EXPECT_TRUE(ui.boxes.empty());
-}
-
-TEST_F(FileConversionTest, BmpOutputWritesBmpFiles)
-{
-    writeGreyBmp(inputPath("Moon.bmp").toStdString(), 200);
-    selections = {{inputPath("Moon.bmp")}};
-    const auto result = convert(1, bmpOutput);
-    ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(result->converted, 1);
-    EXPECT_EQ(outputs(), std::vector<std::string>{"moon.bmp"});
-}
-
-TEST_F(FileConversionTest, CancelConvertsNothingEvenWithFilesChosen)
-{
-    writeGreyBmp(inputPath("m42.bmp").toStdString(), 40);
-    selections = {{inputPath("m42.bmp")}};
-    whenModal<fileConversion>([this](fileConversion& dialog) {
-        child<QLineEdit>(dialog, "edit1030")->setText(QString::fromStdString(dir.file("out")));
+    EXPECT_TRUE(result->total == 3 && result->converted == 3 && ui.boxes.empty() && app.conversionImage == nullptr);
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"f0.fit", "f1.fit", "f2.fit"}));
+    selections = {{chosen[0]}};
+    result = convert(bmpOutput);
+    EXPECT_TRUE(result.has_value() && result->converted == 1 && fs::exists(dir.file("out/f0.bmp")));
+    fs::remove_all(dir.file("out")), fs::create_directory(dir.file("out"));
+    selections = {{chosen[0]}, {}};  // the second selection cancelled: nothing left to convert
+    result = convert();
+    EXPECT_TRUE(result.has_value() && result->total == 0 && selections.empty() && outputs().empty());
+    selections = {{chosen[0]}};
+    whenModal<fileConversion>([](fileConversion& dialog) {
         dialog.onSelectFiles();
         QTest::mouseClick(buttonNamed(dialog, "Cancel"), Qt::LeftButton);
     });
-    EXPECT_FALSE(convertFilesCommand(app, nullptr, choosers()).has_value());
+    EXPECT_FALSE(convertFilesCommand(app, nullptr, choosers).has_value());
     EXPECT_TRUE(outputs().empty());
 }
 
-// Sees every progress dialog that shows itself.
-class ProgressWatcher final : public QObject {
-public:
-    ProgressWatcher() { qApp->installEventFilter(this); }
-    ~ProgressWatcher() override { qApp->removeEventFilter(this); }
-    int shown = 0;
-    int maximum = 0;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Show) {
-            if (auto* progress = qobject_cast<QProgressDialog*>(watched)) {
-                ++shown;
-                maximum = progress->maximum();
-            }
-        }
-        return QObject::eventFilter(watched, event);
-    }
-};
-
-struct ProgressCase {
-    int files;
-    bool progressShown;
-};
-
-void PrintTo(const ProgressCase& c, std::ostream* out)
+TEST_F(ImageDialogTest, ProgressShowsForMoreThanFiveFilesAndItsCancelStopsTheRun)
 {
-    *out << c.files << " files";
-}
-
-class Progress : public FileConversionTest, public ::testing::WithParamInterface<ProgressCase> {};
-
-TEST_P(Progress, IsShownOnlyForMoreThanAHandfulOfFiles)
-{
-    QStringList chosen;
-    for (int i = 0; i < GetParam().files; ++i) {
-        const QString path = inputPath("f" + std::to_string(i) + ".bmp");
-        writeGreyBmp(path.toStdString(), static_cast<std::uint8_t>(i));
-        chosen << path;
-    }
-    selections = {chosen};
-    ProgressWatcher watcher;
-    const auto result = convert(1);
-    ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(result->converted, GetParam().files);
-    EXPECT_EQ(watcher.shown > 0, GetParam().progressShown);
-    if (GetParam().progressShown) {
-        EXPECT_EQ(watcher.maximum, GetParam().files);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Files, Progress,
-                         ::testing::Values(ProgressCase{1, false}, ProgressCase{5, false}, ProgressCase{6, true},
-                                           ProgressCase{9, true}));
-
-TEST_F(FileConversionTest, CancelInTheProgressDialogStopsTheRun)
-{
-    QStringList chosen;
-    for (int i = 0; i < 8; ++i) {
-        const QString path = inputPath("f" + std::to_string(i) + ".bmp");
-        writeGreyBmp(path.toStdString(), static_cast<std::uint8_t>(i));
-        chosen << path;
-    }
-    selections = {chosen};
-    QTimer canceller;
-    canceller.setInterval(0);
-    QObject::connect(&canceller, &QTimer::timeout, [] {
+    int shown = 0, maximum = 0;
+    QTimer watcher;  // the run's own loop turns it between files
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
         for (QWidget* window : QApplication::topLevelWidgets()) {
-            auto* progress = qobject_cast<QProgressDialog*>(window);
-            if (progress != nullptr && progress->isVisible())
+            if (auto* progress = qobject_cast<QProgressDialog*>(window); progress != nullptr && progress->isVisible())
+                ++shown, maximum = progress->maximum();
+        }
+    });
+    watcher.start(0);
+    for (const int count : {5, 6}) {
+        shown = 0;
+        selections = {files(count)};
+        const auto result = convert();
+        EXPECT_TRUE(result.has_value() && result->converted == count);
+        EXPECT_EQ(shown > 0, count == 6) << count;
+    }
+    EXPECT_EQ(maximum, 6);
+    watcher.stop();
+    fs::remove_all(dir.file("out")), fs::create_directory(dir.file("out"));
+    QObject::connect(&watcher, &QTimer::timeout, [] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (auto* progress = qobject_cast<QProgressDialog*>(window); progress != nullptr && progress->isVisible())
                 progress->cancel();
         }
     });
-    canceller.start();
-    const auto result = convert(1);
-    canceller.stop();
+    watcher.start(0);
+    selections = {files(8)};
+    const auto result = convert();
+    watcher.stop();
     ASSERT_TRUE(result.has_value());
-    EXPECT_TRUE(result->cancelled);
-    EXPECT_LT(result->converted, 8);
+    EXPECT_TRUE(result->cancelled && result->converted < 8 && !result->allConverted() && app.conversionImage == nullptr);
     EXPECT_EQ(static_cast<int>(outputs().size()), result->converted);
-    EXPECT_FALSE(result->allConverted());
-    EXPECT_EQ(app.conversionImage, nullptr);
-}
 
-TEST(ConversionProgressDialog, CountsTheFilesAndReportsCancel)
-{
     ConversionProgressDialog progress(nullptr, 7);
-    EXPECT_TRUE(progress.dialog().isVisible());
-    EXPECT_EQ(progress.dialog().windowTitle(), "Tarvi");
-    EXPECT_FALSE(progress.cancelled(0, 7));
-    EXPECT_FALSE(progress.cancelled(3, 7));
+    EXPECT_TRUE(progress.dialog().isVisible() && !progress.cancelled(0, 7) && !progress.cancelled(3, 7));
     EXPECT_EQ(progress.dialog().value(), 3);
     EXPECT_EQ(progress.dialog().labelText(), "Converting file 4 of 7...");
     QTest::mouseClick(buttonNamed(progress.dialog(), "Cancel"), Qt::LeftButton);
@@ -537,4 +237,4 @@ TEST(ConversionProgressDialog, CountsTheFilesAndReportsCancel)
 }
 
 }  // namespace
-}  // namespace tarvi
+}  // namespace tarvi::test

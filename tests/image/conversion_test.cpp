@@ -1,445 +1,191 @@
 #include "image/conversion.h"
 
-#include <gtest/gtest.h>
+#include <algorithm>
 
-#include <cstdint>
-#include <filesystem>
-#include <ostream>
-#include <string>
-#include <vector>
+#include "image/image_files.h"
 
-#include "support/fake_ui.h"
-#include "support/temp_dir.h"
-
-namespace tarvi {
+namespace tarvi::test {
 namespace {
 
 namespace fs = std::filesystem;
-using test::readFile;
-using test::writeFile;
 
-constexpr std::size_t fitsBlock = 2880;
-
-struct NameCase {
-    const char* path;
-    int outputType;
-    const char* outputDir;
-    const char* outputPath;
-};
-
-void PrintTo(const NameCase& c, std::ostream* out)
+TEST(ConversionNames, KindIsTheLastFourCharactersInAnyCaseAndTheOutputTheLowerCasedName)
 {
-    *out << c.path << " -> " << c.outputPath;
-}
-
-class OutputNames : public ::testing::TestWithParam<NameCase> {};
-
-TEST_P(OutputNames, AreTheLowerCasedNameWithTheNewEndingInTheOutputDirectory)
-{
-    const NameCase& c = GetParam();
-    EXPECT_EQ(conversionOutputPath(c.outputDir, c.path, c.outputType), c.outputPath);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, OutputNames,
-    ::testing::Values(NameCase{"/data/M42.BMP", fitsOutput, "/out", "/out/m42.fit"},
-                      NameCase{"/data/M42.BMP", bmpOutput, "/out", "/out/m42.bmp"},
-                      NameCase{"/Night/Saturn.FTS", bmpOutput, "/o", "/o/saturn.bmp"},
-                      NameCase{"/Night/Saturn.fit", fitsOutput, "/o", "/o/saturn.fit"},
-                      NameCase{"m31.fit", fitsOutput, "/o", "/o/m31.fit"},
-                      NameCase{"/A.B/C.D/Moon.Fit", fitsOutput, "out", "out/moon.fit"},
-                      NameCase{"/d/night.one.bmp", fitsOutput, "/o", "/o/night.one.fit"},
-                      NameCase{"/d/.bmp", fitsOutput, "/o", "/o/.fit"},
-                      NameCase{"/d/\xC3\x84quator.BMP", fitsOutput, "/o", "/o/\xC3\x84quator.fit"},
-                      NameCase{"/d/M42.BMP", fitsOutput, "/o/", "/o//m42.fit"}));
-
-struct KindCase {
-    const char* path;
-    ConversionInput kind;
-};
-
-void PrintTo(const KindCase& c, std::ostream* out)
-{
-    *out << '"' << c.path << '"';
-}
-
-class InputKinds : public ::testing::TestWithParam<KindCase> {};
-
-TEST_P(InputKinds, AreTheLastFourCharactersInAnyCase)
-{
-    EXPECT_EQ(conversionInputOf(GetParam().path), GetParam().kind);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, InputKinds,
-    ::testing::Values(KindCase{"/d/m42.bmp", ConversionInput::bmp}, KindCase{"/d/M42.BMP", ConversionInput::bmp},
-                      KindCase{"/d/m42.Bmp", ConversionInput::bmp}, KindCase{"/d/m42.fit", ConversionInput::fits},
-                      KindCase{"/d/M42.FIT", ConversionInput::fits}, KindCase{"/d/m42.fts", ConversionInput::fits},
-                      KindCase{"/d/M42.FITS", ConversionInput::unknown},
-                      KindCase{"/d/m42.jpg", ConversionInput::unknown},
-                      KindCase{"/d/m42.bmp.gz", ConversionInput::unknown},
-                      KindCase{"/d/m42bmp", ConversionInput::unknown}, KindCase{"bmp", ConversionInput::unknown},
-                      KindCase{".fit", ConversionInput::fits}, KindCase{"", ConversionInput::unknown}));
-
-// A 16-bit FITS file of one row of four pixels with the given raw values.
-std::string sixteenBitFits(const std::vector<std::int16_t>& values)
-{
-    std::string header(fitsBlock, ' ');
-    const std::vector<std::string> cards{
-        "SIMPLE  =                    T", "BITPIX  =                   16", "NAXIS   =                    2",
-        "NAXIS1  =                    4", "NAXIS2  =                    1", "BZERO   =                    0",
-        "BSCALE  =                    1", "END"};
-    for (std::size_t i = 0; i < cards.size(); ++i)
-        header.replace(i * 80, cards[i].size(), cards[i]);
-    std::string data(fitsBlock, '\0');
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const auto raw = static_cast<std::uint16_t>(values[i]);
-        data[2 * i] = static_cast<char>(raw >> 8);
-        data[2 * i + 1] = static_cast<char>(raw & 0xFF);
-    }
-    return header + data;
+    using enum ConversionInput;
+    const std::pair<const char*, ConversionInput> kinds[] = {
+        {"/d/m42.bmp", bmp}, {"/d/M42.BMP", bmp}, {"/d/m42.Bmp", bmp}, {"/d/m42.fit", fits}, {"/d/M42.FIT", fits},
+        {"/d/m42.fts", fits}, {"/d/M42.FITS", unknown}, {"/d/m42.jpg", unknown}, {"/d/m42.bmp.gz", unknown},
+        {"/d/m42bmp", unknown}, {"bmp", unknown}, {".fit", fits}, {"", unknown}};
+    for (const auto& [path, kind] : kinds)
+        EXPECT_EQ(conversionInputOf(path), kind) << path;
+    const std::tuple<const char*, int, const char*, const char*> names[] = {
+        {"/data/M42.BMP", fitsOutput, "/out", "/out/m42.fit"}, {"/data/M42.BMP", bmpOutput, "/out", "/out/m42.bmp"},
+        {"/Night/Saturn.FTS", bmpOutput, "/o", "/o/saturn.bmp"}, {"m31.fit", fitsOutput, "/o", "/o/m31.fit"},
+        {"/A.B/C.D/Moon.Fit", fitsOutput, "out", "out/moon.fit"}, {"/d/night.one.bmp", fitsOutput, "/o", "/o/night.one.fit"},
+        {"/d/.bmp", fitsOutput, "/o", "/o/.fit"}, {"/d/bmp", fitsOutput, "/o", "/o/.fit"}, {"/d/ab", bmpOutput, "/o", "/o/.bmp"},
+        {"/d/\xC3\x84quator.BMP", fitsOutput, "/o", "/o/\xC3\x84quator.fit"}, {"/d/M42.BMP", fitsOutput, "/o/", "/o//m42.fit"}};
+    for (const auto& [path, type, dir, output] : names)
+        EXPECT_EQ(conversionOutputPath(dir, path, type), output) << path;
 }
 
 class ConversionRun : public ::testing::Test {
 protected:
-    test::FakeUi ui;
-    test::TempDir dir;
+    FakeUi ui;
+    TempDir dir;
     std::unique_ptr<bmp> conversionImage;
+    ConversionJob job;
 
-    void SetUp() override
+    void SetUp() override { into("out"), fs::create_directories(dir.file("Data")), fs::create_directories(dir.file("out")); }
+    void into(const std::string& sub, int outputType = fitsOutput)
     {
-        fs::create_directories(dir.file("Data"));
-        fs::create_directories(dir.file("out"));
+        job = ConversionJob();
+        job.outputDir = dir.file(sub), job.outputType = outputType;
     }
-
     std::string data(const std::string& name) const { return dir.file("Data/" + name); }
-    std::string out(const std::string& name) const { return dir.file("out/" + name); }
-
-    // An 8 x 4 picture whose pixels are blue 20, green 10 and red redLevel.
-    void writeColourBmp(const std::string& path, std::uint8_t redLevel)
+    // BMP files: 8 x 4 pixels of blue 20, green 10 and red `level`; FITS files: one row of four 16-bit values.
+    std::string put(const std::string& name, std::uint8_t level = 200)
     {
-        test::FakeUi quiet;
-        bmp image(quiet);
-        const std::vector<std::uint8_t> grey(8 * 4, 0);
-        ASSERT_EQ(image.createFromGray(grey.data(), 8, 4), 1);
-        for (int row = 0; row < 4; ++row) {
-            std::uint8_t* pixel = image.getPixels() + row * image.getRowStride();
-            for (int x = 0; x < 8; ++x, pixel += 3) {
-                pixel[0] = 20;
-                pixel[1] = 10;
-                pixel[2] = redLevel;
-            }
-        }
-        ASSERT_EQ(image.writeBmp(path), 1);
+        const std::string bmpPixels = std::string("\x14\x0a", 2) + static_cast<char>(level);
+        std::string pixels;
+        for (int i = 0; i < 32; ++i)
+            pixels += bmpPixels;
+        writeFile(data(name), conversionInputOf(name) == ConversionInput::bmp
+                                  ? bmpFile({.width = 8, .height = 4, .pixels = pixels})
+                                  : fitsHeader({"BITPIX  = 16", "NAXIS1  = 4", "NAXIS2  = 1", "END"}) +
+                                        std::string("\0\0\x03\xe8\x07\xd0\x0f\xa0", 8));  // 0, 1000, 2000, 4000
+        return data(name);
     }
-
-    ConversionResult run(std::vector<std::string> files, int outputType = fitsOutput, std::string outputDir = {},
-                         ConversionProgress* progress = nullptr)
+    ConversionResult run(std::vector<std::string> files, ConversionProgress* progress = nullptr)
     {
-        ConversionJob job;
-        job.outputDir = outputDir.empty() ? dir.file("out") : outputDir;
-        job.outputType = outputType;
         job.fileList = std::move(files);
         return runConversion(job, conversionImage, ui, progress);
     }
-
-    std::vector<std::string> outputs() const
+    std::vector<std::string> listing(const std::string& sub) const
     {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir.file("out")))
+        for (const auto& entry : fs::directory_iterator(dir.file(sub)))
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
+    std::vector<std::string> boxTexts() const
+    {
+        std::vector<std::string> texts;
+        for (const auto& box : ui.boxes)
+            texts.push_back(box.text + " | " + box.caption);
+        return texts;
+    }
 };
 
-TEST_F(ConversionRun, BmpToFitsWritesTheLowerCasedNameInTheOutputDirectory)
+TEST_F(ConversionRun, EachFileIsReadAndWrittenByTheNameGivenAndFailuresAreTheReadersAndWriters)
 {
-    writeColourBmp(data("M42.BMP"), 200);
-    const ConversionResult result = run({data("M42.BMP")});
-    EXPECT_EQ(result.total, 1);
-    EXPECT_EQ(result.converted, 1);
-    EXPECT_TRUE(result.allConverted());
-    EXPECT_EQ(outputs(), std::vector<std::string>{"m42.fit"});
-    EXPECT_TRUE(ui.boxes.empty());
+    const std::vector<std::string> files = {put("M42.BMP"), put("M42.FITS"), data("missing.bmp"), put("Deep.FTS"),
+                                            data("gone.fit")};
+    writeFile(dir.file("out/m42.fit"), "an older picture");  // no input: replaced without asking
+    ConversionResult result = run(files);
+    EXPECT_TRUE(result.total == 5 && result.converted == 2 && result.notConverted == 3 && !result.allConverted());
+    EXPECT_EQ(listing("out"), (std::vector<std::string>{"deep.fit", "m42.fit"}));
+    EXPECT_EQ(boxTexts(), (std::vector<std::string>{
+                              "Cannot open file " + data("missing.bmp") + ":\nNo such file or directory | File Open Error",
+                              "Cannot open file " + data("gone.fit") + ":\nNo such file or directory | File Open Error"}));
+    EXPECT_EQ(readFile(dir.file("out/m42.fit")).substr(2880), std::string(32, '\xc8') + std::string(2848, '\0'));
+    EXPECT_EQ(readFile(dir.file("out/deep.fit")).substr(2880, 4), std::string("\0\x3f\x7f\xff", 4));
+    EXPECT_EQ(conversionImage, nullptr);
 
-    // The FITS file keeps the red channel.
-    const std::string fits = readFile(out("m42.fit"));
-    ASSERT_EQ(fits.size(), 2 * fitsBlock);
-    EXPECT_EQ(fits.substr(fitsBlock, 32), std::string(32, static_cast<char>(200)));
+    // Gammas shape the 16-bit data; BMP output; the command line's report of an unknown kind.
+    into("out", bmpOutput);
+    job.gamma1 = 2.0, job.reportUnknownTypes = true;
+    ui.boxes.clear();
+    result = run({data("Deep.FTS"), data("M42.FITS")});
+    EXPECT_TRUE(result.converted == 1 && result.notConverted == 1);
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Cannot convert " + data("M42.FITS") +
+                                                   ": its name ends in none of .bmp, .fit and .fts. | Tarvi"});
+    bmp back(ui);
+    ASSERT_EQ(back.readBmp(dir.file("out/deep.bmp")), 1);
+    EXPECT_EQ(redTopDown(back), (std::vector<int>{0, 127, 180, 255}));
+    job.gamma2 = 2.0, job.gamma1 = 1.0, job.outputType = fitsOutput;
+    run({data("Deep.FTS")});
+    EXPECT_EQ(readFile(dir.file("out/deep.fit")).substr(2880, 4), std::string("\0\x0f\x3f\xff", 4));
+
+    // An output directory that is not there fails every file with the writer's message.
+    job.outputDir = dir.file("nowhere");
+    ui.boxes.clear();
+    result = run({data("M42.BMP"), data("Deep.FTS")});
+    EXPECT_TRUE(result.converted == 0 && result.notConverted == 2);
+    EXPECT_EQ(boxTexts(), (std::vector<std::string>{
+                              "Cannot open file " + dir.file("nowhere/m42.fit") + " for writing:\nNo such file or directory | File Open Error",
+                              "Cannot open file " + dir.file("nowhere/deep.fit") + " for writing:\nNo such file or directory | File Open Error"}));
 }
 
-TEST_F(ConversionRun, FitsToBmpWritesAGreyPicture)
+TEST_F(ConversionRun, AnOutputThatWouldReplaceAnInputOfTheRunIsNotWritten)
 {
-    writeFile(data("Deep.FTS"), sixteenBitFits({0, 1000, 2000, 4000}));
-    const ConversionResult result = run({data("Deep.FTS")}, bmpOutput);
-    EXPECT_EQ(result.converted, 1);
-    test::FakeUi quiet;
-    bmp back(quiet);
-    ASSERT_EQ(back.readBmp(out("deep.bmp")), 1);
-    EXPECT_EQ(back.getWidth(), 4);
-    EXPECT_EQ(back.getHeight(), 1);
-    const std::uint8_t* brightest = back.getPixels() + 3 * 3;
-    EXPECT_EQ(brightest[0], 255);
-    EXPECT_EQ(brightest[1], 255);
-    EXPECT_EQ(brightest[2], 255);
-}
-
-TEST_F(ConversionRun, FilesAreOpenedByTheNameTheUserGave)
-{
-    // Only the output name is lower-cased: "Data/M42.BMP" is not "data/m42.bmp".
-    writeColourBmp(data("M42.BMP"), 90);
-    ASSERT_FALSE(fs::exists(dir.file("data/m42.bmp")));
-    const ConversionResult result = run({data("M42.BMP")}, bmpOutput);
-    EXPECT_EQ(result.converted, 1);
-    EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_EQ(outputs(), std::vector<std::string>{"m42.bmp"});
-}
-
-TEST_F(ConversionRun, AnUnknownEndingIsPassedOverAndTheRunGoesOn)
-{
-    writeFile(data("M42.FITS"), sixteenBitFits({1, 2, 3, 4}));
-    writeColourBmp(data("m31.bmp"), 10);
-    const ConversionResult result = run({data("M42.FITS"), data("m31.bmp")});
-    EXPECT_EQ(result.total, 2);
-    EXPECT_EQ(result.converted, 1);
-    EXPECT_EQ(result.notConverted, 1);
-    EXPECT_FALSE(result.allConverted());
-    EXPECT_EQ(outputs(), std::vector<std::string>{"m31.fit"});
-    // The dialog's run says nothing: its chooser offers only the three kinds.
-    EXPECT_TRUE(ui.boxes.empty());
-}
-
-TEST_F(ConversionRun, AnUnknownEndingIsReportedWhenAsked)
-{
-    ConversionJob job;
-    job.outputDir = dir.file("out");
-    job.fileList = {data("M42.FITS")};
-    job.reportUnknownTypes = true;
-    const ConversionResult result = runConversion(job, conversionImage, ui);
-    EXPECT_EQ(result.notConverted, 1);
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, "Cannot convert " + data("M42.FITS") + ": its name ends in none of .bmp, .fit and .fts.");
-    EXPECT_EQ(ui.boxes[0].caption, "Tarvi");
-}
-
-TEST_F(ConversionRun, AFileThatCannotBeReadIsReportedByTheReaderAndTheRunGoesOn)
-{
-    writeColourBmp(data("m31.bmp"), 10);
-    const ConversionResult result = run({data("missing.bmp"), data("m31.bmp"), data("gone.fit")});
-    EXPECT_EQ(result.converted, 1);
-    EXPECT_EQ(result.notConverted, 2);
-    ASSERT_EQ(ui.boxes.size(), 2u);
-    EXPECT_EQ(ui.boxes[0].text, "Cannot open file " + data("missing.bmp") + ":\nNo such file or directory");
-    EXPECT_EQ(ui.boxes[0].caption, "File Open Error");
-    EXPECT_EQ(ui.boxes[1].text, "Cannot open file " + data("gone.fit") + ":\nNo such file or directory");
-    EXPECT_EQ(outputs(), std::vector<std::string>{"m31.fit"});
-}
-
-TEST_F(ConversionRun, AnOutputDirectoryThatIsNotThereFailsEveryFileWithTheWritersMessage)
-{
-    writeColourBmp(data("a.bmp"), 10);
-    writeColourBmp(data("b.bmp"), 20);
-    const ConversionResult result = run({data("a.bmp"), data("b.bmp")}, fitsOutput, dir.file("nowhere"));
-    EXPECT_EQ(result.converted, 0);
-    EXPECT_EQ(result.notConverted, 2);
-    ASSERT_EQ(ui.boxes.size(), 2u);
-    for (std::size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(ui.boxes[i].caption, "File Open Error");
-        EXPECT_EQ(ui.boxes[i].text, "Cannot open file " + dir.file(i == 0 ? "nowhere/a.fit" : "nowhere/b.fit") +
-                                        " for writing:\nNo such file or directory");
+    const struct {
+        std::vector<std::string> files;
+        int outputType;
+        const char* outputDir;
+        std::vector<std::string> skipped;
+    } cases[] = {
+        {{"deep.fit"}, fitsOutput, "Data", {"deep.fit"}},         {{"moon.bmp"}, bmpOutput, "Data", {"moon.bmp"}},
+        {{"deep.fit"}, fitsOutput, "Data/.", {"deep.fit"}},       {{"m42.bmp", "m42.fit"}, fitsOutput, "Data", {"m42.bmp", "m42.fit"}},
+        {{"m42.fit", "m42.bmp"}, fitsOutput, "Data", {"m42.fit", "m42.bmp"}}, {{"deep.fit", "m31.bmp"}, fitsOutput, "Data", {"deep.fit"}},
+        {{"deep.fit", "moon.bmp"}, fitsOutput, "out", {}},       {{"DEEP.FIT"}, fitsOutput, "Data", {}},  // Data/deep.fit is another file
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.files[0] + " to " + c.outputDir);
+        fs::remove_all(dir.file("Data")), fs::create_directories(dir.file("Data"));
+        std::vector<std::string> paths, before, expected;
+        for (const std::string& name : c.files)
+            paths.push_back(put(name, 150)), before.push_back(readFile(paths.back()));
+        for (const std::string& name : c.skipped) {
+            const std::string output = dir.file(c.outputDir) + "/" + conversionOutputName(name, c.outputType);
+            expected.push_back(data(name) + " not converted: its output " + output +
+                               " would replace one of the files being converted. | Tarvi");
+        }
+        into(c.outputDir, c.outputType);
+        ui.boxes.clear();
+        const ConversionResult result = run(paths);
+        EXPECT_EQ(result.converted, static_cast<int>(c.files.size() - c.skipped.size()));
+        EXPECT_EQ(result.notConverted, static_cast<int>(c.skipped.size()));
+        EXPECT_EQ(boxTexts(), expected);
+        for (std::size_t i = 0; i < paths.size(); ++i)
+            EXPECT_EQ(readFile(paths[i]), before[i]) << paths[i] << " was written over";
     }
 }
 
-TEST_F(ConversionRun, AnOutputThatIsNoInputIsReplacedWithoutAsking)
-{
-    writeColourBmp(data("m42.bmp"), 77);
-    writeFile(out("m42.fit"), "an older picture");
-    const ConversionResult result = run({data("m42.bmp")});
-    EXPECT_EQ(result.converted, 1);
-    EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_EQ(readFile(out("m42.fit")).size(), 2 * fitsBlock);
-}
-
-struct OwnInputCase {
-    const char* name;
-    std::vector<std::string> files;  // in Data/
-    int outputType;
-    const char* outputDir;           // under the temporary directory
-    std::vector<std::string> skipped;
-    int converted;
-};
-
-void PrintTo(const OwnInputCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
-class OwnInputs : public ConversionRun, public ::testing::WithParamInterface<OwnInputCase> {};
-
-TEST_P(OwnInputs, AreNeverWrittenOver)
-{
-    const OwnInputCase& c = GetParam();
-    std::vector<std::string> paths;
-    std::vector<std::string> before;
-    for (const std::string& name : c.files) {
-        const std::string path = data(name);
-        if (conversionInputOf(path) == ConversionInput::bmp)
-            writeColourBmp(path, 150);
-        else
-            writeFile(path, sixteenBitFits({100, 200, 300, 20000}));
-        paths.push_back(path);
-        before.push_back(readFile(path));
-    }
-
-    const ConversionResult result = run(paths, c.outputType, dir.file(c.outputDir));
-
-    EXPECT_EQ(result.converted, c.converted);
-    EXPECT_EQ(result.notConverted, static_cast<int>(c.skipped.size()));
-    for (std::size_t i = 0; i < paths.size(); ++i)
-        EXPECT_EQ(readFile(paths[i]), before[i]) << paths[i] << " was written over";
-    ASSERT_EQ(ui.boxes.size(), c.skipped.size());
-    for (std::size_t i = 0; i < c.skipped.size(); ++i) {
-        const std::string input = data(c.skipped[i]);
-        const std::string output = dir.file(c.outputDir) + "/" + conversionOutputName(input, c.outputType);
-        EXPECT_EQ(ui.boxes[i].text,
-                  input + " not converted: its output " + output + " would replace one of the files being converted.");
-        EXPECT_EQ(ui.boxes[i].caption, "Tarvi");
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Runs, OwnInputs,
-    ::testing::Values(
-        OwnInputCase{"fits_to_fits_into_its_own_directory", {"deep.fit"}, fitsOutput, "Data", {"deep.fit"}, 0},
-        OwnInputCase{"bmp_to_bmp_into_its_own_directory", {"moon.bmp"}, bmpOutput, "Data", {"moon.bmp"}, 0},
-        OwnInputCase{"directory_named_another_way", {"deep.fit"}, fitsOutput, "Data/.", {"deep.fit"}, 0},
-        OwnInputCase{"output_of_one_is_another_input", {"m42.bmp", "m42.fit"}, fitsOutput, "Data",
-                     {"m42.bmp", "m42.fit"}, 0},
-        OwnInputCase{"output_of_a_later_file_is_an_earlier_input", {"m42.fit", "m42.bmp"}, fitsOutput, "Data",
-                     {"m42.fit", "m42.bmp"}, 0},
-        OwnInputCase{"other_files_go_on", {"deep.fit", "m31.bmp"}, fitsOutput, "Data", {"deep.fit"}, 1},
-        OwnInputCase{"another_directory_is_no_conflict", {"deep.fit", "moon.bmp"}, fitsOutput, "out", {}, 2}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(ConversionRun, AnUpperCaseInputIsNotTheLowerCaseOutput)
-{
-    // Linux names are case-sensitive: Data/DEEP.FIT converted to FITS in its
-    // own directory writes Data/deep.fit, a different file, and may.
-    writeFile(data("DEEP.FIT"), sixteenBitFits({100, 200, 300, 20000}));
-    const std::string original = readFile(data("DEEP.FIT"));
-    const ConversionResult result = run({data("DEEP.FIT")}, fitsOutput, dir.file("Data"));
-    EXPECT_EQ(result.converted, 1);
-    EXPECT_EQ(readFile(data("DEEP.FIT")), original);
-    EXPECT_TRUE(fs::exists(data("deep.fit")));
-}
-
-struct GammaCase {
-    double gamma1;
-    double gamma2;
-    int quarter;  // 8-bit value of the pixel at a quarter of the maximum
-    int half;
-};
-
-void PrintTo(const GammaCase& c, std::ostream* out)
-{
-    *out << c.gamma1 << ", " << c.gamma2;
-}
-
-class Gammas : public ConversionRun, public ::testing::WithParamInterface<GammaCase> {};
-
-TEST_P(Gammas, ShapeTheSixteenBitData)
-{
-    writeFile(data("deep.fit"), sixteenBitFits({0, 1000, 2000, 4000}));
-    ConversionJob job;
-    job.outputDir = dir.file("out");
-    job.fileList = {data("deep.fit")};
-    job.gamma1 = GetParam().gamma1;
-    job.gamma2 = GetParam().gamma2;
-    ASSERT_EQ(runConversion(job, conversionImage, ui).converted, 1);
-    const std::string fits = readFile(out("deep.fit"));
-    ASSERT_GE(fits.size(), fitsBlock + 4);
-    EXPECT_EQ(static_cast<std::uint8_t>(fits[fitsBlock + 0]), 0);
-    EXPECT_EQ(static_cast<std::uint8_t>(fits[fitsBlock + 1]), GetParam().quarter);
-    EXPECT_EQ(static_cast<std::uint8_t>(fits[fitsBlock + 2]), GetParam().half);
-    EXPECT_EQ(static_cast<std::uint8_t>(fits[fitsBlock + 3]), 255);
-}
-
-INSTANTIATE_TEST_SUITE_P(Pairs, Gammas,
-                         ::testing::Values(GammaCase{1.0, 1.0, 63, 127}, GammaCase{2.0, 1.0, 127, 180},
-                                           GammaCase{1.0, 2.0, 15, 63}));
-
-// Records each call and stops when told to.
-class ScriptedProgress final : public ConversionProgress {
-public:
-    explicit ScriptedProgress(int stopAt, std::unique_ptr<bmp>* slot = nullptr) : stopAt_(stopAt), slot_(slot) {}
-    std::vector<std::pair<int, int>> calls;
-    std::vector<bool> imageEmpty;
-
+// Records each call, and the state of the run's image, and stops when told to.
+struct ScriptedProgress final : ConversionProgress {
+    int stopAt;
+    std::unique_ptr<bmp>* slot;
+    std::vector<std::tuple<int, int, bool>> calls;
+    ScriptedProgress(int stop, std::unique_ptr<bmp>* image) : stopAt(stop), slot(image) {}
     bool cancelled(int done, int total) override
     {
-        calls.emplace_back(done, total);
-        if (slot_ != nullptr)
-            imageEmpty.push_back(*slot_ != nullptr && (*slot_)->getWidth() == 0);
-        return done == stopAt_;
+        calls.emplace_back(done, total, *slot != nullptr && (*slot)->record() == nullptr);
+        return done == stopAt;
     }
-
-private:
-    int stopAt_;
-    std::unique_ptr<bmp>* slot_;
 };
 
-TEST_F(ConversionRun, ProgressIsToldBeforeEachFileAndAtTheEnd)
+TEST_F(ConversionRun, ProgressIsToldBeforeEachFileAndAtTheEndAndCancelStopsBeforeTheNextFile)
 {
-    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
-        writeColourBmp(data(name), 1);
-    ScriptedProgress progress(-1);
-    const ConversionResult result = run({data("a.bmp"), data("b.bmp"), data("c.bmp")}, fitsOutput, {}, &progress);
-    EXPECT_EQ(progress.calls, (std::vector<std::pair<int, int>>{{0, 3}, {1, 3}, {2, 3}, {3, 3}}));
-    EXPECT_EQ(result.converted, 3);
-    EXPECT_FALSE(result.cancelled);
-}
-
-TEST_F(ConversionRun, CancelStopsBeforeTheNextFile)
-{
-    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
-        writeColourBmp(data(name), 1);
-    ScriptedProgress progress(1);
-    const ConversionResult result = run({data("a.bmp"), data("b.bmp"), data("c.bmp")}, fitsOutput, {}, &progress);
-    EXPECT_EQ(progress.calls, (std::vector<std::pair<int, int>>{{0, 3}, {1, 3}}));
-    EXPECT_TRUE(result.cancelled);
-    EXPECT_EQ(result.converted, 1);
-    EXPECT_EQ(result.notConverted, 0);
-    EXPECT_FALSE(result.allConverted());
-    EXPECT_EQ(outputs(), std::vector<std::string>{"a.fit"});
-    EXPECT_EQ(conversionImage, nullptr);
-}
-
-TEST_F(ConversionRun, TheImageIsMadeAfreshForTheRunAndDestroyedAtItsEnd)
-{
-    // A left-over image from an earlier run that ended abnormally.
+    // A left-over image from an earlier run that ended abnormally is not used.
     conversionImage = std::make_unique<bmp>(ui);
     const std::vector<std::uint8_t> grey(16, 9);
-    ASSERT_EQ(conversionImage->createFromGray(grey.data(), 4, 4), 1);
-    writeColourBmp(data("a.bmp"), 1);
-
+    conversionImage->createFromGray(grey.data(), 4, 4);
     ScriptedProgress progress(-1, &conversionImage);
-    run({data("a.bmp")}, fitsOutput, {}, &progress);
-    ASSERT_FALSE(progress.imageEmpty.empty());
-    EXPECT_TRUE(progress.imageEmpty.front());
+    ConversionResult result = run({put("a.bmp"), put("b.bmp"), put("c.bmp")}, &progress);
+    using Calls = std::vector<std::tuple<int, int, bool>>;
+    EXPECT_EQ(progress.calls, (Calls{{0, 3, true}, {1, 3, false}, {2, 3, false}, {3, 3, false}}));
+    EXPECT_TRUE(result.converted == 3 && !result.cancelled && conversionImage == nullptr);
+    fs::remove_all(dir.file("out")), fs::create_directories(dir.file("out"));
+    ScriptedProgress stopping(1, &conversionImage);
+    result = run({data("a.bmp"), data("b.bmp"), data("c.bmp")}, &stopping);
+    EXPECT_EQ(stopping.calls, (Calls{{0, 3, true}, {1, 3, false}}));
+    EXPECT_TRUE(result.cancelled && result.converted == 1 && result.notConverted == 0 && !result.allConverted());
+    EXPECT_EQ(listing("out"), std::vector<std::string>{"a.fit"});
     EXPECT_EQ(conversionImage, nullptr);
-}
-
-TEST_F(ConversionRun, AnEmptyListConvertsNothingAndReportsNothing)
-{
-    const ConversionResult result = run({});
-    EXPECT_EQ(result.total, 0);
-    EXPECT_EQ(result.converted, 0);
-    EXPECT_TRUE(result.allConverted());
-    EXPECT_TRUE(outputs().empty());
-    EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_EQ(conversionImage, nullptr);
+    result = run({});
+    EXPECT_TRUE(result.total == 0 && result.converted == 0 && result.allConverted() && conversionImage == nullptr);
 }
 
 }  // namespace
-}  // namespace tarvi
+}  // namespace tarvi::test

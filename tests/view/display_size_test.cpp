@@ -2,72 +2,30 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 namespace tarvi {
 namespace {
 
-struct PositionCase {
-    int position;
-    const char* shown;
-};
-
-void PrintTo(const PositionCase& c, std::ostream* out)
+TEST(DisplaySize, ScrollPositionsStandForTwentiethsNeverBelowATenth)
 {
-    *out << c.position;
-}
-
-class DisplaySizePositions : public ::testing::TestWithParam<PositionCase> {};
-
-TEST_P(DisplaySizePositions, PositionShowsItsValueNeverBelowATenth)
-{
-    EXPECT_EQ(formatDisplaySize(displaySizeForPosition(GetParam().position)), GetParam().shown);
-}
-
-INSTANTIATE_TEST_SUITE_P(Positions, DisplaySizePositions,
-                         ::testing::Values(PositionCase{0, " 0.10"}, PositionCase{1, " 0.10"},
-                                           PositionCase{2, " 0.10"}, PositionCase{3, " 0.15"},
-                                           PositionCase{11, " 0.55"}, PositionCase{20, " 1.00"},
-                                           PositionCase{99, " 4.95"}, PositionCase{100, " 5.00"}));
-
-TEST(DisplaySize, ThumbStartsWhereTheValueIs)
-{
-    EXPECT_EQ(positionForDisplaySize(1.0), 20);
-    EXPECT_EQ(positionForDisplaySize(5.0), 100);
-    EXPECT_EQ(positionForDisplaySize(0.55), 11);
-    EXPECT_EQ(positionForDisplaySize(0.15), 3);
-    // Position 9 makes 0.44999..., which truncates back to 8 when the dialog
-    // opens again with it.
-    EXPECT_EQ(positionForDisplaySize(displaySizeForPosition(9)), 8);
-    EXPECT_EQ(formatDisplaySize(1.0), " 1.00");
+    // Position, the size shown, and where the thumb starts when the dialog opens again with that size.
+    const std::tuple<int, const char*, int> positions[] = {{0, " 0.10", 2}, {1, " 0.10", 2}, {2, " 0.10", 2},
+                                                           {3, " 0.15", 3}, {9, " 0.45", 8}, {11, " 0.55", 11},
+                                                           {20, " 1.00", 20}, {99, " 4.95", 99}, {100, " 5.00", 100}};
+    for (const auto& [position, shown, back] : positions) {
+        EXPECT_EQ(formatDisplaySize(displaySizeForPosition(position)), shown) << position;
+        EXPECT_EQ(positionForDisplaySize(displaySizeForPosition(position)), back) << position;
+    }
     EXPECT_EQ(formatDisplaySize(12.5), "12.50");
+    using enum ScrollAction;
+    const std::tuple<ScrollAction, int, int, int> moves[] = {
+        {lineLeft, 20, 0, 19},  {lineLeft, 0, 0, 0},   {lineLeft, 1, 0, 0},     {lineRight, 20, 0, 21},
+        {lineRight, 100, 0, 100}, {lineRight, 99, 0, 100}, {pageLeft, 20, 0, 15}, {pageLeft, 3, 0, 0},
+        {pageLeft, 0, 0, 0},    {pageRight, 97, 0, 100}, {pageRight, 20, 0, 25}, {pageRight, 100, 0, 100},
+        {thumb, 20, 63, 63},    {thumb, 20, 101, 100}, {thumb, 20, -1, 0},     {leftEnd, 40, 0, 0},
+        {rightEnd, 40, 0, 100}, {endScroll, 40, 7, 40}};
+    for (const auto& [action, from, thumbAt, to] : moves)
+        EXPECT_EQ(scrollPosition(action, from, thumbAt), to) << static_cast<int>(action) << " from " << from;
 }
-
-struct ScrollCase {
-    ScrollAction action;
-    int from;
-    int thumb;
-    int to;
-};
-
-class DisplaySizeScrolling : public ::testing::TestWithParam<ScrollCase> {};
-
-TEST_P(DisplaySizeScrolling, MovesByLinesPagesAndThumb)
-{
-    EXPECT_EQ(scrollPosition(GetParam().action, GetParam().from, GetParam().thumb), GetParam().to);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Actions, DisplaySizeScrolling,
-    ::testing::Values(ScrollCase{ScrollAction::lineLeft, 20, 0, 19}, ScrollCase{ScrollAction::lineLeft, 0, 0, 0},
-                      ScrollCase{ScrollAction::lineRight, 20, 0, 21},
-                      ScrollCase{ScrollAction::lineRight, 100, 0, 100},
-                      ScrollCase{ScrollAction::pageLeft, 20, 0, 15}, ScrollCase{ScrollAction::pageLeft, 3, 0, 0},
-                      ScrollCase{ScrollAction::pageRight, 97, 0, 100},
-                      ScrollCase{ScrollAction::pageRight, 20, 0, 25},
-                      ScrollCase{ScrollAction::thumb, 20, 63, 63}, ScrollCase{ScrollAction::leftEnd, 40, 0, 0},
-                      ScrollCase{ScrollAction::rightEnd, 40, 0, 100},
-                      ScrollCase{ScrollAction::endScroll, 40, 7, 40}));
 
 }  // namespace
 }  // namespace tarvi

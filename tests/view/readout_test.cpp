@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <vector>
 
 #include "image/bmp.h"
@@ -11,76 +10,44 @@
 namespace tarvi {
 namespace {
 
-// A 192 x 165 grey frame whose value says where it is; grey row 0 is the
-// bottom row of the picture.
-std::unique_ptr<bmp> cameraPicture(test::FakeUi& ui)
+TEST(Readout, PixelUnderThePointerThroughScrollAndScaleKeptInsideThePicture)
 {
+    // A 192 x 165 grey frame of level (row + column) % 256, grey row 0 the bottom row, with one colour pixel.
     std::vector<std::uint8_t> gray(192 * 165);
-    for (int row = 0; row < 165; ++row) {
-        for (int col = 0; col < 192; ++col)
-            gray[std::size_t(row) * 192 + col] = std::uint8_t((row + col) % 256);
+    for (std::size_t i = 0; i < gray.size(); ++i)
+        gray[i] = static_cast<std::uint8_t>((i / 192 + i % 192) % 256);
+    test::FakeUi ui;
+    bmp image(ui);
+    image.createFromGray(gray.data(), 192, 165);
+    image.getPixels()[(164 - 25) * 576 + 3 * 50] = 7;     // blue of the pixel at (50, 25) from the top left
+    image.getPixels()[(164 - 25) * 576 + 3 * 50 + 1] = 8;  // green
+    const std::tuple<int, int, int, int, double, int, int> cases[] = {
+        {300, 200, 0, 0, 1.0, 191, 164}, {0, 0, 0, 0, 1.0, 0, 0}, {100, 50, 0, 0, 2.0, 50, 25}, {100, 50, 40, 60, 2.0, 70, 55},
+        {10, 10, 0, 0, 0.5, 20, 20}, {-5, -1, 0, 0, 1.0, 0, 0}, {3, 3, 0, 0, 0.0, 3, 3}, {191, 164, 0, 0, 1.0, 191, 164},
+        {99, 49, 0, 0, 2.0, 49, 24}};
+    for (const auto& [viewX, viewY, scrollX, scrollY, scale, x, y] : cases) {
+        const PixelColor pixel = pixelAt(image, viewX, viewY, scrollX, scrollY, scale);
+        const int level = (164 - y + x) % 256;
+        const bool coloured = x == 50 && y == 25;
+        EXPECT_EQ(std::vector<int>({pixel.x, pixel.y, pixel.red, pixel.green, pixel.blue}),
+                  std::vector<int>({x, y, level, coloured ? 8 : level, coloured ? 7 : level}))
+            << viewX << "," << viewY << " at " << scale;
     }
-    auto image = std::make_unique<bmp>(ui);
-    image->createFromGray(gray.data(), 192, 165);
-    return image;
-}
-
-TEST(Readout, PointPastThePictureReadsTheBottomRightPixel)
-{
-    test::FakeUi ui;
-    const auto picture = cameraPicture(ui);
-    const bmp& image = *picture;
-    // The bottom-right pixel is grey row 0, column 191.
-    const PixelColor pixel = pixelAt(image, 300, 200, 0, 0, 1.0);
-    EXPECT_EQ(pixel.x, 191);
-    EXPECT_EQ(pixel.y, 164);
-    EXPECT_EQ(pixel.red, 191);
-    EXPECT_EQ(pixel.green, 191);
-    EXPECT_EQ(pixel.blue, 191);
-    EXPECT_EQ(formatReadout(pixel, 127.5), "(191,164): R=191, G=191, B=191 - Q = 127.500000");
-}
-
-TEST(Readout, TopLeftIsTheLastGreyRow)
-{
-    test::FakeUi ui;
-    const auto picture = cameraPicture(ui);
-    const bmp& image = *picture;
-    const PixelColor pixel = pixelAt(image, 0, 0, 0, 0, 1.0);
-    EXPECT_EQ(pixel.x, 0);
-    EXPECT_EQ(pixel.y, 0);
-    EXPECT_EQ(pixel.red, 164);
-}
-
-TEST(Readout, MagnifiedAndScrolledViewsReadThePixelUnderThePointer)
-{
-    test::FakeUi ui;
-    const auto picture = cameraPicture(ui);
-    const bmp& image = *picture;
-    // Drawn twice as large: view point (100, 50) shows picture pixel (50, 25).
-    PixelColor pixel = pixelAt(image, 100, 50, 0, 0, 2.0);
-    EXPECT_EQ(pixel.x, 50);
-    EXPECT_EQ(pixel.y, 25);
-    EXPECT_EQ(pixel.red, (164 - 25 + 50) % 256);
-    // Scrolled by (40, 60) at that size: (100 + 40) / 2, (50 + 60) / 2.
-    pixel = pixelAt(image, 100, 50, 40, 60, 2.0);
-    EXPECT_EQ(pixel.x, 70);
-    EXPECT_EQ(pixel.y, 55);
-    // Drawn at half size every view pixel covers two picture pixels.
-    pixel = pixelAt(image, 10, 10, 0, 0, 0.5);
-    EXPECT_EQ(pixel.x, 20);
-    EXPECT_EQ(pixel.y, 20);
+    EXPECT_EQ(formatReadout(pixelAt(image, 100, 50, 0, 0, 2.0), 127.5), "(50,25): R=189, G=8, B=7 - Q = 127.500000");
+    bmp empty(ui);
+    EXPECT_EQ(pixelAt(empty, 5, 5, 0, 0, 1.0).x + pixelAt(empty, 5, 5, 0, 0, 1.0).red, 0);
 }
 
 TEST(Readout, MeanLevelLeavesTheRowPaddingOut)
 {
     test::FakeUi ui;
-    // Width 5: each row has one padding byte that must not count.
-    const std::vector<std::uint8_t> gray{10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
+    const std::vector<std::uint8_t> gray{10, 20, 30, 40, 50, 60, 70, 80, 90, 100};  // width 5: one padding byte a row
     bmp image(ui);
     image.createFromGray(gray.data(), 5, 2);
     image.getPixels()[15] = 255;
     image.getPixels()[31] = 255;
-    EXPECT_DOUBLE_EQ(computeMeanLevel(image), 55.0);
+    image.getPixels()[0] = 13;  // a blue byte counts as much as the others
+    EXPECT_DOUBLE_EQ(computeMeanLevel(image), 55.1);
     const std::vector<std::uint8_t> black(192 * 165, 0);
     bmp dark(ui);
     dark.createFromGray(black.data(), 192, 165);

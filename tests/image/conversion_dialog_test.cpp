@@ -5,7 +5,6 @@
 #include <QRadioButton>
 #include <QTest>
 
-#include <algorithm>
 #include <deque>
 
 #include "app/command_table.h"

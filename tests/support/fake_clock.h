@@ -33,11 +33,7 @@ public:
     void advance(std::int64_t ms) { nowMs_ += ms; }
     // The event loop turned: FakeUi tells a clock it is given.
     void pumped() { ++pumpsSinceSleep_; }
-    void clearSleeps()
-    {
-        sleeps.clear();
-        waits.clear();
-    }
+    void clearSleeps() { sleeps.clear(); waits.clear(); }
 
     // Every sleep, the slices of a wait each on their own.
     std::vector<std::int64_t> sleeps;

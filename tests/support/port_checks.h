@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -16,17 +17,13 @@ namespace tarvi::test {
 // A total read deadline of constantMs, writes given 300 ms.
 inline PortTimeouts readingFor(std::uint32_t constantMs)
 {
-    PortTimeouts timeouts;
-    timeouts.readTotalConstant = constantMs;
-    timeouts.writeTotalConstant = 300;
-    return timeouts;
+    return {0, 0, constantMs, 0, 300};
 }
 
 inline std::vector<std::uint8_t> everyByteValue()
 {
     std::vector<std::uint8_t> bytes(256);
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<std::uint8_t>(i);
+    std::iota(bytes.begin(), bytes.end(), std::uint8_t{0});
     return bytes;
 }
 

@@ -1,200 +1,28 @@
+// The simulated camera and its pseudo-terminal: the behaviour the program's
+// tests rely on.
 #include "sim/camera_sim.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <chrono>
-#include <fcntl.h>
-#include <functional>
+#include <memory>
 #include <numeric>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <thread>
-#include <unistd.h>
 
 #include "camera/st4_protocol.h"
 #include "sim/pseudo_terminal.h"
+#include "sim/sim_line.h"
 
 namespace tarvi::sim {
 namespace {
 
+using test::Bytes;
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
+using test::eventually;
+using test::Line;
 
-// A generous bound for things that happen at once on a healthy machine; the
-// tests never wait it out unless they are failing.
-constexpr auto patience = 10s;
+const Bytes versionReply{0x02, 0x01, 0x03, 0x06};
 
-bool eventually(const std::function<bool()>& condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-// The program's end of the line, opened and set up the plain way.
-class Line {
-public:
-    explicit Line(const std::string& path, speed_t speed = B9600)
-    {
-        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd_ < 0)
-            ADD_FAILURE() << "cannot open " << path << ": " << std::strerror(errno);
-        setSpeed(speed);
-    }
-    ~Line()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Line(const Line&) = delete;
-    Line& operator=(const Line&) = delete;
-
-    int fd() const { return fd_; }
-
-    void setSpeed(speed_t speed)
-    {
-        termios line{};
-        ASSERT_EQ(::tcgetattr(fd_, &line), 0);
-        // No parity: a pseudo-terminal drops the flag, and the C library
-        // then fails a call that changes nothing else.
-        ::cfmakeraw(&line);
-        line.c_cflag |= CREAD | CLOCAL;
-        line.c_cflag &= ~CSTOPB;
-        ::cfsetispeed(&line, speed);
-        ::cfsetospeed(&line, speed);
-        ASSERT_EQ(::tcsetattr(fd_, TCSANOW, &line), 0) << std::strerror(errno);
-    }
-
-    void send(const Bytes& bytes)
-    {
-        ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-    template<std::size_t N>
-    void send(const std::array<std::uint8_t, N>& bytes)
-    {
-        send(Bytes(bytes.begin(), bytes.end()));
-    }
-
-    // Up to `count` bytes, as soon as they are all in.
-    Bytes receive(std::size_t count)
-    {
-        Bytes got;
-        const auto deadline = std::chrono::steady_clock::now() + patience;
-        while (got.size() < count) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left <= 0ms)
-                break;
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
-                break;
-            std::uint8_t buffer[512];
-            const ssize_t n = ::read(fd_, buffer, std::min(sizeof buffer, count - got.size()));
-            if (n <= 0)
-                break;
-            got.insert(got.end(), buffer, buffer + n);
-        }
-        return got;
-    }
-
-    std::size_t pending() const
-    {
-        int count = 0;
-        ::ioctl(fd_, FIONREAD, &count);
-        return static_cast<std::size_t>(count);
-    }
-
-private:
-    int fd_ = -1;
-};
-
-Bytes readRamReply(Line& line, std::uint16_t address)
-{
-    line.send(readRamFrame(address, 1));
-    return line.receive(4);
-}
-
-std::uint8_t readByte(Line& line, std::uint16_t address)
-{
-    const Bytes reply = readRamReply(line, address);
-    EXPECT_EQ(reply.size(), 4u);
-    return reply.size() == 4 ? reply[2] : 0;
-}
-
-bool writeRam(Line& line, std::uint16_t address, Bytes data)
-{
-    line.send(writeRamFrame(address, data));
-    return line.receive(1) == Bytes{st4::acknowledgement};
-}
-
-// Starts an exposure and polls the mode byte as the program does, until the
-// camera is no longer busy.
-void expose(Line& line, std::uint8_t mode)
-{
-    ASSERT_TRUE(writeRam(line, st4::ram::mode, {mode}));
-    const std::uint8_t busy = (mode & 0x40) ? st4::busyBits : st4::busyBits | st4::darkBusyBit;
-    ASSERT_TRUE(eventually([&] { return (readByte(line, st4::ram::mode) & busy) == 0; }));
-}
-
-// A row frame: byte 0, the length N, N payload bytes, the checksum.
-Bytes receiveRowFrame(Line& line, int row)
-{
-    line.send(rowRequestFrame(row));
-    Bytes frame = line.receive(2);
-    if (frame.size() == 2) {
-        const Bytes rest = line.receive(frame[1] + 1u);
-        frame.insert(frame.end(), rest.begin(), rest.end());
-    }
-    return frame;
-}
-
-struct Download {
-    Bytes pixels;
-    std::vector<int> payloadLengths;
-};
-
-Download downloadFrame(Line& line)
-{
-    Download download;
-    download.pixels.resize(st4::rowWidth * st4::rowCount);
-    for (int row = 0; row < st4::rowCount; ++row) {
-        const Bytes frame = receiveRowFrame(line, row);
-        EXPECT_GE(frame.size(), 3u);
-        if (frame.size() < 3)
-            return download;
-        EXPECT_EQ(frame.size(), frame[1] + 3u) << "row " << row;
-        EXPECT_TRUE(checksumOk(frame.data(), static_cast<int>(frame.size()))) << "row " << row;
-        decodeRow(frame.data() + 2, download.pixels.data() + row * st4::rowWidth, frame[1]);
-        download.payloadLengths.push_back(frame[1]);
-    }
-    return download;
-}
-
-CameraOptions quickCamera()
-{
-    CameraOptions options;
-    options.timeScale = 0;
-    return options;
-}
-
-// A sky with no noise and no drift: two exposures alike give the same frame.
-CameraOptions stillCamera()
-{
-    CameraOptions options = quickCamera();
-    options.sky.readNoise = 0;
-    options.sky.electronsPerAdu = 0;
-    options.sky.driftPerSecond = 0;
-    return options;
-}
-
-TEST(PseudoTerminal, MasterSeesTheSpeedTheProgramSetsOnTheSlave)
+TEST(PseudoTerminal, SpeedSeenBytesBothWaysCloseAndInterrupt)
 {
     PseudoTerminal pty;
     Line line(pty.slavePath(), B57600);
@@ -202,22 +30,22 @@ TEST(PseudoTerminal, MasterSeesTheSpeedTheProgramSetsOnTheSlave)
     EXPECT_EQ(pty.lineSpeed()->baud, 57600u);
     line.setSpeed(B1200);
     EXPECT_EQ(pty.lineSpeed()->baud, 1200u);
-}
 
-TEST(PseudoTerminal, CarriesBytesBothWaysUntilClosed)
-{
-    PseudoTerminal pty;
-    Line line(pty.slavePath());
     const Bytes out{0x00, 0x11, 0x0D, 0x0A, 0x7F, 0xFF};
     ASSERT_EQ(pty.write(out, 1s).status, PseudoTerminal::Status::ok);
     EXPECT_EQ(line.receive(out.size()), out);
-
     line.send(Bytes{0x13, 0x0D, 0x03});
     std::uint8_t buffer[8];
-    const auto got = pty.read(buffer, patience);
+    const auto got = pty.read(buffer, 10s);
     ASSERT_EQ(got.status, PseudoTerminal::Status::ok);
     EXPECT_EQ(Bytes(buffer, buffer + got.count), (Bytes{0x13, 0x0D, 0x03}));
 
+    std::thread waker([&] {
+        std::this_thread::sleep_for(20ms);
+        pty.interrupt();
+    });
+    EXPECT_EQ(pty.read(buffer, 100s).status, PseudoTerminal::Status::interrupted);
+    waker.join();
     pty.close();
     std::uint8_t byte = 0;
     errno = 0;
@@ -225,464 +53,339 @@ TEST(PseudoTerminal, CarriesBytesBothWaysUntilClosed)
     EXPECT_NE(errno, EAGAIN);
 }
 
-TEST(PseudoTerminal, InterruptWakesAWaitingRead)
-{
-    PseudoTerminal pty;
-    std::thread waker([&] {
-        std::this_thread::sleep_for(20ms);
-        pty.interrupt();
-    });
-    std::uint8_t buffer[8];
-    const auto got = pty.read(buffer, std::chrono::duration_cast<std::chrono::milliseconds>(10 * patience));
-    waker.join();
-    EXPECT_EQ(got.status, PseudoTerminal::Status::interrupted);
-}
-
 class CameraSimulatorTest : public ::testing::Test {
 protected:
-    void startCamera(const CameraOptions& options = quickCamera())
-    {
-        camera_ = std::make_unique<CameraSimulator>(options);
-        camera_->start();
-    }
-    CameraSimulator& camera() { return *camera_; }
+    std::unique_ptr<CameraSimulator> camera;
+    std::unique_ptr<Line> line;
 
-    std::unique_ptr<CameraSimulator> camera_;
+    void start(CameraOptions options = {}, speed_t speed = B9600, double timeScale = 0)
+    {
+        options.timeScale = timeScale;
+        camera = std::make_unique<CameraSimulator>(options);
+        camera->start();
+        line = std::make_unique<Line>(camera->slavePath(), speed);
+    }
+    // A sky with no noise and no drift: two exposures alike give the same frame.
+    void startStill()
+    {
+        CameraOptions options;
+        options.sky.readNoise = 0;
+        options.sky.electronsPerAdu = 0;
+        options.sky.driftPerSecond = 0;
+        start(options);
+    }
+    Bytes readRam(std::uint16_t address, int count = 1)
+    {
+        line->send(readRamFrame(address, count));
+        return line->receive(std::size_t(count) + 3);
+    }
+    int readByte(std::uint16_t address)
+    {
+        const Bytes reply = readRam(address);
+        return reply.size() == 4 ? reply[2] : -1;
+    }
+    bool writeRam(std::uint16_t address, Bytes data)
+    {
+        line->send(writeRamFrame(address, data));
+        return line->receive(1) == Bytes{st4::acknowledgement};
+    }
+    // The version asked for at a speed the camera is not at: it hears garbage
+    // and says nothing.
+    void expectDeafTo(std::uint64_t garbageBefore = 0)
+    {
+        line->send(readRamFrame(st4::ram::version, 1));
+        ASSERT_TRUE(eventually([&] { return camera->stats().garbageBytes >= garbageBefore + 6; }));
+        EXPECT_EQ(line->pending(), 0u);
+    }
+    // Starts an exposure and polls the mode byte as the program does, until
+    // the camera is no longer busy; the frame it took.
+    Bytes expose(std::uint8_t mode)
+    {
+        EXPECT_TRUE(writeRam(st4::ram::mode, {mode}));
+        const int busy = (mode & 0x40) ? st4::busyBits : st4::busyBits | st4::darkBusyBit;
+        EXPECT_TRUE(eventually([&] { return (readByte(st4::ram::mode) & busy) == 0; }));
+        return camera->lastFrame();
+    }
+    // A row frame: byte 0, the length N, N payload bytes, the checksum.
+    Bytes rowFrame(int row)
+    {
+        line->send(rowRequestFrame(row));
+        Bytes frame = line->receive(2);
+        if (frame.size() == 2) {
+            const Bytes rest = line->receive(frame[1] + 1u);
+            frame.insert(frame.end(), rest.begin(), rest.end());
+        }
+        return frame;
+    }
+    // Every row of the frame, decoded; the payload lengths seen.
+    Bytes download(std::vector<int>& lengths, const std::vector<int>& rows)
+    {
+        Bytes pixels(st4::rowWidth * st4::rowCount);
+        for (const int row : rows) {
+            const Bytes frame = rowFrame(row);
+            EXPECT_EQ(frame.size(), frame.size() < 2 ? 0u : frame[1] + 3u) << "row " << row;
+            if (frame.size() < 3)
+                break;
+            EXPECT_TRUE(checksumOk(frame.data(), int(frame.size()))) << "row " << row;
+            decodeRow(frame.data() + 2, pixels.data() + row * st4::rowWidth, frame[1]);
+            lengths.push_back(frame[1]);
+        }
+        return pixels;
+    }
 };
 
-TEST_F(CameraSimulatorTest, AcknowledgesRamWritesAndKeepsTheBytes)
+TEST_F(CameraSimulatorTest, RamWritesAreAcknowledgedAndReadBackWithTheirChecksum)
 {
-    startCamera();
-    Line line(camera().slavePath());
-
-    EXPECT_TRUE(writeRam(line, st4::ram::gain, {127}));
-    EXPECT_TRUE(writeRam(line, st4::ram::exposure, {0xE8, 0x03}));
-    const auto ram = camera().ram();
-    EXPECT_EQ(ram[st4::ram::gain], 127);
-    EXPECT_EQ(ram[st4::ram::exposure], 0xE8);
-    EXPECT_EQ(ram[st4::ram::exposure + 1], 0x03);
-
-    const auto frames = camera().receivedFrames();
+    start();
+    EXPECT_TRUE(writeRam(st4::ram::gain, {127}));
+    EXPECT_TRUE(writeRam(st4::ram::exposure, {0xE8, 0x03}));
+    const auto ram = camera->ram();
+    EXPECT_EQ((Bytes{ram[st4::ram::gain], ram[st4::ram::exposure], ram[st4::ram::exposure + 1]}),
+              (Bytes{127, 0xE8, 0x03}));
+    const auto frames = camera->receivedFrames();
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0].bytes, (Bytes{0x01, 0x04, 0x01, 0x35, 0x00, 0x7F, 0xBA}));
     EXPECT_TRUE(frames[0].checksumOk);
-    EXPECT_EQ(frames[1].bytes, writeRamFrame(st4::ram::exposure, Bytes{0xE8, 0x03}));
+
+    EXPECT_EQ(readRam(st4::ram::version), versionReply);
+    ASSERT_TRUE(writeRam(st4::ram::baseline, {0xAB}));
+    EXPECT_EQ(readRam(st4::ram::baseline), (Bytes{0x02, 0x01, 0xAB, 0xAE}));
+    EXPECT_EQ(readRam(st4::ram::exposure, 2), (Bytes{0x02, 0x02, 0xE8, 0x03, 0xEF}));
 }
 
-TEST_F(CameraSimulatorTest, AnswersARamReadWithTheBytesAndTheirChecksum)
+TEST_F(CameraSimulatorTest, IgnoresBadChecksumsUnknownRequestsAndAHalfFrameAfterAPause)
 {
-    startCamera();
-    Line line(camera().slavePath());
-
-    EXPECT_EQ(readRamReply(line, st4::ram::version), (Bytes{0x02, 0x01, 0x03, 0x06}));
-    ASSERT_TRUE(writeRam(line, st4::ram::baseline, {0xAB}));
-    EXPECT_EQ(readRamReply(line, st4::ram::baseline), (Bytes{0x02, 0x01, 0xAB, 0xAE}));
-
-    line.send(readRamFrame(st4::ram::exposure, 2));
-    EXPECT_EQ(line.receive(5), (Bytes{0x02, 0x02, 100, 0x00, 0x68}));
-}
-
-TEST_F(CameraSimulatorTest, IgnoresAFrameWithABadChecksum)
-{
-    startCamera();
-    Line line(camera().slavePath());
-
+    start();
     Bytes bad = writeRamFrame(st4::ram::baseline, Bytes{0x55});
     bad.back() ^= 0x01;
-    line.send(bad);
-    auto badRead = readRamFrame(st4::ram::version, 1);
-    badRead.back() ^= 0x80;
-    line.send(badRead);
-    line.send(Bytes{0x41, 0x42});
-    // Had any of them been answered, its reply would come before this one.
-    EXPECT_EQ(readRamReply(line, st4::ram::baseline), (Bytes{0x02, 0x01, 0x00, 0x03}));
-    EXPECT_EQ(camera().stats().framesRejected, 3u);
-    EXPECT_EQ(line.pending(), 0u);
-}
-
-TEST_F(CameraSimulatorTest, RefusesRowsPastTheLastAndMemoryItDoesNotHave)
-{
-    startCamera();
-    Line line(camera().slavePath());
-
-    line.send(rowRequestFrame(st4::rowCount));
+    line->send(bad);
     Bytes otherMemory = writeRamFrame(st4::ram::baseline, Bytes{0x55});
     otherMemory[2] = 0x02;
-    setChecksum(otherMemory.data(), static_cast<int>(otherMemory.size()));
-    line.send(otherMemory);
-    EXPECT_EQ(readRamReply(line, st4::ram::baseline), (Bytes{0x02, 0x01, 0x00, 0x03}));
-    EXPECT_EQ(camera().stats().framesRejected, 2u);
-}
+    setChecksum(otherMemory.data(), int(otherMemory.size()));
+    line->send(otherMemory);
+    line->send(rowRequestFrame(st4::rowCount));
+    line->send(Bytes{0x41, 0x42});
+    // Had any of them been answered, its reply would come before this one.
+    EXPECT_EQ(readRam(st4::ram::baseline), (Bytes{0x02, 0x01, 0x00, 0x03}));
+    EXPECT_EQ(camera->stats().framesRejected, 4u);
+    EXPECT_EQ(line->pending(), 0u);
 
-TEST_F(CameraSimulatorTest, DropsAHalfFrameAfterAPauseAndHearsTheNextOne)
-{
-    startCamera();
-    Line line(camera().slavePath());
-
-    const Bytes frame = writeRamFrame(st4::ram::baseline, Bytes{0x55});
-    line.send(Bytes(frame.begin(), frame.begin() + 3));
-    ASSERT_TRUE(eventually([&] { return camera().stats().bytesHeard >= 3; }));
+    const auto heard = camera->stats().bytesHeard;
+    line->send(Bytes(bad.begin(), bad.begin() + 3));
+    ASSERT_TRUE(eventually([&] { return camera->stats().bytesHeard >= heard + 3; }));
     std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(readRamReply(line, st4::ram::baseline), (Bytes{0x02, 0x01, 0x00, 0x03}));
+    EXPECT_EQ(readRam(st4::ram::baseline), (Bytes{0x02, 0x01, 0x00, 0x03}));
 }
 
-TEST_F(CameraSimulatorTest, StaysSilentUntilTheProgramIsAtItsSpeed)
+TEST_F(CameraSimulatorTest, AnswersOnlyAtItsSpeedWhichTheDivisorAndAPowerCutSet)
 {
-    startCamera();
-    Line line(camera().slavePath(), B19200);
+    start({}, B19200);
+    expectDeafTo();
+    EXPECT_TRUE(camera->receivedFrames().empty());
+    line->setSpeed(B9600);
+    EXPECT_EQ(readRam(st4::ram::version), versionReply);
 
-    line.send(readRamFrame(st4::ram::version, 1));
-    ASSERT_TRUE(eventually([&] { return camera().stats().garbageBytes >= 6; }));
-    EXPECT_EQ(line.pending(), 0u);
-    EXPECT_TRUE(camera().receivedFrames().empty());
-
-    line.setSpeed(B9600);
-    EXPECT_EQ(readRamReply(line, st4::ram::version), (Bytes{0x02, 0x01, 0x03, 0x06}));
-}
-
-TEST_F(CameraSimulatorTest, ChangesSpeedAfterAcknowledgingTheDivisor)
-{
-    startCamera();
-    Line line(camera().slavePath(), B9600);
-
-    ASSERT_TRUE(writeRam(line, st4::ram::divisor, {0xFF}));
-    ASSERT_TRUE(eventually([&] { return camera().baud() == 57600; }));
-    line.send(readRamFrame(st4::ram::version, 1));
-    ASSERT_TRUE(eventually([&] { return camera().stats().garbageBytes >= 6; }));
-    EXPECT_EQ(line.pending(), 0u);
-
-    line.setSpeed(B57600);
-    EXPECT_EQ(readByte(line, st4::ram::version), 3);
-
+    ASSERT_TRUE(writeRam(st4::ram::divisor, {0xFF}));
+    ASSERT_TRUE(eventually([&] { return camera->baud() == 57600; }));
+    expectDeafTo(6);
+    line->setSpeed(B57600);
+    EXPECT_EQ(readByte(st4::ram::version), 3);
     const speed_t lineSpeeds[] = {B57600, B19200, B9600, B1200};
     for (const int to : {3, 1, 0, 2}) {
-        ASSERT_TRUE(writeRam(line, st4::ram::divisor, {st4::divisors[to]})) << "to index " << to;
-        line.setSpeed(lineSpeeds[to]);
-        EXPECT_EQ(readByte(line, st4::ram::divisor), st4::divisors[to]);
-        EXPECT_EQ(camera().baud(), st4::baudRates[to]);
+        ASSERT_TRUE(writeRam(st4::ram::divisor, {st4::divisors[to]})) << "to index " << to;
+        line->setSpeed(lineSpeeds[to]);
+        EXPECT_EQ(readByte(st4::ram::divisor), st4::divisors[to]);
+        EXPECT_EQ(camera->baud(), st4::baudRates[to]);
     }
-}
 
-TEST_F(CameraSimulatorTest, APowerCutBringsTheCameraBackAt9600)
-{
-    CameraOptions options = quickCamera();
-    options.startSpeedIndex = 0;
-    startCamera(options);
-    Line line(camera().slavePath(), B57600);
-    ASSERT_TRUE(writeRam(line, st4::ram::baseline, {9}));
-
-    camera().powerCut();
-    line.send(readRamFrame(st4::ram::version, 1));
-    ASSERT_TRUE(eventually([&] { return camera().stats().garbageBytes >= 6; }));
-    EXPECT_EQ(line.pending(), 0u);
-
-    line.setSpeed(B9600);
-    EXPECT_EQ(readByte(line, st4::ram::version), 3);
-    EXPECT_EQ(readByte(line, st4::ram::baseline), 0);
-    EXPECT_EQ(readByte(line, st4::ram::divisor), 0xFA);
+    ASSERT_TRUE(writeRam(st4::ram::divisor, {0xFF}));
+    ASSERT_TRUE(eventually([&] { return camera->baud() == 57600; }));
+    line->setSpeed(B57600);
+    ASSERT_TRUE(writeRam(st4::ram::baseline, {9}));
+    camera->powerCut();
+    expectDeafTo(12);
+    line->setSpeed(B9600);
+    EXPECT_EQ(readByte(st4::ram::version), 3);
+    EXPECT_EQ(readByte(st4::ram::baseline), 0);
+    EXPECT_EQ(readByte(st4::ram::divisor), 0xFA);
 }
 
 TEST_F(CameraSimulatorTest, BusyBitsStayUntilTheExposureTimeHasPassed)
 {
-    CameraOptions options = quickCamera();
-    options.timeScale = 1000;
-    startCamera(options);
-    Line line(camera().slavePath());
-    ASSERT_TRUE(writeRam(line, st4::ram::exposure, {50, 0}));
-
-    ASSERT_TRUE(writeRam(line, st4::ram::mode, {0xF0}));
-    EXPECT_EQ(readByte(line, st4::ram::mode), 0xF0);
-    EXPECT_EQ(camera().stats().exposuresFinished, 0u);
-    camera().setTimeScale(0);
-    ASSERT_TRUE(eventually([&] { return readByte(line, st4::ram::mode) == 0xC0; }));
-
-    camera().setTimeScale(1000);
-    ASSERT_TRUE(writeRam(line, st4::ram::mode, {0xB7}));
-    EXPECT_EQ(readByte(line, st4::ram::mode), 0xB7);
-    camera().setTimeScale(0);
-    ASSERT_TRUE(eventually([&] { return readByte(line, st4::ram::mode) == 0x83; }));
-    EXPECT_EQ(camera().stats().exposuresFinished, 2u);
+    start({}, B9600, 1000);
+    ASSERT_TRUE(writeRam(st4::ram::exposure, {50, 0}));
+    for (const auto& [mode, done] : {std::pair{0xF0, 0xC0}, {0xB7, 0x83}}) {
+        camera->setTimeScale(1000);
+        ASSERT_TRUE(writeRam(st4::ram::mode, {std::uint8_t(mode)}));
+        EXPECT_EQ(readByte(st4::ram::mode), mode);
+        camera->setTimeScale(0);
+        ASSERT_TRUE(eventually([&] { return readByte(st4::ram::mode) == done; })) << mode;
+    }
+    EXPECT_EQ(camera->stats().exposuresFinished, 2u);
+    // Scaled, an exposure of ten seconds ends on its own.
+    camera->setTimeScale(0.001);
+    ASSERT_TRUE(writeRam(st4::ram::exposure, {0xE8, 0x03}));
+    expose(0xF2);
+    EXPECT_EQ(camera->stats().exposuresFinished, 3u);
 }
 
-TEST_F(CameraSimulatorTest, ScaledExposuresEndOnTheirOwn)
+double variance(const Bytes& frame)
 {
-    CameraOptions options = quickCamera();
-    options.timeScale = 0.001;
-    startCamera(options);
-    Line line(camera().slavePath());
-    ASSERT_TRUE(writeRam(line, st4::ram::exposure, {0xE8, 0x03}));
-    expose(line, 0xF2);
-    EXPECT_EQ(camera().stats().exposuresFinished, 1u);
+    const double mean = std::accumulate(frame.begin(), frame.end(), 0.0) / double(frame.size());
+    double sum = 0;
+    for (const auto v : frame)
+        sum += (v - mean) * (v - mean);
+    return sum / double(frame.size());
 }
 
-TEST_F(CameraSimulatorTest, SubtractsItsDarkFrameWhenTheModeAsks)
+TEST_F(CameraSimulatorTest, DarkFrameSubtractionBaselineGainAndSmoothingAsTheModeAndRamAsk)
 {
-    startCamera(stillCamera());
-    Line line(camera().slavePath());
-
-    expose(line, 0xB0);
-    const Bytes dark = camera().lastFrame();
-    EXPECT_EQ(camera().darkFrame(), dark);
+    startStill();
+    const Bytes dark = expose(0xB0);
+    EXPECT_EQ(camera->darkFrame(), dark);
     const auto [darkMin, darkMax] = std::minmax_element(dark.begin(), dark.end());
     EXPECT_GT(*darkMin, 0) << "the bias shows in a dark frame";
     EXPECT_GT(*darkMax, *darkMin + 10) << "hot pixels show in a dark frame";
+    // Hot pixels stand alone in a dark frame: smoothing spreads each over nine.
+    const Bytes smoothed = expose(0xB1);
+    const double sharpSum = std::accumulate(dark.begin(), dark.end(), 0.0);
+    EXPECT_NEAR(std::accumulate(smoothed.begin(), smoothed.end(), 0.0), sharpSum, sharpSum * 0.01);
+    EXPECT_LT(variance(smoothed), 0.5 * variance(dark));
 
-    expose(line, 0xF0);
-    const Bytes image = camera().lastFrame();
-    expose(line, 0xF4);
-    const Bytes subtracted = camera().lastFrame();
-    ASSERT_EQ(subtracted.size(), image.size());
-    for (std::size_t i = 0; i < image.size(); ++i)
-        ASSERT_EQ(subtracted[i], std::max(0, image[i] - dark[i])) << "pixel " << i;
+    const Bytes image = expose(0xF0);
+    const Bytes subtracted = expose(0xF4);
+    ASSERT_TRUE(writeRam(st4::ram::subtraction, {10}));
+    const Bytes lowered = expose(0xF0);
+    ASSERT_TRUE(writeRam(st4::ram::subtraction, {0}));
+    ASSERT_TRUE(writeRam(st4::ram::baseline, {20}));
+    const Bytes lifted = expose(0xF0);
+    ASSERT_TRUE(writeRam(st4::ram::baseline, {0}));
+    ASSERT_TRUE(writeRam(st4::ram::gain, {gainValue(1)}));
+    const Bytes doubled = expose(0xF0);
     EXPECT_NE(subtracted, image);
-}
-
-TEST_F(CameraSimulatorTest, AppliesSubtractionBaselineAndGain)
-{
-    startCamera(stillCamera());
-    Line line(camera().slavePath());
-
-    expose(line, 0xF0);
-    const Bytes image = camera().lastFrame();
-
-    ASSERT_TRUE(writeRam(line, st4::ram::subtraction, {10}));
-    expose(line, 0xF0);
-    const Bytes lowered = camera().lastFrame();
-    for (std::size_t i = 0; i < image.size(); ++i)
-        ASSERT_EQ(lowered[i], std::max(0, image[i] - 10)) << "pixel " << i;
-
-    ASSERT_TRUE(writeRam(line, st4::ram::subtraction, {0}));
-    ASSERT_TRUE(writeRam(line, st4::ram::baseline, {20}));
-    expose(line, 0xF0);
-    const Bytes lifted = camera().lastFrame();
-    for (std::size_t i = 0; i < image.size(); ++i)
-        ASSERT_EQ(lifted[i], std::min(255, image[i] + 20)) << "pixel " << i;
-
-    ASSERT_TRUE(writeRam(line, st4::ram::baseline, {0}));
-    ASSERT_TRUE(writeRam(line, st4::ram::gain, {gainValue(1)}));
-    expose(line, 0xF0);
-    const Bytes doubled = camera().lastFrame();
     for (std::size_t i = 0; i < image.size(); ++i) {
+        ASSERT_EQ(subtracted[i], std::max(0, image[i] - dark[i])) << "pixel " << i;
+        ASSERT_EQ(lowered[i], std::max(0, image[i] - 10)) << "pixel " << i;
+        ASSERT_EQ(lifted[i], std::min(255, image[i] + 20)) << "pixel " << i;
         if (image[i] < 120) {
             ASSERT_NEAR(doubled[i], 255.0 / 127 * image[i], 2.5) << "pixel " << i;
         }
     }
 }
 
-double variance(const Bytes& frame)
+TEST_F(CameraSimulatorTest, DownloadsTheFrameItTookRawAndCompressedPacedOrNot)
 {
-    const double mean = std::accumulate(frame.begin(), frame.end(), 0.0) / frame.size();
-    double sum = 0;
-    for (const auto v : frame)
-        sum += (v - mean) * (v - mean);
-    return sum / frame.size();
-}
-
-TEST_F(CameraSimulatorTest, SmoothsWhenTheModeAsks)
-{
-    startCamera(stillCamera());
-    Line line(camera().slavePath());
-
-    // Hot pixels stand alone in a dark frame: smoothing spreads each over nine.
-    expose(line, 0xB0);
-    const Bytes sharp = camera().lastFrame();
-    expose(line, 0xB1);
-    const Bytes smoothed = camera().lastFrame();
-    const double sharpSum = std::accumulate(sharp.begin(), sharp.end(), 0.0);
-    const double smoothSum = std::accumulate(smoothed.begin(), smoothed.end(), 0.0);
-    EXPECT_NEAR(smoothSum, sharpSum, sharpSum * 0.01);
-    EXPECT_LT(variance(smoothed), 0.5 * variance(sharp));
-}
-
-TEST_F(CameraSimulatorTest, DownloadsTheFrameItTookRawAndCompressed)
-{
-    startCamera();
-    Line line(camera().slavePath());
-
-    expose(line, 0xF0);
-    const Download raw = downloadFrame(line);
-    const Bytes rawFrame = camera().lastFrame();
-    const auto [low, high] = std::minmax_element(rawFrame.begin(), rawFrame.end());
-    ASSERT_GT(*high, *low + 50) << "a frame with stars in it";
-    EXPECT_EQ(raw.pixels, rawFrame);
-    EXPECT_TRUE(std::all_of(raw.payloadLengths.begin(), raw.payloadLengths.end(), [](int n) { return n == 192; }));
-
-    expose(line, 0xF2);
-    const Download compressed = downloadFrame(line);
-    const Bytes compressedFrame = camera().lastFrame();
-    EXPECT_NE(compressedFrame, rawFrame) << "a new exposure, new noise";
-    EXPECT_EQ(compressed.pixels, compressedFrame);
-    EXPECT_TRUE(std::all_of(compressed.payloadLengths.begin(), compressed.payloadLengths.end(),
-                            [](int n) { return n < 192; }));
-    EXPECT_EQ(line.pending(), 0u);
-}
-
-TEST_F(CameraSimulatorTest, PacedRowsArriveWhole)
-{
-    CameraOptions options = quickCamera();
-    options.pace = true;
-    options.startSpeedIndex = 0;
-    startCamera(options);
-    Line line(camera().slavePath(), B57600);
-
-    for (const std::uint8_t mode : {std::uint8_t{0xF2}, std::uint8_t{0xF0}}) {
-        expose(line, mode);
-        const Bytes frame = camera().lastFrame();
-        for (const int row : {0, 82, 164}) {
-            const Bytes reply = receiveRowFrame(line, row);
-            ASSERT_GE(reply.size(), 3u);
-            ASSERT_TRUE(checksumOk(reply.data(), static_cast<int>(reply.size())));
-            Bytes pixels(st4::rowWidth);
-            decodeRow(reply.data() + 2, pixels.data(), reply[1]);
-            EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), frame.begin() + row * st4::rowWidth));
+    std::vector<int> all(st4::rowCount);
+    std::iota(all.begin(), all.end(), 0);
+    for (const bool pace : {false, true}) {
+        CameraOptions options;
+        options.pace = pace;
+        options.startSpeedIndex = pace ? 0 : st4::speedIndex9600;
+        start(options, pace ? B57600 : B9600);
+        const std::vector<int> rows = pace ? std::vector<int>{0, 82, 164} : all;
+        for (const std::uint8_t mode : {std::uint8_t{0xF0}, std::uint8_t{0xF2}}) {
+            const Bytes frame = expose(mode);
+            const auto [low, high] = std::minmax_element(frame.begin(), frame.end());
+            ASSERT_GT(*high, *low + 50) << "a frame with stars in it";
+            std::vector<int> lengths;
+            const Bytes pixels = download(lengths, rows);
+            for (const int row : rows)
+                EXPECT_TRUE(std::equal(frame.begin() + row * st4::rowWidth, frame.begin() + (row + 1) * st4::rowWidth,
+                                       pixels.begin() + row * st4::rowWidth)) << "row " << row;
+            for (const int n : lengths)
+                EXPECT_TRUE(mode == 0xF0 ? n == 192 : n < 192) << n;
+            EXPECT_EQ(line->pending(), 0u);
         }
     }
 }
 
-// Fetches rows one by one and checks that what arrives is what the camera
-// says the line delivered; returns the replies.
-std::vector<SentReply> fetchRowsAsDelivered(CameraSimulator& camera, Line& line, int rows)
+TEST_F(CameraSimulatorTest, LosesOrCorruptsTheGivenFractionOfItsBytesOnTheLine)
 {
-    camera.clearTraffic();
-    for (int row = 0; row < rows; ++row) {
-        line.send(rowRequestFrame(row));
-        if (!eventually([&] { return camera.sentReplies().size() == static_cast<std::size_t>(row + 1); })) {
-            ADD_FAILURE() << "no reply to row " << row;
-            break;
+    for (const bool drop : {true, false}) {
+        CameraOptions options;
+        options.seed = drop ? 7 : 11;
+        start(options);
+        expose(0xF0);
+        CameraFaults faults;
+        (drop ? faults.dropFraction : faults.corruptFraction) = drop ? 0.2 : 0.1;
+        camera->setFaults(faults);
+        camera->clearTraffic();
+        std::size_t sent = 0, delivered = 0, changed = 0;
+        int badFrames = 0;
+        for (int row = 0; row < 40; ++row) {
+            line->send(rowRequestFrame(row));
+            ASSERT_TRUE(eventually([&] { return camera->sentReplies().size() == std::size_t(row + 1); }));
+            const SentReply reply = camera->sentReplies().back();
+            // What arrives is what the camera says the line delivered.
+            EXPECT_EQ(line->receive(reply.onWire.size()), reply.onWire) << "row " << row;
+            EXPECT_EQ(line->pending(), 0u);
+            ASSERT_TRUE(checksumOk(reply.bytes.data(), int(reply.bytes.size())));
+            sent += reply.bytes.size();
+            delivered += reply.onWire.size();
+            badFrames += !checksumOk(reply.onWire.data(), int(reply.onWire.size()));
+            if (drop) {
+                // What was sent, with gaps.
+                auto at = reply.bytes.begin();
+                for (const auto b : reply.onWire) {
+                    at = std::find(at, reply.bytes.end(), b);
+                    ASSERT_NE(at, reply.bytes.end());
+                    ++at;
+                }
+            } else {
+                ASSERT_EQ(reply.onWire.size(), reply.bytes.size());
+                for (std::size_t i = 0; i < reply.bytes.size(); ++i)
+                    changed += reply.bytes[i] != reply.onWire[i];
+            }
         }
-        const SentReply reply = camera.sentReplies().back();
-        EXPECT_EQ(line.receive(reply.onWire.size()), reply.onWire) << "row " << row;
-        EXPECT_EQ(line.pending(), 0u);
+        const double fraction = drop ? 1.0 - double(delivered) / double(sent) : double(changed) / double(sent);
+        EXPECT_GT(fraction, drop ? 0.15 : 0.05);
+        EXPECT_LT(fraction, drop ? 0.25 : 0.15);
+        EXPECT_GT(badFrames, 30);
+        camera->setFaults({});
+        EXPECT_EQ(readRam(st4::ram::version), versionReply);
     }
-    return camera.sentReplies();
 }
 
-TEST_F(CameraSimulatorTest, LosesTheGivenFractionOfItsBytesOnTheLine)
+TEST_F(CameraSimulatorTest, FallsSilentAndHangsUpWhenToldOrAfterTheGivenReplies)
 {
-    CameraOptions options = quickCamera();
-    options.seed = 7;
-    startCamera(options);
-    Line line(camera().slavePath());
-    expose(line, 0xF0);
-    CameraFaults faults;
-    faults.dropFraction = 0.2;
-    camera().setFaults(faults);
-
-    std::size_t sent = 0;
-    std::size_t delivered = 0;
-    for (const auto& reply : fetchRowsAsDelivered(camera(), line, 40)) {
-        sent += reply.bytes.size();
-        delivered += reply.onWire.size();
-        // What arrives is what was sent, with gaps.
-        auto at = reply.bytes.begin();
-        for (const auto b : reply.onWire) {
-            at = std::find(at, reply.bytes.end(), b);
-            ASSERT_NE(at, reply.bytes.end());
-            ++at;
-        }
-    }
-    const double lost = 1.0 - double(delivered) / sent;
-    EXPECT_GT(lost, 0.15);
-    EXPECT_LT(lost, 0.25);
-}
-
-TEST_F(CameraSimulatorTest, CorruptsTheGivenFractionOfItsBytesOnTheLine)
-{
-    CameraOptions options = quickCamera();
-    options.seed = 11;
-    startCamera(options);
-    Line line(camera().slavePath());
-    expose(line, 0xF0);
-    CameraFaults faults;
-    faults.corruptFraction = 0.1;
-    camera().setFaults(faults);
-
-    std::size_t sent = 0;
-    std::size_t changed = 0;
-    int badFrames = 0;
-    for (const auto& reply : fetchRowsAsDelivered(camera(), line, 40)) {
-        ASSERT_EQ(reply.onWire.size(), reply.bytes.size());
-        sent += reply.bytes.size();
-        for (std::size_t i = 0; i < reply.bytes.size(); ++i)
-            changed += reply.bytes[i] != reply.onWire[i];
-        badFrames += !checksumOk(reply.onWire.data(), static_cast<int>(reply.onWire.size()));
-        EXPECT_TRUE(checksumOk(reply.bytes.data(), static_cast<int>(reply.bytes.size())));
-    }
-    EXPECT_GT(double(changed) / sent, 0.05);
-    EXPECT_LT(double(changed) / sent, 0.15);
-    EXPECT_GT(badFrames, 30);
-
-    camera().setFaults({});
-    EXPECT_EQ(readRamReply(line, st4::ram::version), (Bytes{0x02, 0x01, 0x03, 0x06}));
-}
-
-TEST_F(CameraSimulatorTest, ASilentCameraAnswersNothingUntilItSpeaksAgain)
-{
-    startCamera();
-    Line line(camera().slavePath());
-
-    camera().setSilent(true);
-    line.send(readRamFrame(st4::ram::version, 1));
-    ASSERT_TRUE(eventually([&] { return camera().stats().strayBytes >= 6; }));
-    EXPECT_EQ(line.pending(), 0u);
-
-    camera().setSilent(false);
-    EXPECT_EQ(readRamReply(line, st4::ram::version), (Bytes{0x02, 0x01, 0x03, 0x06}));
-
+    start();
+    camera->setSilent(true);
+    line->send(readRamFrame(st4::ram::version, 1));
+    ASSERT_TRUE(eventually([&] { return camera->stats().strayBytes >= 6; }));
+    EXPECT_EQ(line->pending(), 0u);
+    camera->setSilent(false);
+    EXPECT_EQ(readRam(st4::ram::version), versionReply);
     CameraFaults faults;
     faults.silentAfterReplies = 2;  // counting the one above
-    camera().setFaults(faults);
-    EXPECT_EQ(readRamReply(line, st4::ram::version), (Bytes{0x02, 0x01, 0x03, 0x06}));
-    line.send(readRamFrame(st4::ram::version, 1));
-    ASSERT_TRUE(eventually([&] { return camera().stats().strayBytes >= 12; }));
-    EXPECT_EQ(line.pending(), 0u);
-}
+    camera->setFaults(faults);
+    EXPECT_EQ(readRam(st4::ram::version), versionReply);
+    line->send(readRamFrame(st4::ram::version, 1));
+    ASSERT_TRUE(eventually([&] { return camera->stats().strayBytes >= 12; }));
+    EXPECT_EQ(line->pending(), 0u);
+    camera->hangUp();
+    ASSERT_TRUE(eventually([&] { return line->hungUp(); }));
+    EXPECT_EQ(::open(camera->slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC), -1);
 
-TEST_F(CameraSimulatorTest, AHangUpFailsTheProgramsSideOfTheLine)
-{
-    startCamera();
-    Line line(camera().slavePath());
-    ASSERT_EQ(readByte(line, st4::ram::version), 3);
-
-    camera().hangUp();
-    ASSERT_TRUE(eventually([&] {
-        pollfd p{line.fd(), POLLIN, 0};
-        return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
-    }));
-    std::uint8_t byte = 0;
-    EXPECT_LE(::read(line.fd(), &byte, 1), 0);
-    EXPECT_EQ(::open(camera().slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC), -1);
-}
-
-TEST_F(CameraSimulatorTest, HangsUpAfterTheGivenReplies)
-{
-    CameraOptions options = quickCamera();
+    CameraOptions options;
     options.faults.hangUpAfterReplies = 2;
-    startCamera(options);
-    Line line(camera().slavePath());
-
-    EXPECT_EQ(readByte(line, st4::ram::version), 3);
-    const Bytes row = receiveRowFrame(line, 0);
+    start(options);
+    EXPECT_EQ(readByte(st4::ram::version), 3);
+    const Bytes row = rowFrame(0);
     ASSERT_EQ(row.size(), 195u);
-    EXPECT_TRUE(checksumOk(row.data(), static_cast<int>(row.size())));
-    line.send(rowRequestFrame(1));
-    ASSERT_TRUE(eventually([&] {
-        pollfd p{line.fd(), POLLIN, 0};
-        return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
-    }));
+    EXPECT_TRUE(checksumOk(row.data(), int(row.size())));
+    line->send(rowRequestFrame(1));
+    ASSERT_TRUE(eventually([&] { return line->hungUp(); }));
 }
 
 TEST_F(CameraSimulatorTest, StopsAndStartsAgain)
 {
-    startCamera();
-    {
-        Line line(camera().slavePath());
-        ASSERT_EQ(readByte(line, st4::ram::version), 3);
-    }
-    camera().stop();
-    camera().start();
-    Line line(camera().slavePath());
-    EXPECT_EQ(readByte(line, st4::ram::version), 3);
+    start();
+    ASSERT_EQ(readByte(st4::ram::version), 3);
+    line.reset();
+    camera->stop();
+    camera->start();
+    line = std::make_unique<Line>(camera->slavePath());
+    EXPECT_EQ(readByte(st4::ram::version), 3);
 }
 
 }  // namespace

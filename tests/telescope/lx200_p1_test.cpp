@@ -10,78 +10,33 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
-#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "support/fake_clock.h"
-#include "support/fake_ui.h"
-#include "support/scripted_port.h"
 #include "telescope/lx200_control.h"
+#include "telescope/scripted_telescope.h"
 #include "telescope/site_time_checks.h"
 
 namespace tarvi {
 namespace {
 
-using test::Bytes;
-using Sent = std::vector<std::string>;
+using Sent = test::Strings;
 
 // What a refresh after a change reads back.
 const Sent refreshTraffic{":Gt#", ":Gg#", ":GL#", ":GS#", ":GC#", ":GL#", ":GS#", ":GG#"};
 
-class LX200P1Test : public ::testing::Test {
+class LX200P1Test : public ::testing::Test, protected test::ScriptedTelescope {
 protected:
-    test::FakeUi ui;
-    test::FakeClock clock;
-    PortTable ports;
-    int lineHandle = PortTable::closed;
-    PortOwner line{ui, ports, lineHandle};
-    std::shared_ptr<test::PortScript> script = std::make_shared<test::PortScript>();
-    // Each command's answer, in the bursts it arrives in; others get nothing.
-    std::map<std::string, std::vector<std::string>> replies{
-        {":GC#", {"03/15/06#"}}, {":GG#", {"+05#"}},       {":Gg#", {"105\xDF" "00#"}},
-        {":Gt#", {"+40\xDF" "00#"}}, {":GL#", {"21:29:59#"}}, {":GS#", {"07:04:10#"}}};
     std::unique_ptr<LX200P1> page = std::make_unique<LX200P1>(ui, clock, line);
 
     void SetUp() override
     {
-        script->device = [this](const Bytes& written) {
-            const auto reply = replies.find(std::string(written.begin(), written.end()));
-            if (reply != replies.end()) {
-                for (const std::string& burst : reply->second)
-                    script->arrive(Bytes(burst.begin(), burst.end()));
-            }
-        };
+        replies = {{":GC#", {"03/15/06#"}}, {":GG#", {"+05#"}},       {":Gg#", {"105\xDF" "00#"}},
+                   {":Gt#", {"+40\xDF" "00#"}}, {":GL#", {"21:29:59#"}}, {":GS#", {"07:04:10#"}}};
     }
-    int connect()
-    {
-        const int handle = ports.add(std::make_unique<test::ScriptedPort>(script));
-        page->setPort(handle);
-        return handle;
-    }
-    void forget()
-    {
-        script->writes.clear();
-        script->readSizes.clear();
-        ui.boxes.clear();
-    }
-    Sent sent() const
-    {
-        Sent out;
-        for (const auto& w : script->writes)
-            out.emplace_back(w.begin(), w.end());
-        return out;
-    }
-    Sent boxTexts() const
-    {
-        Sent out;
-        for (const auto& box : ui.boxes)
-            out.push_back(box.text);
-        return out;
-    }
+    void connect() { page->setPort(addPort()); }
     // One-second timers the page has running.
     static int clockTimers(QObject* page)
     {
@@ -136,20 +91,6 @@ TEST_F(LX200P1Test, DateIsCheckedBeforeAnythingIsSent)
         EXPECT_EQ(sent(), c.expected);
         EXPECT_EQ(boxTexts(), c.expected.empty() ? Sent{std::string(dateRefusedMessage)} : Sent{});
     }
-}
-
-TEST_F(LX200P1Test, TheClockSkipsATickWhileTheTelescopeIsBusy)
-{
-    connect();
-    {
-        // A command of the telescope's is under way: its exchanges come first.
-        const auto busy = line.operation();
-        page->onTimer(1);
-        EXPECT_TRUE(sent().empty());
-    }
-    EXPECT_NE(page->clockTimer, 0) << "the clock goes on";
-    page->onTimer(1);
-    EXPECT_EQ(sent(), (Sent{":GL#", ":GS#"}));
 }
 
 TEST_F(LX200P1Test, DateChangeShowsUpdatingForTenSecondsThenTheSecondReply)
@@ -314,14 +255,22 @@ TEST_F(LX200P1Test, TrackingRateSetKeepsTheTypedRateOnlyWhenTheTelescopeTakesIt)
     }
 }
 
-TEST_F(LX200P1Test, ClockRunsOnlyWhileThePageIsInFrontOfAnOpenSheet)
+TEST_F(LX200P1Test, ClockRunsOnlyWhileThePageIsInFrontOfAnOpenSheetAndSkipsATickWhileTheTelescopeIsBusy)
 {
     LX200Control sheet(ui, clock, line);
     LX200P1& front = sheet.page1();
-    front.setPort(ports.add(std::make_unique<test::ScriptedPort>(script)));
+    front.setPort(addPort());
     sheet.tabs()->setCurrentIndex(1);
-    EXPECT_EQ(sent(), (Sent{":Gt#", ":Gg#", ":GL#", ":GS#", ":GC#", ":GL#", ":GS#", ":GG#"}));
+    EXPECT_EQ(sent(), refreshTraffic);
     EXPECT_EQ(clockTimers(&front), 1);
+    {
+        // A command of the telescope's is under way: its exchanges come first.
+        const auto busy = line.operation();
+        forget();
+        front.onTimer(1);
+        EXPECT_TRUE(sent().empty());
+        EXPECT_NE(front.clockTimer, 0) << "the clock goes on";
+    }
 
     for (int tick = 0; tick < 3; ++tick) {
         forget();

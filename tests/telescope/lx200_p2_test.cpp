@@ -9,41 +9,26 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
 
-#include "support/fake_clock.h"
-#include "support/fake_ui.h"
-#include "support/scripted_port.h"
 #include "telescope/objects_file.h"
+#include "telescope/scripted_telescope.h"
 
 namespace tarvi {
 namespace {
 
-using Strings = std::vector<std::string>;
+using test::Strings;
 using Flags = std::vector<bool>;
 
-class ObjectsPageP2Test : public ::testing::Test {
+class ObjectsPageP2Test : public ::testing::Test, protected test::ScriptedTelescope {
 protected:
-    test::FakeUi ui;
-    test::FakeClock clock;
-    PortTable ports;
-    int lineHandle = PortTable::closed;
-    PortOwner line{ui, ports, lineHandle};
-    std::shared_ptr<test::PortScript> script = std::make_shared<test::PortScript>();
-    std::map<std::string, std::string> replies{
-        {":LI#", "M42 EN NEBULA#"}, {":Gr#", "05:35:16#"}, {":Gd#", "-05\xDF" "23:14#"}, {":MS#", "0"}};
     std::optional<std::string> listChoice;
     std::unique_ptr<LX200P2> page;
     std::size_t waitsMarked = 0;
 
     void SetUp() override
     {
-        script->device = [this](const test::Bytes& written) {
-            const auto reply = replies.find(std::string(written.begin(), written.end()));
-            if (reply != replies.end())
-                script->arrive(test::Bytes(reply->second.begin(), reply->second.end()));
-        };
+        replies = {{":LI#", {"M42 EN NEBULA#"}}, {":Gr#", {"05:35:16#"}}, {":Gd#", {"-05\xDF" "23:14#"}}, {":MS#", {"0"}}};
         // Marks where in the traffic each wait fell, and how many replies
         // had been read by then.
         ui.clock = &clock;
@@ -51,18 +36,16 @@ protected:
             if (clock.waits.size() == waitsMarked)
                 return;
             waitsMarked = clock.waits.size();
-            const std::string mark = "wait after read " + std::to_string(script->readSizes.size());
-            script->writes.emplace_back(mark.begin(), mark.end());
+            script->writes.push_back(test::bytesOf("wait after read " + std::to_string(script->readSizes.size())));
         };
         page = std::make_unique<LX200P2>(ui, clock, line);
         page->chooseObject = [this] { return listChoice; };
-        page->setPort(ports.add(std::make_unique<test::ScriptedPort>(script)));
+        page->setPort(addPort());
     }
+    // The traffic since the last look.
     Strings sent()
     {
-        Strings out;
-        for (const auto& w : script->writes)
-            out.emplace_back(w.begin(), w.end());
+        const Strings out = ScriptedTelescope::sent();
         script->writes.clear();
         return out;
     }
@@ -120,7 +103,7 @@ TEST_F(ObjectsPageP2Test, GetSendsTheCatalogCommandsAndWaitsForThePlanetNumbers)
 
 TEST_F(ObjectsPageP2Test, DeclinationDegreeSignComesBackIntoGoTo)
 {
-    replies[":Gd#"] = "+22\xDF" "00:52#";
+    replies[":Gd#"] = {"+22\xDF" "00:52#"};
     getObject(3, "13");
     EXPECT_EQ(page->decEdit()->text(), "+22:00:52");
     sent();
@@ -149,7 +132,7 @@ TEST_F(ObjectsPageP2Test, GoToSendsOnlyTheFixedFormsAndShowsTheTelescopesRefusal
         {nullptr, nullptr, "0", {}, {"I'm not going anywhere like this...: GO TO coordinates not available..."}},
     };
     for (const Case& c : cases) {
-        replies[":MS#"] = c.slew;
+        replies[":MS#"] = {c.slew};
         listChoice = c.ra ? objectSelection({"Vega", c.ra, c.dec, "", "", ""}) : "";
         page->listButton()->click();
         page->goToButton()->click();
@@ -202,7 +185,7 @@ TEST_F(ObjectsPageP2Test, SyncAsksFirstAndSendsOnlyOnYes)
 TEST_F(ObjectsPageP2Test, TooInTheObjectInformationRefusesTheObject)
 {
     getObject(3, "42");
-    replies[":LI#"] = "Too Low#";
+    replies[":LI#"] = {"Too Low#"};
     sent();
     page->getButton()->click();
     EXPECT_EQ(sent(), (Strings{":LM 42#", ":LI#"}));

@@ -6,64 +6,43 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "support/fake_clock.h"
-#include "support/fake_ui.h"
-#include "support/scripted_port.h"
+#include "telescope/scripted_telescope.h"
 
 namespace tarvi {
 namespace {
 
-using test::Bytes;
+using test::Strings;
 
-class SkyFlatsPageTest : public ::testing::Test {
+class SkyFlatsPageTest : public ::testing::Test, protected test::ScriptedTelescope {
 protected:
-    test::FakeUi ui;
-    test::FakeClock clock;
-    PortTable ports;
-    int lineHandle = PortTable::closed;
-    PortOwner line{ui, ports, lineHandle};
-    std::shared_ptr<test::PortScript> script = std::make_shared<test::PortScript>();
-    std::map<std::string, std::string> replies{{":GR#", "05:35:17#"}, {":GD#", "-05\xDF" "23:28#"}, {":MS#", "0"}};
     LX200P3 page{ui, clock, line};
 
     void SetUp() override
     {
-        script->device = [this](const Bytes& written) {
-            const auto reply = replies.find(std::string(written.begin(), written.end()));
-            if (reply != replies.end())
-                script->arrive(Bytes(reply->second.begin(), reply->second.end()));
-        };
+        replies = {{":GR#", {"05:35:17#"}}, {":GD#", {"-05\xDF" "23:28#"}}, {":MS#", {"0"}}};
         ui.clock = &clock;
-        page.setPort(ports.add(std::make_unique<test::ScriptedPort>(script)));
-    }
-    std::vector<std::string> sent() const
-    {
-        std::vector<std::string> out;
-        for (const auto& w : script->writes)
-            out.emplace_back(w.begin(), w.end());
-        return out;
+        page.setPort(addPort());
     }
     // Ends the run at the message step after that many legs: the refresh
     // before each leg, and the one of the stop before the run, have gone out.
     void pressAfterLegs(int legs)
     {
         ui.onPump = [this, legs](PumpMode) {
-            const auto refreshes = std::count(script->writes.begin(), script->writes.end(), Bytes{':', 'G', 'R', '#'});
+            const auto refreshes = std::count(script->writes.begin(), script->writes.end(), test::bytesOf(":GR#"));
             return PumpReport{.leftButtonPressed = refreshes >= legs + 2};
         };
     }
 };
 
-const std::vector<std::string> stopAll{":Q#", ":Qn#", ":Qs#", ":Qe#", ":Qw#", ":GR#", ":GD#"};
+const Strings stopAll{":Q#", ":Qn#", ":Qs#", ":Qe#", ":Qw#", ":GR#", ":GD#"};
 
-std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> parts)
+Strings joined(std::initializer_list<Strings> parts)
 {
-    std::vector<std::string> out;
+    Strings out;
     for (const auto& part : parts)
         out.insert(out.end(), part.begin(), part.end());
     return out;
@@ -74,12 +53,8 @@ TEST_F(SkyFlatsPageTest, RunDriftsNorthEastSouthWestUntilTheButtonIsPressed)
     page.millisecondsEdit()->setText("1000");
     pressAfterLegs(5);
     page.onStart();
-    const auto expected = joined({stopAll,
-                                  {":RC#"},
-                                  {":GR#", ":GD#", ":Mn#", ":Qw#"},
-                                  {":GR#", ":GD#", ":Me#", ":Qn#"},
-                                  {":GR#", ":GD#", ":Ms#", ":Qe#"},
-                                  {":GR#", ":GD#", ":Mw#", ":Qs#"},
+    const auto expected = joined({stopAll, {":RC#"}, {":GR#", ":GD#", ":Mn#", ":Qw#"}, {":GR#", ":GD#", ":Me#", ":Qn#"},
+                                  {":GR#", ":GD#", ":Ms#", ":Qe#"}, {":GR#", ":GD#", ":Mw#", ":Qs#"},
                                   {":GR#", ":GD#", ":Mn#", ":Qw#"},
                                   {":GR#", ":GD#"},  // the press arrives after this refresh
                                   stopAll,
@@ -97,13 +72,13 @@ TEST_F(SkyFlatsPageTest, EveryTwoHundredAndFirstLegReturnsHomeAsReadAtTheStart)
     pressAfterLegs(402);
     page.onStart();
     // The telescope drifted meanwhile; home is where the run began.
-    const std::vector<std::string> home{":Sr05:35:17#", ":Sd-05\xDF" "23:28#", ":MS#"};
+    const Strings home{":Sr05:35:17#", ":Sd-05\xDF" "23:28#", ":MS#"};
     std::vector<std::size_t> homes;
     const auto traffic = sent();
     for (std::size_t i = 0; i < traffic.size(); ++i) {
         if (traffic[i] == home[0]) {
             homes.push_back(i);
-            EXPECT_EQ(std::vector<std::string>(traffic.begin() + long(i), traffic.begin() + long(i) + 3), home);
+            EXPECT_EQ(Strings(traffic.begin() + long(i), traffic.begin() + long(i) + 3), home);
         }
     }
     // 8 commands before the first leg, 4 a leg: the 201st and the 402nd legs go home.
@@ -115,7 +90,7 @@ TEST_F(SkyFlatsPageTest, EveryTwoHundredAndFirstLegReturnsHomeAsReadAtTheStart)
 
 TEST_F(SkyFlatsPageTest, RefusedReturnHomeIsReportedAndTheRunGoesOn)
 {
-    replies[":MS#"] = "1Below#";
+    replies[":MS#"] = {"1Below#"};
     pressAfterLegs(203);
     page.onStart();
     ASSERT_EQ(ui.boxes.size(), 1u);
@@ -152,18 +127,14 @@ TEST_F(SkyFlatsPageTest, LegLengthOutOfRangeIsRefusedAndNoRunStarts)
     EXPECT_EQ(clock.waits, (std::vector<std::int64_t>{500, 20000, 500}));
 }
 
-TEST_F(SkyFlatsPageTest, SilentTelescopeIsReportedAtEveryRefresh)
+TEST_F(SkyFlatsPageTest, SilentTelescopeIsReportedAtEveryRefreshAndLeavingThePageStopsEveryMotion)
 {
     replies.clear();
     page.onSetActive();
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, "Telescope not responding");
+    ASSERT_EQ(boxTexts(), Strings{"Telescope not responding"});
     EXPECT_EQ(ui.boxes[0].caption, "ERROR");
     EXPECT_TRUE(ui.boxes[0].style.setForeground);
-}
-
-TEST_F(SkyFlatsPageTest, LeavingThePageStopsEveryMotion)
-{
+    forget();
     page.onKillActive();
     EXPECT_EQ(sent(), stopAll);
 }

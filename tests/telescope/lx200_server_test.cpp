@@ -6,23 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "support/fake_clock.h"
-#include "support/fake_ui.h"
-#include "support/scripted_port.h"
+#include "telescope/scripted_telescope.h"
 
 namespace tarvi {
 namespace {
 
-using test::Bytes;
+using Strings = std::vector<std::string>;
 
 std::span<const std::uint8_t> bytesOf(const std::string& text)
 {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-std::string textOf(const Bytes& bytes)
-{
-    return {bytes.begin(), bytes.end()};
 }
 
 struct FramingCase {
@@ -64,41 +57,20 @@ TEST(LX200ClientInputTest, FramesTheCommandGrammarAndClosesOnAnythingElse)
     }
 }
 
-class LX200ServerTest : public ::testing::Test {
+class LX200ServerTest : public ::testing::Test, protected test::ScriptedTelescope {
 protected:
-    test::FakeUi ui;
-    test::FakeClock clock;
-    PortTable ports;
-    int handle = PortTable::closed;
-    PortOwner line{ui, ports, handle};
-    std::shared_ptr<test::PortScript> script = std::make_shared<test::PortScript>();
     LX200Server server{clock, line};
-    std::vector<std::pair<int, std::string>> replies;
-    // What the telescope answers to each command, in bursts; none: silence.
-    std::map<std::string, std::vector<std::string>> answers;
+    std::vector<std::pair<int, std::string>> toClients;
 
     void SetUp() override
     {
-        handle = ports.add(std::make_unique<test::ScriptedPort>(script));
-        script->device = [this](const Bytes& written) {
-            for (const std::string& burst : answers[textOf(written)])
-                script->arrive(Bytes(burst.begin(), burst.end()));
-        };
-        server.sendReply = [this](int id, const std::string& reply) { replies.emplace_back(id, reply); };
+        lineHandle = addPort();
+        server.sendReply = [this](int id, const std::string& reply) { toClients.emplace_back(id, reply); };
     }
-
-    // Queues the commands of one client and serves until nothing may go.
     void serveAll()
     {
         while (server.serveOne()) {
         }
-    }
-    std::vector<std::string> wire() const
-    {
-        std::vector<std::string> out;
-        for (const Bytes& written : script->writes)
-            out.push_back(textOf(written));
-        return out;
     }
 };
 
@@ -129,33 +101,33 @@ TEST_F(LX200ServerTest, RepliesFollowTheReplyKindOfEachCommand)
     const int id = server.connect();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
-        answers.clear();
-        answers[c.command] = c.telescope;
         replies.clear();
+        replies[c.command] = c.telescope;
+        toClients.clear();
         script->writes.clear();
         clock.advance(LX200Server::positionReadMs);
         ASSERT_TRUE(server.receive(id, bytesOf(c.command)));
         serveAll();
-        EXPECT_EQ(wire(), std::vector<std::string>{c.command});
+        EXPECT_EQ(sent(), Strings{c.command});
         if (c.client.empty())
-            EXPECT_TRUE(replies.empty());
+            EXPECT_TRUE(toClients.empty());
         else
-            EXPECT_EQ(replies, (std::vector<std::pair<int, std::string>>{{id, c.client}}));
+            EXPECT_EQ(toClients, (std::vector<std::pair<int, std::string>>{{id, c.client}}));
         script->arrivals.clear();
     }
 }
 
 TEST_F(LX200ServerTest, PositionReadsOfSeveralClientsShareOneTelescopeRead)
 {
-    answers[":GR#"] = {"12:34:56#"};
-    answers[":GD#"] = {"+45\xDF" "30:00#"};
+    replies[":GR#"] = {"12:34:56#"};
+    replies[":GD#"] = {"+45\xDF" "30:00#"};
     const int first = server.connect();
     const int second = server.connect();
     for (const int id : {first, second})
         ASSERT_TRUE(server.receive(id, bytesOf(":GR#:GD#")));
     serveAll();
-    EXPECT_EQ(wire(), (std::vector<std::string>{":GR#", ":GD#"}));
-    EXPECT_EQ(replies.size(), 4u);
+    EXPECT_EQ(sent(), (Strings{":GR#", ":GD#"}));
+    EXPECT_EQ(toClients.size(), 4u);
     EXPECT_EQ(server.readsShared(), 2u);
 
     // A quarter of a second on, the telescope is asked again; a command that
@@ -163,14 +135,14 @@ TEST_F(LX200ServerTest, PositionReadsOfSeveralClientsShareOneTelescopeRead)
     clock.advance(LX200Server::positionReadMs);
     ASSERT_TRUE(server.receive(first, bytesOf(":GR#:Me#:GR#")));
     serveAll();
-    EXPECT_EQ(wire(), (std::vector<std::string>{":GR#", ":GD#", ":GR#", ":Me#", ":GR#"}));
+    EXPECT_EQ(sent(), (Strings{":GR#", ":GD#", ":GR#", ":Me#", ":GR#"}));
 }
 
 TEST_F(LX200ServerTest, WhileTheSheetMovesTheTelescopeOnlyMotionWaits)
 {
     bool sheetMoves = true;
     server.sheetMoves = [&] { return sheetMoves; };
-    answers[":GR#"] = {"12:34:56#"};
+    replies[":GR#"] = {"12:34:56#"};
     const int mover = server.connect();
     const int reader = server.connect();
     ASSERT_TRUE(server.receive(mover, bytesOf(":Mn#:Q#")));
@@ -178,10 +150,10 @@ TEST_F(LX200ServerTest, WhileTheSheetMovesTheTelescopeOnlyMotionWaits)
     serveAll();
     // Stops go at once: the mover's overtakes its motion, which it undoes;
     // the reader's focus command waits, and its read behind it.
-    EXPECT_EQ(wire(), (std::vector<std::string>{":Q#", ":Qs#"}));
+    EXPECT_EQ(sent(), (Strings{":Q#", ":Qs#"}));
     sheetMoves = false;
     serveAll();
-    EXPECT_EQ(wire(), (std::vector<std::string>{":Q#", ":Qs#", ":F+#", ":GR#"}));
+    EXPECT_EQ(sent(), (Strings{":Q#", ":Qs#", ":F+#", ":GR#"}));
 }
 
 TEST_F(LX200ServerTest, NothingGoesInsideAnExchangeOfTheSheet)
@@ -193,7 +165,7 @@ TEST_F(LX200ServerTest, NothingGoesInsideAnExchangeOfTheSheet)
         EXPECT_FALSE(server.serveOne());
     }
     EXPECT_TRUE(server.serveOne());
-    EXPECT_EQ(wire(), std::vector<std::string>{":Q#"});
+    EXPECT_EQ(sent(), Strings{":Q#"});
 }
 
 TEST_F(LX200ServerTest, TheFormatToggleIsNotPassedOnAndQueuesAreBounded)
@@ -206,7 +178,7 @@ TEST_F(LX200ServerTest, TheFormatToggleIsNotPassedOnAndQueuesAreBounded)
     EXPECT_FALSE(server.wantsInput(id));
     serveAll();
     EXPECT_TRUE(server.wantsInput(id));
-    EXPECT_TRUE(wire().empty());
+    EXPECT_TRUE(sent().empty());
 }
 
 TEST_F(LX200ServerTest, AClosedPortIsOpenedOncePerClientAndALostOneWaitsForTheUser)
@@ -216,8 +188,8 @@ TEST_F(LX200ServerTest, AClosedPortIsOpenedOncePerClientAndALostOneWaitsForTheUs
         ++opens;
         return false;
     };
-    ports.close(handle);
-    handle = PortTable::closed;
+    ports.close(lineHandle);
+    lineHandle = PortTable::closed;
     const int first = server.connect();
     ASSERT_TRUE(server.receive(first, bytesOf(":GR#:GR#")));
     serveAll();
@@ -229,27 +201,27 @@ TEST_F(LX200ServerTest, AClosedPortIsOpenedOncePerClientAndALostOneWaitsForTheUs
 
     // A device that goes away mid-exchange is said once; later commands get
     // nothing and open nothing.
-    handle = ports.add(std::make_unique<test::ScriptedPort>(script));
+    lineHandle = addPort();
     script->deviceError = EIO;
     ASSERT_TRUE(server.receive(second, bytesOf(":GR#:GD#")));
     serveAll();
     EXPECT_TRUE(line.lost());
     EXPECT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(opens, 2);
-    EXPECT_TRUE(replies.empty());
+    EXPECT_TRUE(toClients.empty());
 }
 
 TEST_F(LX200ServerTest, AClientThatLeavesTakesOnlyItsOwnCommands)
 {
-    answers[":GR#"] = {"12:34:56#"};
+    replies[":GR#"] = {"12:34:56#"};
     const int leaving = server.connect();
     const int staying = server.connect();
     ASSERT_TRUE(server.receive(leaving, bytesOf(":Mn#:Ms#")));
     ASSERT_TRUE(server.receive(staying, bytesOf(":GR#")));
     server.disconnect(leaving);
     serveAll();
-    EXPECT_EQ(wire(), std::vector<std::string>{":GR#"});
-    EXPECT_EQ(replies, (std::vector<std::pair<int, std::string>>{{staying, "12:34:56#"}}));
+    EXPECT_EQ(sent(), Strings{":GR#"});
+    EXPECT_EQ(toClients, (std::vector<std::pair<int, std::string>>{{staying, "12:34:56#"}}));
     for (std::size_t i = server.clientCount(); i < LX200Server::maxClients; ++i)
         EXPECT_NE(server.connect(), 0);
     EXPECT_EQ(server.connect(), 0);

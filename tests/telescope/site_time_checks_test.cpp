@@ -14,158 +14,96 @@ struct TextCase {
     bool usable;
 };
 
-void PrintTo(const TextCase& c, std::ostream* os)
+TEST(SiteTimeChecks, TypedTextsTheTelescopeMayBeSent)
 {
-    *os << '"' << c.text << '"';
+    const TextCase latitudes[] = {
+        {"+45:00", true}, {"-90:00", true}, {"+00:00", true}, {"-33:59", true}, {"+90:59", true},
+        {"+91:00", false}, {"45:00", false}, {" 45:00", false}, {"+45:60", false}, {"+45-00", false},
+        {"+4:500", false}, {"+45:00 ", false}, {"+45:0", false}, {"", false},
+    };
+    for (const auto& c : latitudes) {
+        EXPECT_EQ(latitudeUsable(c.text), c.usable) << c.text;
+        EXPECT_EQ(siteUsable(c.text, "105:00"), c.usable) << c.text;
+    }
+    const TextCase longitudes[] = {
+        {"105:00", true}, {"000:00", true}, {"000:30", true}, {"180:59", true}, {"181:00", true},
+        {"359:59", true}, {"360:00", false}, {"999:00", false}, {"-110:00", true}, {"+180:59", true},
+        {"-181:00", false}, {"-110:60", false}, {"105:60", false}, {"105:0", false}, {"10:500", false},
+        {"-10:00", false}, {"105.00", false}, {"", false},
+    };
+    for (const auto& c : longitudes) {
+        EXPECT_EQ(longitudeUsable(c.text), c.usable) << c.text;
+        EXPECT_EQ(siteUsable("+45:00", c.text), c.usable) << c.text;
+        EXPECT_FALSE(siteUsable("45:00", c.text)) << c.text;
+    }
+    const TextCase dates[] = {
+        {"03/15/06", true}, {"00/00/05", true}, {"12/31/99", true}, {"13/01/05", false}, {"1/15/05", false},
+        {"01/32/05", false}, {"01-15-05", false}, {"01/15/2005", false}, {"ab/cd/ef", false}, {"", false},
+    };
+    for (const auto& c : dates)
+        EXPECT_EQ(dateUsable(c.text), c.usable) << c.text;
+    const TextCase times[] = {
+        {"21:30:00", true}, {"00:00:00", true}, {"23:59:59", true}, {"24:00:00", false}, {"12:60:00", false},
+        {"12:00:60", false}, {"1:00:00", false}, {"12:00", false}, {"12-00-00", false}, {"12:00:00 ", false},
+        {"", false},
+    };
+    for (const auto& c : times)
+        EXPECT_EQ(readTypedTime(c.text).has_value(), c.usable) << c.text;
+    const TextCase rates[] = {
+        {"060.1", true}, {"057.9", true}, {"999.9", true}, {"000.0", true}, {"60.1", false}, {"060,1", false},
+        {"060.12", false}, {"???.?", false}, {"06.01", false}, {"", false},
+    };
+    for (const auto& c : rates)
+        EXPECT_EQ(trackingRateUsable(c.text), c.usable) << c.text;
 }
 
-class Latitude : public testing::TestWithParam<TextCase> {};
-TEST_P(Latitude, SignTwoDigitsColonTwoDigits)
+TEST(SiteTimeChecks, CommandsByteForByte)
 {
-    EXPECT_EQ(latitudeUsable(GetParam().text), GetParam().usable);
-    EXPECT_EQ(siteUsable(GetParam().text, "105:00"), GetParam().usable);
-}
-INSTANTIATE_TEST_SUITE_P(Texts, Latitude,
-                         testing::Values(TextCase{"+45:00", true}, TextCase{"-90:00", true},
-                                         TextCase{"+00:00", true}, TextCase{"-33:59", true},
-                                         TextCase{"+90:59", true}, TextCase{"+91:00", false},
-                                         TextCase{"45:00", false}, TextCase{" 45:00", false},
-                                         TextCase{"+45:60", false}, TextCase{"+45-00", false},
-                                         TextCase{"+4:500", false}, TextCase{"+45:00 ", false},
-                                         TextCase{"+45:0", false}, TextCase{"", false}));
-
-class Longitude : public testing::TestWithParam<TextCase> {};
-TEST_P(Longitude, ThreeDigitsColonTwoDigits)
-{
-    EXPECT_EQ(longitudeUsable(GetParam().text), GetParam().usable);
-    EXPECT_EQ(siteUsable("+45:00", GetParam().text), GetParam().usable);
-    EXPECT_FALSE(siteUsable("45:00", GetParam().text));
-}
-INSTANTIATE_TEST_SUITE_P(Texts, Longitude,
-                         testing::Values(TextCase{"105:00", true}, TextCase{"000:00", true},
-                                         TextCase{"000:30", true}, TextCase{"180:59", true},
-                                         TextCase{"181:00", true}, TextCase{"359:59", true},
-                                         TextCase{"360:00", false}, TextCase{"999:00", false},
-                                         TextCase{"-110:00", true}, TextCase{"+180:59", true},
-                                         TextCase{"-181:00", false}, TextCase{"-110:60", false},
-                                         TextCase{"105:60", false}, TextCase{"105:0", false},
-                                         TextCase{"10:500", false}, TextCase{"-10:00", false},
-                                         TextCase{"105.00", false}, TextCase{"", false}));
-
-class Date : public testing::TestWithParam<TextCase> {};
-TEST_P(Date, MonthDayYear)
-{
-    EXPECT_EQ(dateUsable(GetParam().text), GetParam().usable);
-}
-INSTANTIATE_TEST_SUITE_P(Texts, Date,
-                         testing::Values(TextCase{"03/15/06", true}, TextCase{"00/00/05", true},
-                                         TextCase{"12/31/99", true}, TextCase{"13/01/05", false},
-                                         TextCase{"1/15/05", false}, TextCase{"01/32/05", false},
-                                         TextCase{"01-15-05", false}, TextCase{"01/15/2005", false},
-                                         TextCase{"ab/cd/ef", false}, TextCase{"", false}));
-
-class TypedTime : public testing::TestWithParam<TextCase> {};
-TEST_P(TypedTime, HoursMinutesSeconds)
-{
-    EXPECT_EQ(readTypedTime(GetParam().text).has_value(), GetParam().usable);
-}
-INSTANTIATE_TEST_SUITE_P(Texts, TypedTime,
-                         testing::Values(TextCase{"21:30:00", true}, TextCase{"00:00:00", true},
-                                         TextCase{"23:59:59", true}, TextCase{"24:00:00", false},
-                                         TextCase{"12:60:00", false}, TextCase{"12:00:60", false},
-                                         TextCase{"1:00:00", false}, TextCase{"12:00", false},
-                                         TextCase{"12-00-00", false}, TextCase{"12:00:00 ", false},
-                                         TextCase{"", false}));
-
-TEST(SiteCommands, DegreeSignInPlaceOfTheColon)
-{
-    EXPECT_EQ(setLatitudeCommand("+45:30"), ":St +45\xDF" "30#");
-    EXPECT_EQ(setLatitudeCommand("-05:07"), ":St -05\xDF" "07#");
-    EXPECT_EQ(setLongitudeCommand("105:00"), ":Sg 105\xDF" "00#");
-    EXPECT_EQ(setLongitudeCommand("000:30"), ":Sg 000\xDF" "30#");
-    // East of Greenwich: as typed westward, or signed with east negative.
-    EXPECT_EQ(setLongitudeCommand("250:00"), ":Sg 250\xDF" "00#");
-    EXPECT_EQ(setLongitudeCommand("-110:00"), ":Sg 250\xDF" "00#");
-    EXPECT_EQ(setLongitudeCommand("-000:30"), ":Sg 359\xDF" "30#");
-    EXPECT_EQ(setLongitudeCommand("-000:00"), ":Sg 000\xDF" "00#");
-    EXPECT_EQ(setLongitudeCommand("+105:00"), ":Sg 105\xDF" "00#");
-    EXPECT_EQ(setLatitudeCommand("+45:30").size(), 11u);
-}
-
-TEST(SiteCommands, TheTelescopeEchoReadsAsTyped)
-{
+    const std::pair<std::string, std::string> cases[] = {
+        {setLatitudeCommand("+45:30"), ":St +45\xDF" "30#"}, {setLatitudeCommand("-05:07"), ":St -05\xDF" "07#"},
+        {setLongitudeCommand("105:00"), ":Sg 105\xDF" "00#"}, {setLongitudeCommand("000:30"), ":Sg 000\xDF" "30#"},
+        // East of Greenwich: as typed westward, or signed with east negative.
+        {setLongitudeCommand("250:00"), ":Sg 250\xDF" "00#"}, {setLongitudeCommand("-110:00"), ":Sg 250\xDF" "00#"},
+        {setLongitudeCommand("-000:30"), ":Sg 359\xDF" "30#"}, {setLongitudeCommand("-000:00"), ":Sg 000\xDF" "00#"},
+        {setLongitudeCommand("+105:00"), ":Sg 105\xDF" "00#"}, {setDateCommand("03/15/06"), ":SC  03/15/06#"},
+        {setLocalTimeCommand("21:30:00"), ":SL 21:30:00#"}, {setSiderealTimeCommand("07:04:11"), ":SS 07:04:11#"},
+        {setTrackingRateCommand("060.1"), ":S060.1#"},
+    };
+    for (const auto& [command, bytes] : cases)
+        EXPECT_EQ(command, bytes);
     // What the telescope gives back for ":Gt#" after ":St": the typed text.
     for (const char* latitude : {"+45:30", "-90:00", "+00:59"}) {
-        const std::string sent = setLatitudeCommand(latitude);
-        const std::string reply = sent.substr(4, 6) + "#";
+        const std::string reply = setLatitudeCommand(latitude).substr(4, 6) + "#";
         EXPECT_EQ(normalisedReply(reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size()), latitude);
+    }
+    const struct {
+        const char *backlash, *product, *command;  // nullptr: none sent
+    } backlashes[] = {
+        {"07", "LX200", ":$BA07#"}, {"99", "x", ":$BA99#"}, {"7", "LX200", nullptr}, {"07", "", nullptr},
+        {"??", "LX200", nullptr}, {"7a", "LX200", nullptr}, {"123", "LX200", nullptr},
+    };
+    for (const auto& c : backlashes) {
+        const auto command = backlashCommand(c.backlash, c.product);
+        EXPECT_EQ(command.has_value(), c.command != nullptr) << c.backlash << " " << c.product;
+        if (command && c.command) {
+            EXPECT_EQ(*command, c.command);
+        }
     }
 }
 
-TEST(DateAndTimeCommands, ByteForByte)
-{
-    EXPECT_EQ(setDateCommand("03/15/06"), ":SC  03/15/06#");
-    EXPECT_EQ(setDateCommand("00/00/05"), ":SC  00/00/05#");
-    EXPECT_EQ(setLocalTimeCommand("21:30:00"), ":SL 21:30:00#");
-    EXPECT_EQ(setSiderealTimeCommand("07:04:11"), ":SS 07:04:11#");
-}
-
-struct BacklashCase {
-    const char* backlash;
-    const char* product;
-    const char* command;  // nullptr: none sent
-};
-
-void PrintTo(const BacklashCase& c, std::ostream* os)
-{
-    *os << '"' << c.backlash << "\" \"" << c.product << '"';
-}
-
-class Backlash : public testing::TestWithParam<BacklashCase> {};
-TEST_P(Backlash, TwoDigitsAndAProductName)
-{
-    const auto command = backlashCommand(GetParam().backlash, GetParam().product);
-    if (GetParam().command == nullptr)
-        EXPECT_EQ(command, std::nullopt);
-    else
-        EXPECT_EQ(command, GetParam().command);
-}
-INSTANTIATE_TEST_SUITE_P(Texts, Backlash,
-                         testing::Values(BacklashCase{"07", "LX200", ":$BA07#"}, BacklashCase{"99", "x", ":$BA99#"},
-                                         BacklashCase{"7", "LX200", nullptr}, BacklashCase{"07", "", nullptr},
-                                         BacklashCase{"??", "LX200", nullptr}, BacklashCase{"7a", "LX200", nullptr},
-                                         BacklashCase{"123", "LX200", nullptr}));
-
-TEST(TrackingRate, TypedForm)
-{
-    for (const char* rate : {"060.1", "057.9", "999.9", "000.0"})
-        EXPECT_TRUE(trackingRateUsable(rate)) << rate;
-    for (const char* rate : {"60.1", "060,1", "060.12", "???.?", "06.01", ""})
-        EXPECT_FALSE(trackingRateUsable(rate)) << rate;
-    EXPECT_EQ(setTrackingRateCommand("060.1"), ":S060.1#");
-}
-
-TEST(TrackingRate, GetKeepsThePreviousTextForA200Reply)
+TEST(TrackingRate, GetKeepsThePreviousTextForA200ReplyAndSetWantsAWholeOne)
 {
     EXPECT_EQ(trackingRateAfterGet("060.1", "2000"), "060.1");
     EXPECT_EQ(trackingRateAfterGet("060.1", "200"), "060.1");
     EXPECT_EQ(trackingRateAfterGet("???.?", "057.9"), "057.9");
     EXPECT_EQ(trackingRateAfterGet("060.1", "20"), "20");
     EXPECT_EQ(trackingRateAfterGet("060.1", ""), "");
-}
-
-TEST(TrackingRate, SetReplyRules)
-{
-    EXPECT_TRUE(trackingRateAccepted("1"));
-    EXPECT_TRUE(trackingRateAccepted("10"));
-    EXPECT_FALSE(trackingRateAccepted("0"));
-    EXPECT_FALSE(trackingRateAccepted("01"));
-    EXPECT_FALSE(trackingRateAccepted(""));
+    for (const auto& [reply, accepted] : {std::pair{"1", true}, {"10", true}, {"0", false}, {"01", false}, {"", false}})
+        EXPECT_EQ(trackingRateAccepted(reply), accepted) << reply;
     // A bare "1" without "#" loses its only byte on the way in.
-    const std::uint8_t bare[] = {'1'};
+    const std::uint8_t bare[] = {'1', '#'};
     EXPECT_FALSE(trackingRateAccepted(normalisedReply(bare, 1)));
-    const std::uint8_t whole[] = {'1', '#'};
-    EXPECT_TRUE(trackingRateAccepted(normalisedReply(whole, 2)));
+    EXPECT_TRUE(trackingRateAccepted(normalisedReply(bare, 2)));
 }
 
 }  // namespace

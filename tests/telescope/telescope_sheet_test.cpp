@@ -66,10 +66,11 @@ protected:
     }
 };
 
-TEST_F(TelescopeSheetTest, SheetTakesOverTheTelescopeInItsLongFormat)
+TEST_F(TelescopeSheetTest, SheetTakesOverTheTelescopeInItsLongFormatOnceAndStaysOpenWhileACommandRuns)
 {
     openSheet();
-    ASSERT_NE(shell->telescopeSheet(), nullptr);
+    LX200Control* first = shell->telescopeSheet();
+    ASSERT_NE(first, nullptr);
     EXPECT_TRUE(sheet().isVisible());
     EXPECT_EQ(sheet().windowTitle(), "LX-200 Telescope Controls");
     const QStringList tabs{"LX200 Controls", "Location, Time, Backlash, Tracking Rate", "Objects", "Sky Flats"};
@@ -84,34 +85,16 @@ TEST_F(TelescopeSheetTest, SheetTakesOverTheTelescopeInItsLongFormat)
     EXPECT_EQ(motion().slewRate, 3);
     EXPECT_EQ(motion().focusSpeedBox()->currentText(), "Slow Stepper Motor");
     EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
-}
 
-TEST_F(TelescopeSheetTest, SecondCommandOnlyRaisesAndAClosedSheetComesBackWithItsFields)
-{
-    openSheet();
-    LX200Control* first = shell->telescopeSheet();
+    // A second command only raises it; closed, it comes back with its fields.
     const std::size_t toggles = count(":U#");
     openSheet();
     EXPECT_EQ(shell->telescopeSheet(), first);
-    EXPECT_EQ(count(":U#"), toggles) << "no second hand-over";
-
     motion().counterEdit()->setText("42");
-    sheet().close();
-    EXPECT_FALSE(sheet().isVisible());
-    openSheet();
-    EXPECT_EQ(shell->telescopeSheet(), first);
-    EXPECT_TRUE(sheet().isVisible());
-    EXPECT_EQ(motion().counterEdit()->text(), "42");
-    EXPECT_EQ(count(":U#"), toggles);
-}
-
-TEST_F(TelescopeSheetTest, TheSheetStaysOpenWhileATelescopeCommandRuns)
-{
-    openSheet();
     {
         const auto busy = shell->app().telescopeLine().operation();
         sheet().close();
-        EXPECT_TRUE(sheet().isVisible());
+        EXPECT_TRUE(sheet().isVisible()) << "a telescope command runs";
         ASSERT_EQ(ui.boxes.size(), 1u);
         EXPECT_EQ(ui.boxes[0].text, LX200Control::sheetBusyMessage);
         EXPECT_FALSE(shell->mainFrame()->commandAction(cmd::lx200Controls)->isEnabled());
@@ -121,6 +104,11 @@ TEST_F(TelescopeSheetTest, TheSheetStaysOpenWhileATelescopeCommandRuns)
     sheet().close();
     EXPECT_FALSE(sheet().isVisible());
     EXPECT_TRUE(shell->mainFrame()->commandAction(cmd::lx200Controls)->isEnabled());
+    openSheet();
+    EXPECT_EQ(shell->telescopeSheet(), first);
+    EXPECT_TRUE(sheet().isVisible());
+    EXPECT_EQ(motion().counterEdit()->text(), "42");
+    EXPECT_EQ(count(":U#"), toggles) << "no second hand-over";
 }
 
 TEST_F(TelescopeSheetTest, ANewConnectionBuildsTheSheetAgainOnTheNewPort)
@@ -138,7 +126,7 @@ TEST_F(TelescopeSheetTest, ANewConnectionBuildsTheSheetAgainOnTheNewPort)
     EXPECT_EQ(motion().raEdit()->text().size(), 8) << "the new sheet read the position";
 }
 
-TEST_F(TelescopeSheetTest, GoFollowsTheSlewToTheTargetAndHaltStopsEverything)
+TEST_F(TelescopeSheetTest, GoFollowsTheSlewToTheTargetHaltStopsEverythingAndNorthMovesUntilReleased)
 {
     openSheet();
     telescope().setTimeScale(0.02);
@@ -164,11 +152,8 @@ TEST_F(TelescopeSheetTest, GoFollowsTheSlewToTheTargetAndHaltStopsEverything)
     telescope().clearTraffic();
     click(Button::halt);
     EXPECT_EQ(telescope().receivedCommands(), (std::vector<std::string>{":Qn#", ":Qs#", ":Qe#", ":Qw#"}));
-}
 
-TEST_F(TelescopeSheetTest, NorthMovesTheTelescopeUntilReleased)
-{
-    openSheet();
+    // NORTH moves it at the chosen rate until released.
     const double before = telescope().position().decDegrees;
     motion().rateButtons()[1]->setChecked(true);  // Find
     motion().press(motion().buttonRect(Button::north).center());
@@ -203,7 +188,7 @@ TEST_F(TelescopeSheetTest, DrawnButtonsTakeTheNightSchemesColours)
     EXPECT_EQ(shown(Button::north), LX200P0::normalFill);
 }
 
-TEST_F(TelescopeSheetTest, TimePageShowsTheTelescopesSiteAndClock)
+TEST_F(TelescopeSheetTest, TimePageShowsTheTelescopesSiteAndClockAndObjectsPageGetsACatalogObject)
 {
     openSheet();
     sheet().tabs()->setCurrentIndex(1);
@@ -219,12 +204,8 @@ TEST_F(TelescopeSheetTest, TimePageShowsTheTelescopesSiteAndClock)
     EXPECT_EQ(site.trackingRateEdit()->text(), "60.1");
     sheet().tabs()->setCurrentIndex(0);
     EXPECT_EQ(site.clockTimer, 0);
-    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
-}
 
-TEST_F(TelescopeSheetTest, ObjectsPageGetsACatalogObjectFromTheTelescope)
-{
-    openSheet();
+    // The objects page gets a catalog object from the telescope.
     sheet().tabs()->setCurrentIndex(2);
     LX200P2& objects = sheet().page2();
     objects.catalogBox()->setCurrentIndex(3);  // Messier

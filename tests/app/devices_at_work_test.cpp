@@ -20,8 +20,6 @@
 #include <memory>
 #include <regex>
 #include <set>
-#include <string>
-#include <vector>
 
 #include "app/command_line.h"
 #include "app/command_table.h"
@@ -62,13 +60,12 @@ protected:
         ui.desktop = &shell->ui();
         shell->pageSettingsDirectory = dir.path();
         ASSERT_TRUE(shell->initInstance(parseCommandLine({"--simulate"})));
-        for (const auto& doc : shell->docManager().documents())
-            doc->setModifiedFlag(false);
+        TearDown();
         app().log = [](const std::string&) {};
     }
+    // Whatever a test left open goes without asking.
     void TearDown() override
     {
-        // Whatever a test left open goes without asking.
         for (const auto& doc : shell->docManager().documents())
             doc->setModifiedFlag(false);
     }
@@ -82,6 +79,11 @@ protected:
         for (const auto& box : ui.boxes)
             out.push_back(box.text);
         return out;
+    }
+    void expectNoBox() const { EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text; }
+    void reconnect()
+    {
+        app().connectDevices(app().settings.cameraPort, app().settings.cameraSpeed, app().settings.telescopePort);
     }
 
     // Runs `look` every 50 ms of the real event loop while `work` runs.
@@ -128,6 +130,21 @@ protected:
         shell->router().route(cmd::lx200Controls);
         return *shell->telescopeSheet();
     }
+    // The sky-flats page, showing, with legs of this many milliseconds.
+    LX200P3& flatsPage(const char* milliseconds)
+    {
+        LX200Control& sheet = openSheet();
+        sheet.tabs()->setCurrentIndex(3);
+        sheet.page3().millisecondsEdit()->setText(milliseconds);
+        return sheet.page3();
+    }
+    static std::string repeated(const std::string& text, int times)
+    {
+        std::string out;
+        for (int i = 0; i < times; ++i)
+            out += text;
+        return out;
+    }
     sim::TelescopeSimulator& telescope() { return *shell->telescopeSimulator(); }
     // A click on a drawn button of the motion page, through its window.
     void click(Button button)
@@ -156,7 +173,7 @@ TEST_F(DevicesAtWorkTest, ACaptureCountsDownOnScreenAndItsMenuIsGone)
     EXPECT_FALSE(menuOpenDuringTheCapture);
     EXPECT_EQ(paneZero(), "Image created");
     EXPECT_EQ(app().cameraImage, sentFrame());
-    EXPECT_TRUE(boxTexts().empty()) << boxTexts()[0];
+    expectNoBox();
 }
 
 TEST_F(DevicesAtWorkTest, SetupCommunicationsDuringACaptureIsRefusedAndThePictureIsWhole)
@@ -251,7 +268,7 @@ TEST_F(DevicesAtWorkTest, ConnectToASilentTelescopeSaysSoOnceAndThePagesFindTheP
 {
     openSheet();
     telescope().setSilent(true);
-    app().connectDevices(app().settings.cameraPort, app().settings.cameraSpeed, app().settings.telescopePort);
+    reconnect();
     QTest::qWait(10);
     EXPECT_EQ(boxTexts(), std::vector<std::string>{"Cannot open telescope port com2\nsim:telescope: no answer"});
     ui.boxes.clear();
@@ -261,10 +278,7 @@ TEST_F(DevicesAtWorkTest, ConnectToASilentTelescopeSaysSoOnceAndThePagesFindTheP
 
 TEST_F(DevicesAtWorkTest, SkyFlatsEndedByAClickOnStopSendTheirStopsThenStopsOwn)
 {
-    LX200Control& sheet = openSheet();
-    sheet.tabs()->setCurrentIndex(3);
-    LX200P3& flats = sheet.page3();
-    flats.millisecondsEdit()->setText("200");
+    LX200P3& flats = flatsPage("200");
     telescope().clearTraffic();
     QTimer::singleShot(700, flats.stopButton(), [&] { QTest::mouseClick(flats.stopButton(), Qt::LeftButton); });
     QTest::mouseClick(flats.startButton(), Qt::LeftButton);
@@ -279,7 +293,7 @@ TEST_F(DevicesAtWorkTest, SkyFlatsEndedByAClickOnStopSendTheirStopsThenStopsOwn)
     const auto heard = telescope().receivedCommands();
     ASSERT_GT(heard.size(), tail.size());
     EXPECT_EQ(std::vector<std::string>(heard.end() - static_cast<long>(tail.size()), heard.end()), tail);
-    EXPECT_TRUE(boxTexts().empty()) << boxTexts()[0];
+    expectNoBox();
 }
 
 // Planetarium programs on the telescope server, over loopback, with the sheet
@@ -381,7 +395,7 @@ TEST_F(TelescopeServerTest, TheConnectHandshakeOpensThePortAndGetsAReplyOfTheRig
     EXPECT_EQ(ask(client, ":Sr 02:10:00#", lx200::Reply::digit), "1");
     EXPECT_EQ(ask(client, ":Sd +95*00:00#", lx200::Reply::digit), "0");
     EXPECT_EQ(ask(client, ":Q#", lx200::Reply::none), "");
-    EXPECT_TRUE(boxTexts().empty()) << boxTexts()[0];
+    expectNoBox();
 }
 
 TEST_F(TelescopeServerTest, TwoPollingClientsShareOneReadAndASlewOfTheirsShowsInTheSheet)
@@ -414,10 +428,7 @@ TEST_F(TelescopeServerTest, TwoPollingClientsShareOneReadAndASlewOfTheirsShowsIn
 
 TEST_F(TelescopeServerTest, DuringSkyFlatsAStopGoesAtOnceAndMotionWaitsForTheRunToEnd)
 {
-    LX200Control& sheet = openSheet();
-    sheet.tabs()->setCurrentIndex(3);
-    LX200P3& flats = sheet.page3();
-    flats.millisecondsEdit()->setText("300");
+    LX200P3& flats = flatsPage("300");
     QTcpSocket& client = connectClient();
     telescope().clearTraffic();
     std::vector<std::string> heardInRun;
@@ -443,9 +454,7 @@ TEST_F(TelescopeServerTest, ClientsPollingDuringTheSheetsGetLoopNeverSplitItsExc
     ASSERT_EQ(ask(client, ":Sr 03:00:00#", lx200::Reply::digit), "1");
     ASSERT_EQ(ask(client, ":MS#", lx200::Reply::goTo), "0");
     // Replies that no box of the sheet could take for its own.
-    std::string flood;
-    for (int i = 0; i < 200; ++i)
-        flood += ":Gc#:GVP#";
+    const std::string flood = repeated(":Gc#:GVP#", 200);
     std::set<QString> boxes;
     std::string replies;
     watching(
@@ -462,7 +471,7 @@ TEST_F(TelescopeServerTest, ClientsPollingDuringTheSheetsGetLoopNeverSplitItsExc
     EXPECT_EQ(motion.raEdit()->text(), "03:00:00");
     EXPECT_GT(std::count(replies.begin(), replies.end(), '#'), 4) << "clients were served during the loop";
     EXPECT_TRUE(std::regex_match(replies, std::regex("(24#|[ -~]+#)*"))) << replies;
-    EXPECT_TRUE(boxTexts().empty()) << boxTexts()[0];
+    expectNoBox();
 }
 
 TEST_F(TelescopeServerTest, BadClientsAreClosedAndAFloodIsHeldBackWhileTheSheetAnswers)
@@ -481,9 +490,7 @@ TEST_F(TelescopeServerTest, BadClientsAreClosedAndAFloodIsHeldBackWhileTheSheetA
     EXPECT_EQ(heardCount(":Sr " + std::string(40, '1') + "#"), 0);
 
     QTcpSocket& flooder = connectClient();
-    std::string flood;
-    for (int i = 0; i < 10000; ++i)
-        flood += ":GR#";
+    const std::string flood = repeated(":GR#", 10000);
     flooder.write(flood.data(), static_cast<qint64>(flood.size()));
     QTcpSocket& leaver = connectClient();
     leaver.write(":GD#:GD#:GD#");
@@ -498,7 +505,7 @@ TEST_F(TelescopeServerTest, BadClientsAreClosedAndAFloodIsHeldBackWhileTheSheetA
     EXPECT_EQ(sheet.page0().raEdit()->text().size(), 8) << "the sheet is answered through the flood";
     EXPECT_LE(mostQueued, 2 * (LX200Server::queueLimit + 64 / 4));
     EXPECT_EQ(server().clientCount(), 1u);
-    EXPECT_TRUE(boxTexts().empty()) << boxTexts()[0];
+    expectNoBox();
 }
 
 TEST_F(TelescopeServerTest, ThePortLostUnderTheServerKeepsItUpAndItServesAgainAfterConnect)
@@ -512,7 +519,7 @@ TEST_F(TelescopeServerTest, ThePortLostUnderTheServerKeepsItUpAndItServesAgainAf
     EXPECT_EQ(ui.boxes.size(), 1u) << "the loss, once";
     EXPECT_TRUE(server().listening());
     telescope().plugIn();
-    app().connectDevices(app().settings.cameraPort, app().settings.cameraSpeed, app().settings.telescopePort);
+    reconnect();
     EXPECT_TRUE(std::regex_match(ask(client, ":GR#"), std::regex("[0-9]{2}:[0-9]{2}:[0-9]{2}#")));
     EXPECT_EQ(ui.boxes.size(), 1u) << boxTexts().back();
 }

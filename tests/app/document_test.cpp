@@ -1,6 +1,6 @@
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
-#include <QAction>
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
@@ -13,8 +13,8 @@
 #include <QMouseEvent>
 #include <QPrinter>
 #include <QScrollBar>
-#include <QStyle>
 #include <QSettings>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 
@@ -116,12 +116,20 @@ protected:
     CMainFrame& frame() { return *shell->mainFrame(); }
     CTarviApp& app() { return shell->app(); }
     QString file(const char* name) const { return QString::fromStdString(dir.file(name)); }
+    void route(int id) { shell->router().route(id); }
+    CTarviDoc* open(const char* name)
+    {
+        CTarviDoc* doc = docs().openDocumentFile(file(name));
+        settle();
+        return doc;
+    }
+    std::size_t windows() { return static_cast<std::size_t>(frame().mdiArea()->subWindowList().size()); }
 
     CTarviView* viewOf(CTarviDoc* doc) { return doc == nullptr || doc->views().empty() ? nullptr : doc->views().front(); }
     QMdiSubWindow* frameOf(CTarviDoc* doc) { return qobject_cast<QMdiSubWindow*>(viewOf(doc)->parentWidget()); }
 };
 
-TEST_F(DocumentTest, NewDocumentShowsTheTemporaryImageAndIsModified)
+TEST_F(DocumentTest, NewDocumentShowsTheTemporaryImageAsksBeforeClosingAndSavesUnderTheNameChosen)
 {
     writePicture(dir.file("tarvitemp.bmp"), false);
     start();
@@ -134,8 +142,15 @@ TEST_F(DocumentTest, NewDocumentShowsTheTemporaryImageAndIsModified)
     EXPECT_EQ(viewOf(doc)->imageLoaded(), 1);
     EXPECT_EQ(app().currentView, viewOf(doc));
     EXPECT_EQ(frame().currentMenu(), 129);
+    // An averaging run titles the next one.
+    app().averagedFrameCount = 10;
+    EXPECT_EQ(docs().newDocument()->title(), "Tarvi2AveOf10");
+    EXPECT_EQ(app().averagedFrameCount, 0);
+    frameOf(docs().documents().back().get())->close();
+    settle();
+    ui.boxes.clear();
 
-    // Closing it asks; Cancel keeps it, No lets it go.
+    // Closing asks; Cancel keeps it.
     QMdiSubWindow* window = frameOf(doc);
     ui.answers = {Answer::cancel};
     window->close();
@@ -143,54 +158,57 @@ TEST_F(DocumentTest, NewDocumentShowsTheTemporaryImageAndIsModified)
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].text, "Save changes to Tarvi1?");
     EXPECT_EQ(ui.boxes[0].buttons, Buttons::yesNoCancel);
-    EXPECT_EQ(frame().mdiArea()->subWindowList().size(), 1);
-    ui.answers = {Answer::no};
+    EXPECT_EQ(windows(), 1u);
+    // Saved, it takes the name, and goes without asking.
+    nextSavePath = file("saved.bmp");
+    route(cmd::fileSave);
+    EXPECT_EQ(proposals, std::vector<QString>{"Tarvi1.bmp"});
+    EXPECT_EQ(doc->title(), "saved.bmp");
+    EXPECT_FALSE(doc->isModified());
+    EXPECT_EQ(docs().recentFiles().files().value(0), file("saved.bmp"));
     window->close();
     settle();
-    EXPECT_TRUE(frame().mdiArea()->subWindowList().isEmpty());
+    EXPECT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(windows(), 0u);
     EXPECT_EQ(app().currentView, nullptr);
     EXPECT_EQ(frame().currentMenu(), 128);
 }
 
-TEST_F(DocumentTest, FilesOnTheCommandLineCascadeAndTurnNoFileNewAway)
+// Files on the command line cascade from (20, 20), wrap past 200, turn no
+// File New away, and fill the recent-file list most recent first.
+TEST_F(DocumentTest, FilesOnTheCommandLineCascadeAndAreTheRecentFiles)
 {
-    const std::vector<std::string> files{dir.file("a.bmp"), dir.file("b.bmp"), dir.file("c.bmp")};
-    for (const std::string& name : files)
-        writePicture(name, false);
+    std::vector<std::string> files;
+    for (int i = 1; i <= 10; ++i) {
+        files.push_back(dir.file("frame" + std::to_string(i) + ".bmp"));
+        writePicture(files.back(), false);
+    }
+    files.push_back(dir.file("M42.FTS"));
+    writePicture(files.back(), true);
     writePicture(dir.file("tarvitemp.bmp"), false);
     start(parseCommandLine(files));
-    ASSERT_EQ(docs().documents().size(), 3u);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(frameOf(docs().documents()[std::size_t(i)].get())->pos(), QPoint(20 + 20 * i, 20 + 20 * i));
-    CTarviDoc* doc = docs().newDocument();
-    ASSERT_NE(doc, nullptr);
-    EXPECT_EQ(doc->title(), "Tarvi1");
-}
-
-TEST_F(DocumentTest, AveragingRunTitlesTheNewWindow)
-{
-    writePicture(dir.file("tarvitemp.bmp"), false);
-    start();
-    app().averagedFrameCount = 10;
-    CTarviDoc* doc = docs().newDocument();
-    ASSERT_NE(doc, nullptr);
-    EXPECT_EQ(doc->title(), "Tarvi1AveOf10");
-    EXPECT_EQ(app().averagedFrameCount, 0);
-}
-
-TEST_F(DocumentTest, UpperCaseFitsNameLoadsThroughTheFitsReader)
-{
-    writePicture(dir.file("M42.FTS"), true);
-    start();
-    CTarviDoc* doc = docs().openDocumentFile(file("M42.FTS"));
-    ASSERT_NE(doc, nullptr);
-    settle();
-    EXPECT_EQ(doc->title(), "M42.FTS");
-    EXPECT_FALSE(doc->isModified());
-    CTarviView* view = viewOf(doc);
-    ASSERT_EQ(view->imageLoaded(), 1);
-    EXPECT_EQ(view->image()->getWidth(), 192);
+    ASSERT_EQ(docs().documents().size(), 11u);
+    const std::pair<std::size_t, QPoint> places[] = {{0, {20, 20}}, {1, {40, 40}}, {9, {200, 200}}, {10, {0, 0}}};
+    for (const auto& [i, place] : places)
+        EXPECT_EQ(frameOf(docs().documents()[i].get())->pos(), place) << i;
+    // Upper-case FITS endings load through the FITS reader.
+    CTarviDoc* fitsDoc = docs().documents()[10].get();
+    EXPECT_EQ(fitsDoc->title(), "M42.FTS");
+    EXPECT_FALSE(fitsDoc->isModified());
+    ASSERT_EQ(viewOf(fitsDoc)->imageLoaded(), 1);
+    EXPECT_EQ(viewOf(fitsDoc)->image()->getWidth(), 192);
     EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_EQ(docs().newDocument()->title(), "Tarvi1");
+
+    const auto q = [](const std::string& path) { return QString::fromStdString(path); };
+    EXPECT_EQ(docs().recentFiles().files(), (QStringList{q(files[10]), q(files[9]), q(files[8]), q(files[7])}));
+    QStringList shown;
+    for (QAction* item : frame().menuBar()->actions().value(0)->menu()->actions()) {
+        if (item->data().toInt() >= 57616 && item->data().toInt() <= 57619)
+            shown << item->text();
+    }
+    ASSERT_EQ(shown.size(), 4);
+    EXPECT_TRUE(shown[0].startsWith("&1 ") && shown[0].endsWith("M42.FTS")) << shown[0].toStdString();
 }
 
 TEST_F(DocumentTest, DisplaySizeTwoDrawsTwiceAsLargeAndFitsTheWindow)
@@ -198,9 +216,8 @@ TEST_F(DocumentTest, DisplaySizeTwoDrawsTwiceAsLargeAndFitsTheWindow)
     writePicture(dir.file("m42.bmp"), false);
     start();
     app().displaySize = 2.0;
-    CTarviDoc* doc = docs().openDocumentFile(file("m42.bmp"));
+    CTarviDoc* doc = open("m42.bmp");
     ASSERT_NE(doc, nullptr);
-    settle();
     CTarviView* view = viewOf(doc);
     EXPECT_FLOAT_EQ(view->displayScale(), 2.0f);
     EXPECT_DOUBLE_EQ(view->image()->getScale(), 2.0);
@@ -209,12 +226,13 @@ TEST_F(DocumentTest, DisplaySizeTwoDrawsTwiceAsLargeAndFitsTheWindow)
     EXPECT_EQ(frameOf(doc)->size(), view->fittedFrameSize());
 }
 
-TEST_F(DocumentTest, ReadoutShowsThePixelUnderThePointer)
+// The pointer's readout, Escape, printing, a second window on the same
+// document, and a window that a capture will reuse.
+TEST_F(DocumentTest, AnOpenedPictureInItsWindows)
 {
     writePicture(dir.file("m42.bmp"), false);
     start();
-    CTarviDoc* doc = docs().openDocumentFile(file("m42.bmp"));
-    settle();
+    CTarviDoc* doc = open("m42.bmp");
     CTarviView* view = viewOf(doc);
     ASSERT_EQ(view->imageLoaded(), 1);
     QMouseEvent move(QEvent::MouseMove, QPointF(300, 200), QPointF(300, 200), Qt::NoButton, Qt::NoButton,
@@ -222,38 +240,45 @@ TEST_F(DocumentTest, ReadoutShowsThePixelUnderThePointer)
     QApplication::sendEvent(view->viewport(), &move);
     EXPECT_EQ(ui.paneText(0).substr(0, 37), "(191,164): R=191, G=191, B=191 - Q = ");
     EXPECT_NEAR(std::stod(ui.paneText(0).substr(37)), view->meanLevel(), 1e-6);
-}
 
-TEST_F(DocumentTest, EscapeInAnImageWindowAsksRunningCapturesToStop)
-{
-    writePicture(dir.file("m42.bmp"), false);
-    start();
-    CTarviDoc* doc = docs().openDocumentFile(file("m42.bmp"));
-    settle();
     EXPECT_EQ(app().stopRequested, 0);
-    QTest::keyClick(viewOf(doc), Qt::Key_Escape);
+    QTest::keyClick(view, Qt::Key_Escape);
     EXPECT_EQ(app().stopRequested, 1);
-}
 
-TEST_F(DocumentTest, TheWindowACaptureWillReuseStaysOpenUntilTheCaptureHasEnded)
-{
-    writePicture(dir.file("m42.bmp"), false);
-    start();
-    CTarviDoc* doc = docs().openDocumentFile(file("m42.bmp"));
-    settle();
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(file("print.pdf"));
+    view->print(&printer);
+    const std::string pdf = test::readFile(dir.file("print.pdf"));
+    EXPECT_EQ(pdf.substr(0, 4), "%PDF");
+    EXPECT_NE(pdf.find("/Image"), std::string::npos) << "the page holds no picture";
+
+    // The window a capture will reuse stays open until the capture has ended.
     ASSERT_EQ(app().currentView, viewOf(doc));
     app().newWindowPerImage = 0;
     {
         const auto capture = app().cameraLine().operation();
         frameOf(doc)->close();
         settle();
-        EXPECT_EQ(frame().mdiArea()->subWindowList().size(), 1);
+        EXPECT_EQ(windows(), 1u);
         ASSERT_EQ(ui.boxes.size(), 1u);
         EXPECT_EQ(ui.boxes[0].text, CChildFrame::captureWindowBusyMessage);
     }
-    frameOf(doc)->close();
+    route(cmd::windowNew);
     settle();
-    EXPECT_TRUE(frame().mdiArea()->subWindowList().isEmpty());
+    ASSERT_EQ(doc->views().size(), 2u);
+    QStringList titles;
+    for (QMdiSubWindow* window : frame().mdiArea()->subWindowList(QMdiArea::CreationOrder))
+        titles << window->windowTitle();
+    EXPECT_EQ(titles, (QStringList{"m42.bmp:1[*]", "m42.bmp:2[*]"}));
+    // Opening the same file again brings its window forward instead.
+    EXPECT_EQ(docs().openDocumentFile(file("m42.bmp")), doc);
+    EXPECT_EQ(docs().documents().size(), 1u);
+
+    for (CTarviView* each : std::vector<CTarviView*>(doc->views().begin(), doc->views().end()))
+        each->parentWidget()->close();
+    settle();
+    EXPECT_EQ(windows(), 0u);
 }
 
 TEST_F(DocumentTest, AFifoGivenAsAPictureIsRefusedAtOnce)
@@ -293,22 +318,6 @@ TEST_F(DocumentTest, UnreadableFileIsReportedOnceAndCenterDoesNothing)
     writePicture(dir.file("tarvitemp.bmp"), false);
     docs().retitleAndReloadCurrent("F-0002.bmp");
     EXPECT_EQ(viewOf(doc)->imageLoaded(), 1);
-}
-
-TEST_F(DocumentTest, WindowsCascadeFromTwentyAndWrapPastTwoHundred)
-{
-    start();
-    std::vector<CTarviDoc*> opened;
-    for (int i = 1; i <= 11; ++i) {
-        const std::string name = "frame" + std::to_string(i) + ".bmp";
-        writePicture(dir.file(name), false);
-        opened.push_back(docs().openDocumentFile(QString::fromStdString(dir.file(name))));
-        settle();
-    }
-    EXPECT_EQ(frameOf(opened[0])->pos(), QPoint(20, 20));
-    EXPECT_EQ(frameOf(opened[1])->pos(), QPoint(40, 40));
-    EXPECT_EQ(frameOf(opened[9])->pos(), QPoint(200, 200));
-    EXPECT_EQ(frameOf(opened[10])->pos(), QPoint(0, 0));
 }
 
 TEST_F(DocumentTest, SaveAsProposesANameAndWritesOnlyBmpAndFit)
@@ -420,78 +429,6 @@ TEST_F(DocumentTest, SaveOverAFitsFileHoldingMoreAsksAndOffersSaveAs)
     EXPECT_TRUE(doc->isModified()) << "a failed save keeps the changes";
 }
 
-TEST_F(DocumentTest, NewDocumentSavedUnderANameTakesThatName)
-{
-    writePicture(dir.file("tarvitemp.bmp"), false);
-    start();
-    CTarviDoc* doc = docs().newDocument();
-    settle();
-    nextSavePath = file("saved.bmp");
-    shell->router().route(cmd::fileSave);
-    EXPECT_EQ(proposals, std::vector<QString>{"Tarvi1.bmp"});
-    EXPECT_EQ(doc->title(), "saved.bmp");
-    EXPECT_FALSE(doc->isModified());
-    EXPECT_EQ(docs().recentFiles().files().value(0), file("saved.bmp"));
-}
-
-TEST_F(DocumentTest, RecentFilesListTheOpenedFilesMostRecentFirst)
-{
-    start();
-    for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp"}) {
-        writePicture(dir.file(name), false);
-        docs().openDocumentFile(file(name));
-    }
-    EXPECT_EQ(docs().recentFiles().files(),
-              (QStringList{file("e.bmp"), file("d.bmp"), file("c.bmp"), file("b.bmp")}));
-    QStringList shown;
-    for (QAction* menu : frame().menuBar()->actions()) {
-        if (menu->text() != "&File")
-            continue;
-        for (QAction* item : menu->menu()->actions()) {
-            if (item->data().toInt() >= 57616 && item->data().toInt() <= 57619)
-                shown << item->text();
-        }
-    }
-    ASSERT_EQ(shown.size(), 4);
-    EXPECT_TRUE(shown[0].startsWith("&1 ")) << shown[0].toStdString();
-    EXPECT_TRUE(shown[0].endsWith("e.bmp")) << shown[0].toStdString();
-}
-
-TEST_F(DocumentTest, NewWindowShowsTheSameDocumentTwice)
-{
-    writePicture(dir.file("m42.bmp"), false);
-    start();
-    CTarviDoc* doc = docs().openDocumentFile(file("m42.bmp"));
-    settle();
-    shell->router().route(cmd::windowNew);
-    settle();
-    ASSERT_EQ(doc->views().size(), 2u);
-    QStringList titles;
-    for (QMdiSubWindow* window : frame().mdiArea()->subWindowList(QMdiArea::CreationOrder))
-        titles << window->windowTitle();
-    EXPECT_EQ(titles, (QStringList{"m42.bmp:1[*]", "m42.bmp:2[*]"}));
-    // Opening the same file again brings its window forward instead.
-    EXPECT_EQ(docs().openDocumentFile(file("m42.bmp")), doc);
-    EXPECT_EQ(docs().documents().size(), 1u);
-}
-
-TEST_F(DocumentTest, PrintingPutsThePictureOnPaper)
-{
-    writePicture(dir.file("m42.bmp"), false);
-    start();
-    CTarviDoc* doc = docs().openDocumentFile(file("m42.bmp"));
-    settle();
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(file("print.pdf"));
-    viewOf(doc)->print(&printer);
-    QFile pdf(file("print.pdf"));
-    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
-    const QByteArray content = pdf.readAll();
-    EXPECT_TRUE(content.startsWith("%PDF"));
-    EXPECT_TRUE(content.contains("/Image")) << "the page holds no picture";
-}
-
 TEST_F(DocumentTest, CaptureFromTheSimulatedCameraOpensAWindowWithThePicture)
 {
     // Also the first capture after starting with a file.
@@ -545,52 +482,65 @@ TEST_F(DocumentTest, LoadDarkFrameFromFileReadsTheChosenPictureAndCancelKeepsThe
 
 class NightVisionTest : public DocumentTest {};
 
+// Normal Vision without a scheme changes nothing; Dark, Light, Normal brings
+// back the first colours, and the toolbar pictures turn red and come back.
 TEST_F(NightVisionTest, DarkThenLightThenNormalBringsBackTheFirstColours)
 {
     start();
     const QPalette before = QApplication::palette();
+    const QString style = QApplication::style()->name();
     const QBrush workspace = frame().mdiArea()->background();
-    shell->router().route(cmd::nightVisionDark);
+    QAction* open = frame().commandAction(cmd::fileOpen);
+    const QImage icon = open->icon().pixmap(QSize(16, 15)).toImage();
+    route(cmd::normalVision);
+    EXPECT_EQ(QApplication::palette(), before);
+    EXPECT_EQ(QApplication::style()->name(), style);
+    EXPECT_EQ(app().colorsSaved, 0);
+
+    route(cmd::nightVisionDark);
     EXPECT_EQ(QApplication::palette().color(QPalette::Window), QColor(80, 0, 0));
     EXPECT_EQ(QApplication::palette().color(QPalette::WindowText), QColor(0, 0, 0));
     EXPECT_EQ(QApplication::palette("QMenu").color(QPalette::Window), QColor(100, 0, 0));
     EXPECT_EQ(frame().mdiArea()->background().color(), QColor(0, 0, 0));
     EXPECT_EQ(app().colorsSaved, 1);
-    shell->router().route(cmd::nightVisionLight);
+    const QImage night = open->icon().pixmap(QSize(16, 15)).toImage();
+    int lit = 0;
+    for (int y = 0; y < night.height(); ++y) {
+        for (int x = 0; x < night.width(); ++x) {
+            const QColor c = night.pixelColor(x, y);
+            EXPECT_TRUE(c.green() == 0 && c.blue() == 0 && c.red() <= 100) << x << "," << y;
+            lit += c.alpha() > 0 && c.red() > 0;
+        }
+    }
+    EXPECT_GT(lit, 0) << "the picture is still there, in red";
+
+    route(cmd::nightVisionLight);
     EXPECT_EQ(QApplication::palette().color(QPalette::Window), QColor(160, 0, 0));
     EXPECT_EQ(QApplication::palette().color(QPalette::Base), QColor(180, 0, 0));
     EXPECT_EQ(QApplication::palette().color(QPalette::HighlightedText), QColor(200, 0, 0));
-    shell->router().route(cmd::normalVision);
+    // File dialogs are the program's own, and take the scheme.
+    EXPECT_TRUE(QCoreApplication::testAttribute(Qt::AA_DontUseNativeDialogs));
+    EXPECT_EQ(QFileDialog().palette().color(QPalette::Window), QColor(160, 0, 0));
+
+    route(cmd::normalVision);
     EXPECT_EQ(QApplication::palette(), before);
     EXPECT_EQ(frame().mdiArea()->background(), workspace);
     EXPECT_EQ(app().colorsSaved, 1);
-}
-
-TEST_F(NightVisionTest, NormalVisionWithoutASchemeChangesNothing)
-{
-    start();
-    const QPalette before = QApplication::palette();
-    const QString style = QApplication::style()->name();
-    shell->router().route(cmd::normalVision);
-    EXPECT_EQ(QApplication::palette(), before);
-    EXPECT_EQ(QApplication::style()->name(), style);
-    EXPECT_EQ(app().colorsSaved, 0);
+    EXPECT_EQ(open->icon().pixmap(QSize(16, 15)).toImage(), icon);
 }
 
 TEST_F(NightVisionTest, ReachesDialogsMessageBoxesAndImageWindowsOpenedLater)
 {
     writePicture(dir.file("m42.bmp"), false);
     start();
-    shell->router().route(cmd::nightVisionDark);
+    route(cmd::nightVisionDark);
     QDialog dialog;
     QLineEdit edit(&dialog);
-    QMessageBox box;
     EXPECT_EQ(dialog.palette().color(QPalette::Window), QColor(80, 0, 0));
     EXPECT_EQ(edit.palette().color(QPalette::Base), QColor(90, 0, 0));
     EXPECT_EQ(edit.palette().color(QPalette::Text), QColor(0, 0, 0));
-    EXPECT_EQ(box.palette().color(QPalette::Window), QColor(80, 0, 0));
-    CTarviDoc* doc = docs().openDocumentFile(file("m42.bmp"));
-    settle();
+    EXPECT_EQ(QMessageBox().palette().color(QPalette::Window), QColor(80, 0, 0));
+    CTarviDoc* doc = open("m42.bmp");
     EXPECT_EQ(frameOf(doc)->palette().color(QPalette::Highlight), QColor(60, 0, 0));
     // Nothing but red in the window's title bar: no white text or buttons.
     const QImage frameShot = frameOf(doc)->grab().toImage();
@@ -604,41 +554,7 @@ TEST_F(NightVisionTest, ReachesDialogsMessageBoxesAndImageWindowsOpenedLater)
         }
     }
     EXPECT_EQ(notRed, 0);
-    shell->router().route(cmd::normalVision);
-}
-
-TEST_F(NightVisionTest, FileDialogsAreTheProgramsOwnAndTakeTheScheme)
-{
-    start();
-    EXPECT_TRUE(QCoreApplication::testAttribute(Qt::AA_DontUseNativeDialogs));
-    shell->router().route(cmd::nightVisionLight);
-    QFileDialog dialog;
-    EXPECT_TRUE(dialog.testOption(QFileDialog::DontUseNativeDialog)
-                || QCoreApplication::testAttribute(Qt::AA_DontUseNativeDialogs));
-    EXPECT_EQ(dialog.palette().color(QPalette::Window), QColor(160, 0, 0));
-    shell->router().route(cmd::normalVision);
-}
-
-TEST_F(NightVisionTest, ToolbarPicturesTurnRedAndComeBack)
-{
-    start();
-    QAction* open = frame().commandAction(cmd::fileOpen);
-    const QImage before = open->icon().pixmap(QSize(16, 15)).toImage();
-    shell->router().route(cmd::nightVisionDark);
-    const QImage night = open->icon().pixmap(QSize(16, 15)).toImage();
-    int lit = 0;
-    for (int y = 0; y < night.height(); ++y) {
-        for (int x = 0; x < night.width(); ++x) {
-            const QColor c = night.pixelColor(x, y);
-            EXPECT_EQ(c.green(), 0);
-            EXPECT_EQ(c.blue(), 0);
-            EXPECT_LE(c.red(), 100);
-            lit += c.alpha() > 0 && c.red() > 0;
-        }
-    }
-    EXPECT_GT(lit, 0) << "the picture is still there, in red";
-    shell->router().route(cmd::normalVision);
-    EXPECT_EQ(open->icon().pixmap(QSize(16, 15)).toImage(), before);
+    route(cmd::normalVision);
 }
 
 TEST(DisplaySizeDialog, ShowsTheValueAndMovesByTheScrollBar)

@@ -9,9 +9,9 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
-#include <QSettings>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
@@ -20,131 +20,51 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <ostream>
-
 #include "app/about_dialog.h"
 #include "app/command_table.h"
 #include "app/help_window.h"
 #include "app/tarvi_shell.h"
-#include "platform/dialog_units.h"
 #include "image/bmp.h"
+#include "platform/dialog_units.h"
 #include "support/fake_ui.h"
 #include "support/temp_dir.h"
 
 namespace tarvi {
 namespace {
 
-}  // namespace
-}  // namespace tarvi
-
-// Readable values in failure messages.
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& text, std::ostream* out)
+QString q(std::string_view text)
 {
-    *out << '"' << text.toStdString() << '"';
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
-QT_END_NAMESPACE
 
-namespace tarvi {
-namespace {
-
-// The menus as the user must see them: "id|text|shortcut" per item, "-" for a bar.
-using Layout = std::vector<std::pair<QString, QStringList>>;
-
-const QStringList fileMenu128{"57601|&Open...|Ctrl+O", "-", "57606|P&rint Setup...|", "-",
-                              "57616|Recent File|", "-", "57665|E&xit|"};
-const QStringList fileMenu129{"57601|&Open...|Ctrl+O", "57602|&Close|", "57603|&Save|Ctrl+S",
-                              "57604|Save &As...|", "-", "57607|&Print...|Ctrl+P",
-                              "57609|Print Pre&view|", "57606|P&rint Setup...|", "-",
-                              "57616|Recent File|", "-", "57665|E&xit|"};
-const QStringList viewMenu{"59392|&Toolbar|", "59393|&Status Bar|", "32776|Dark Frame|", "-",
-                           "32785|Night Vision Light|", "32786|Night Vision Dark|", "32787|Normal Vision|"};
-const QStringList captureMenu{"32772|Image|", "32771|DarkFrame|", "-", "32782|Autoshoot Setup...|",
-                              "32775|AutoShoot|"};
-const QStringList setupMenu{"32773|Camera|", "32777|Load Dark Frame from File|", "-", "32774|Communications|"};
-const QStringList telescopeMenu{"32784|LX200 Controls|"};
-QStringList imageMenu(int gammasId)
+// "title: id|text|shortcut|prompt ..." per menu, "-" for a bar.
+QStringList shownMenus(const CMainFrame& frame)
 {
-    return {"32780|Center|", "-", QString("%1|Set Conversion Gammas...|").arg(gammasId), "32783|Conversion...|",
-            "-", "32788|Set Image Display Size...|"};
-}
-const QStringList windowMenu{"57648|&New Window|", "57650|&Cascade|", "57651|&Tile|", "57649|&Arrange Icons|"};
-const QStringList helpMenu{"57667|&Help Topics|", "-", "57664|&About Tarvi...|"};
-
-const Layout menu128{{"&File", fileMenu128},       {"&View", viewMenu},   {"Capture", captureMenu},
-                     {"Setup", setupMenu},         {"Telescope", telescopeMenu}, {"Image", imageMenu(145)},
-                     {"&Window", windowMenu},      {"&Help", helpMenu}};
-const Layout menu129{{"&File", fileMenu129},       {"&View", viewMenu},   {"Capture", captureMenu},
-                     {"Setup", setupMenu},         {"Telescope", telescopeMenu}, {"Image", imageMenu(147)},
-                     {"&Window", windowMenu},      {"&Help", helpMenu}};
-
-const std::map<int, QString> prompts{
-    {57600, "Create a new document"},
-    {57601, "Open an existing document"},
-    {57602, "Close the active document"},
-    {57603, "Save the active document"},
-    {57604, "Save the active document with a new name"},
-    {57607, "Print the active document"},
-    {57609, "Display full pages"},
-    {57606, "Change the printer and printing options"},
-    {57616, "Open this document"},
-    {57665, "Quit the application; prompts to save documents"},
-    {59392, "Show or hide the toolbar"},
-    {59393, "Show or hide the status bar"},
-    {32776, ""},
-    {32785, ""},
-    {32786, ""},
-    {32787, ""},
-    {32772, "Capture a single image"},
-    {32771, "Capture a single Dark Frame"},
-    {32782, "Setup autosave features used with autoshoot"},
-    {32775, "Begin automatically taking images"},
-    {32773, "Setup Camera Parameters"},
-    {32777, "Load a dark frame from a file"},
-    {32774, "Setup communications parameters for the ST-4 and LX-200"},
-    {32784, "Telescope controls"},
-    {32780, "Center a planetary image"},
-    {145, ""},
-    {147, ""},
-    {32783, "Convert images - fits/bmp"},
-    {32788, ""},
-    {57648, "Open another window for the active document"},
-    {57650, "Arrange windows so they overlap"},
-    {57651, "Arrange windows as non-overlapping tiles"},
-    {57649, "Arrange icons at the bottom of the window"},
-    {57667, "List Help topics"},
-    {57664, "Display program information, version number and copyright"},
-};
-
-Layout menusOf(const CMainFrame& frame)
-{
-    Layout layout;
+    QStringList menus;
     for (QAction* menuAction : frame.menuBar()->actions()) {
-        QStringList items;
-        for (QAction* item : menuAction->menu()->actions()) {
-            if (item->isSeparator())
-                items << "-";
-            else
-                items << QString("%1|%2|%3").arg(item->data().toInt()).arg(item->text(),
-                                                 item->shortcut().toString(QKeySequence::PortableText));
-        }
-        layout.emplace_back(menuAction->text(), items);
+        QString line = menuAction->text() + ":";
+        for (QAction* item : menuAction->menu()->actions())
+            line += item->isSeparator() ? QString(" -")
+                                        : QString(" %1|%2|%3|%4").arg(item->data().toInt()).arg(item->text(),
+                                              item->shortcut().toString(QKeySequence::PortableText), item->statusTip());
+        menus << line;
     }
-    return layout;
+    return menus;
 }
 
-QAction* menuItem(const CMainFrame& frame, const QString& menuTitle, int id)
+QStringList tableMenus(int menu)
 {
-    for (QAction* menuAction : frame.menuBar()->actions()) {
-        if (menuAction->text() != menuTitle)
-            continue;
-        for (QAction* item : menuAction->menu()->actions()) {
-            if (!item->isSeparator() && item->data().toInt() == id)
-                return item;
+    QStringList menus;
+    for (const MenuDef& def : menuLayout(menu)) {
+        QString line = q(def.title) + ":";
+        for (int id : def.items) {
+            const Command* c = findCommand(id);
+            line += c == nullptr ? QString(" -")
+                                 : QString(" %1|%2|%3|%4").arg(id).arg(q(menuItemText(*c)), q(c->shortcut), q(c->prompt));
         }
+        menus << line;
     }
-    return nullptr;
+    return menus;
 }
 
 void writePicture(const std::string& path)
@@ -156,16 +76,11 @@ void writePicture(const std::string& path)
     ASSERT_EQ(image.writeBmp(path), 1);
 }
 
-// Each test starts with no recent files.
-void forgetRecentFiles()
-{
-    QSettings("Local AppWizard-Generated Applications", "Tarvi").remove("Recent File List");
-}
-
 class MainFrameTest : public ::testing::Test {
 protected:
     test::TempDir dir;
-    const bool forgotten = (forgetRecentFiles(), true);
+    // Each test starts with no recent files.
+    const bool forgotten = (QSettings("Local AppWizard-Generated Applications", "Tarvi").remove("Recent File List"), true);
     TarviShell shell{dir.path()};
 
     CMainFrame& start(const CommandLine& line = {})
@@ -173,7 +88,6 @@ protected:
         EXPECT_TRUE(shell.initInstance(line));
         return *shell.mainFrame();
     }
-
     QMdiSubWindow* openImageWindow(CMainFrame& frame)
     {
         QMdiSubWindow* window = frame.addImageWindow(new QLabel("image"));
@@ -182,65 +96,50 @@ protected:
         QApplication::processEvents();
         return window;
     }
-
     void closeImageWindow(QMdiSubWindow* window)
     {
         window->close();
         QApplication::processEvents();
         QApplication::processEvents();
     }
+    bool enabled(CMainFrame& frame, int id) { return frame.commandAction(id)->isEnabled(); }
 };
 
-TEST_F(MainFrameTest, StartingWithoutArgumentsShowsTheMainWindowAndNoImageWindow)
+TEST_F(MainFrameTest, MenusFollowTheImageWindowsAndWindowCommandsNeedOne)
 {
+    int gammas = 0;
+    shell.router().setHandler(Handler::setConversionGammas, [&] { ++gammas; });
     CMainFrame& frame = start();
     EXPECT_TRUE(frame.isVisible());
     EXPECT_EQ(frame.windowTitle(), "Tarvi");
     EXPECT_TRUE(frame.mdiArea()->subWindowList().isEmpty());
-    EXPECT_EQ(frame.currentMenu(), 128);
     // The File New of the empty command line used up the refusal.
     EXPECT_EQ(shell.app().skipNextNewDocument, 0);
-}
+    EXPECT_EQ(frame.currentMenu(), 128);
+    EXPECT_EQ(shownMenus(frame), tableMenus(128));
+    EXPECT_TRUE(shownMenus(frame).join("").contains(" 145|Set Conversion Gammas...||"));
+    EXPECT_TRUE(enabled(frame, cmd::lx200Controls) && enabled(frame, cmd::appAbout) && enabled(frame, cmd::helpTopics));
+    EXPECT_FALSE(enabled(frame, cmd::windowCascade));
+    frame.commandAction(145)->trigger();
+    EXPECT_EQ(gammas, 1);
 
-TEST_F(MainFrameTest, AFileOnTheCommandLineLeavesNoRefusalForTheNextNewDocument)
-{
-    writePicture(dir.file("m42.bmp"));
-    CMainFrame& frame = start(parseCommandLine({dir.file("m42.bmp")}));
-    EXPECT_EQ(shell.app().skipNextNewDocument, 0);
-    ASSERT_EQ(frame.mdiArea()->subWindowList().size(), 1);
-    EXPECT_EQ(frame.currentMenu(), 129);
-}
-
-TEST_F(MainFrameTest, MenuWithoutDocumentIsMenu128)
-{
-    CMainFrame& frame = start();
-    EXPECT_EQ(menusOf(frame), menu128);
-}
-
-TEST_F(MainFrameTest, MenusSwitchAsImageWindowsOpenAndClose)
-{
-    CMainFrame& frame = start();
     QMdiSubWindow* first = openImageWindow(frame);
     EXPECT_EQ(frame.currentMenu(), 129);
-    EXPECT_EQ(menusOf(frame), menu129);
-
+    EXPECT_EQ(shownMenus(frame), tableMenus(129));
+    EXPECT_TRUE(shownMenus(frame).join("").contains(" 147|Set Conversion Gammas...||"));
+    EXPECT_TRUE(enabled(frame, cmd::windowCascade) && enabled(frame, cmd::windowTile));
+    frame.commandAction(147)->trigger();
+    EXPECT_EQ(gammas, 2);
     QMdiSubWindow* second = openImageWindow(frame);
     closeImageWindow(first);
     EXPECT_EQ(frame.currentMenu(), 129);
     closeImageWindow(second);
     EXPECT_EQ(frame.currentMenu(), 128);
-    EXPECT_EQ(menusOf(frame), menu128);
-}
+    EXPECT_EQ(shownMenus(frame), tableMenus(128));
+    EXPECT_FALSE(enabled(frame, cmd::windowCascade));
 
-TEST_F(MainFrameTest, EveryCommandCarriesItsPrompt)
-{
-    CMainFrame& frame = start();
-    for (const auto& [id, prompt] : prompts) {
-        QAction* action = frame.commandAction(id);
-        ASSERT_NE(action, nullptr) << id;
-        EXPECT_EQ(action->statusTip(), prompt) << id;
-        EXPECT_EQ(action->data().toInt(), id);
-    }
+    frame.commandAction(cmd::appExit)->trigger();
+    EXPECT_FALSE(frame.isVisible());
 }
 
 TEST_F(MainFrameTest, HighlightedItemShowsItsPromptInPaneZeroUntilTheMenuCloses)
@@ -250,95 +149,40 @@ TEST_F(MainFrameTest, HighlightedItemShowsItsPromptInPaneZeroUntilTheMenuCloses)
     shell.router().setHandler(Handler::autoshootSetup, [] {});
     CMainFrame& frame = start();
     shell.ui().setStatusText(0, "Exposing: 3");
-    EXPECT_EQ(frame.pane(0)->text(), "Exposing: 3");
-
-    QAction* captureAction = nullptr;
-    for (QAction* a : frame.menuBar()->actions()) {
-        if (a->text() == "Capture")
-            captureAction = a;
-    }
-    ASSERT_NE(captureAction, nullptr);
+    QAction* captureAction = frame.menuBar()->actions().value(2);
+    ASSERT_EQ(captureAction->text(), "Capture");
     QMenu* capture = captureAction->menu();
     frame.menuBar()->setActiveAction(captureAction);
     QApplication::processEvents();
     ASSERT_TRUE(capture->isVisible());
-    capture->setActiveAction(frame.commandAction(32772));
-    QApplication::processEvents();
-    EXPECT_EQ(frame.pane(0)->text(), "Capture a single image");
-    capture->setActiveAction(frame.commandAction(32782));
-    QApplication::processEvents();
-    EXPECT_EQ(frame.pane(0)->text(), "Setup autosave features used with autoshoot");
-
+    for (const int id : {cmd::captureImage, cmd::autoshootSetup}) {
+        capture->setActiveAction(frame.commandAction(id));
+        QApplication::processEvents();
+        EXPECT_EQ(frame.pane(0)->text(), q(findCommand(id)->prompt));
+    }
     capture->hide();
     frame.menuBar()->setActiveAction(nullptr);
     QApplication::processEvents();
     EXPECT_EQ(frame.pane(0)->text(), "Exposing: 3");
 }
 
-TEST_F(MainFrameTest, SetConversionGammasReachesOneRoutineFromBothMenus)
-{
-    int calls = 0;
-    shell.router().setHandler(Handler::setConversionGammas, [&] { ++calls; });
-    CMainFrame& frame = start();
-
-    QAction* fromMenu128 = menuItem(frame, "Image", 145);
-    ASSERT_NE(fromMenu128, nullptr);
-    EXPECT_TRUE(fromMenu128->isEnabled());
-    fromMenu128->trigger();
-    EXPECT_EQ(calls, 1);
-
-    QMdiSubWindow* window = openImageWindow(frame);
-    QAction* fromMenu129 = menuItem(frame, "Image", 147);
-    ASSERT_NE(fromMenu129, nullptr);
-    EXPECT_EQ(menuItem(frame, "Image", 145), nullptr);
-    EXPECT_TRUE(fromMenu129->isEnabled());
-    fromMenu129->trigger();
-    EXPECT_EQ(calls, 2);
-    closeImageWindow(window);
-}
-
-TEST_F(MainFrameTest, WindowCommandsAreGreyedWithoutAnImageWindow)
+TEST_F(MainFrameTest, ToolbarKeysAndBarsThatHide)
 {
     CMainFrame& frame = start();
-    EXPECT_TRUE(frame.commandAction(cmd::lx200Controls)->isEnabled());
-    EXPECT_TRUE(frame.commandAction(cmd::appAbout)->isEnabled());
-    EXPECT_TRUE(frame.commandAction(cmd::appExit)->isEnabled());
-    EXPECT_TRUE(frame.commandAction(cmd::helpTopics)->isEnabled());
-    EXPECT_FALSE(frame.commandAction(cmd::windowCascade)->isEnabled());
-
-    QMdiSubWindow* window = openImageWindow(frame);
-    EXPECT_TRUE(frame.commandAction(cmd::windowCascade)->isEnabled());
-    EXPECT_TRUE(frame.commandAction(cmd::windowTile)->isEnabled());
-    closeImageWindow(window);
-    EXPECT_FALSE(frame.commandAction(cmd::windowCascade)->isEnabled());
-}
-
-TEST_F(MainFrameTest, ToolbarHoldsNewOpenSavePrintAboutAndContextHelp)
-{
-    CMainFrame& frame = start();
-    QStringList items;
-    for (QAction* action : frame.toolBar()->actions()) {
-        if (action->isSeparator()) {
-            items << "-";
+    const auto layout = toolbarLayout();
+    const QList<QAction*> tools = frame.toolBar()->actions();
+    ASSERT_EQ(tools.size(), static_cast<qsizetype>(layout.size()));
+    for (qsizetype i = 0; i < tools.size(); ++i) {
+        const int id = layout[static_cast<std::size_t>(i)];
+        EXPECT_EQ(tools[i]->isSeparator() ? cmd::separator : tools[i]->data().toInt(), id);
+        if (id == cmd::separator)
             continue;
-        }
-        items << QString::number(action->data().toInt());
-        const QPixmap icon = action->icon().pixmap(QSize(16, 15));
-        EXPECT_FALSE(icon.isNull()) << action->data().toInt();
-        EXPECT_EQ(icon.size(), QSize(16, 15)) << action->data().toInt();
-        EXPECT_FALSE(action->toolTip().isEmpty());
+        EXPECT_EQ(tools[i]->icon().pixmap(QSize(16, 15)).size(), QSize(16, 15)) << id;
+        EXPECT_FALSE(tools[i]->toolTip().isEmpty()) << id;
     }
-    EXPECT_EQ(items, (QStringList{"57600", "57601", "57603", "-", "57607", "-", "57664", "57669"}));
     EXPECT_EQ(frame.toolBar()->iconSize(), QSize(16, 15));
-}
-
-TEST_F(MainFrameTest, KeysReachTheirCommands)
-{
-    CMainFrame& frame = start();
-    const std::map<int, QString> keys{{57600, "Ctrl+N"}, {57601, "Ctrl+O"}, {57603, "Ctrl+S"},
-                                      {57607, "Ctrl+P"}, {57670, "F1"},     {57669, "Shift+F1"}};
-    for (const auto& [id, key] : keys)
-        EXPECT_EQ(frame.commandAction(id)->shortcut().toString(QKeySequence::PortableText), key) << id;
+    for (const Command& command : commandTable())
+        EXPECT_EQ(frame.commandAction(command.id)->shortcut().toString(QKeySequence::PortableText), q(command.shortcut));
 
     frame.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
@@ -347,13 +191,25 @@ TEST_F(MainFrameTest, KeysReachTheirCommands)
     ASSERT_NE(shell.helpWindow(), nullptr);
     EXPECT_TRUE(shell.helpWindow()->isVisible());
     EXPECT_TRUE(shell.helpWindow()->browser()->toPlainText().contains("COM1"));
+    EXPECT_EQ(HelpWindow::userGuide("# Tarvi\n\n    scripts/run\n\n## User guide\n\nText.\n"), "## User guide\n\nText.\n");
+    EXPECT_EQ(HelpWindow::userGuide("no guide"), "no guide");
+
+    for (const auto& [id, bar] : {std::pair<int, QWidget*>{cmd::viewToolbar, frame.toolBar()}, {cmd::viewStatusBar, frame.statusBar()}}) {
+        QAction* toggle = frame.commandAction(id);
+        EXPECT_TRUE(toggle->isChecked());
+        toggle->trigger();
+        EXPECT_TRUE(bar->isHidden());
+        EXPECT_FALSE(toggle->isChecked());
+        toggle->trigger();
+        EXPECT_FALSE(bar->isHidden());
+    }
 }
 
 TEST_F(MainFrameTest, StatusBarHasFourPanesWithTheBaudPaneTwoHundredWide)
 {
     CMainFrame& frame = start();
-    for (int i = 0; i < 4; ++i)
-        ASSERT_NE(frame.pane(i), nullptr);
+    EXPECT_EQ(frame.pane(4), nullptr);
+    EXPECT_EQ(frame.pane(-1), nullptr);
     EXPECT_EQ(frame.pane(1)->width(), 200);
     EXPECT_EQ(frame.pane(2)->width(), 0);
     EXPECT_EQ(frame.pane(3)->width(), 0);
@@ -363,7 +219,6 @@ TEST_F(MainFrameTest, StatusBarHasFourPanesWithTheBaudPaneTwoHundredWide)
     // The pane grows where the font needs more than 200 pixels for the text.
     QApplication::processEvents();
     EXPECT_GE(frame.pane(1)->width(), frame.pane(1)->fontMetrics().horizontalAdvance(frame.pane(1)->text()));
-
     // The download's progress bar shows only while rows come in.
     EXPECT_TRUE(frame.progressBar()->isHidden());
     shell.ui().setProgress(40, 165);
@@ -374,30 +229,13 @@ TEST_F(MainFrameTest, StatusBarHasFourPanesWithTheBaudPaneTwoHundredWide)
     EXPECT_TRUE(frame.progressBar()->isHidden());
 }
 
-TEST_F(MainFrameTest, ToolbarAndStatusBarCanBeHiddenAndShown)
-{
-    CMainFrame& frame = start();
-    QAction* toolbar = frame.commandAction(cmd::viewToolbar);
-    QAction* statusBar = frame.commandAction(cmd::viewStatusBar);
-    EXPECT_TRUE(toolbar->isChecked());
-    toolbar->trigger();
-    EXPECT_TRUE(frame.toolBar()->isHidden());
-    EXPECT_FALSE(toolbar->isChecked());
-    toolbar->trigger();
-    EXPECT_FALSE(frame.toolBar()->isHidden());
-    statusBar->trigger();
-    EXPECT_TRUE(frame.statusBar()->isHidden());
-    EXPECT_FALSE(statusBar->isChecked());
-}
-
 TEST_F(MainFrameTest, AboutBoxIsModalWithTitleAndSize)
 {
     CMainFrame& frame = start();
     QString seenTitle;
     bool seenModal = false;
     QTimer::singleShot(0, [&] {
-        QWidget* box = QApplication::activeModalWidget();
-        if (box != nullptr) {
+        if (QWidget* box = QApplication::activeModalWidget()) {
             seenTitle = box->windowTitle();
             seenModal = box->isModal();
             box->close();
@@ -406,24 +244,24 @@ TEST_F(MainFrameTest, AboutBoxIsModalWithTitleAndSize)
     frame.commandAction(cmd::appAbout)->trigger();
     EXPECT_EQ(seenTitle, "About Tarvi");
     EXPECT_TRUE(seenModal);
-
     CAboutDlg about;
     EXPECT_EQ(about.size(), DialogUnits(about.font()).size(267, 98));
-    auto* version = about.findChild<QLabel*>("aboutVersion");
-    ASSERT_NE(version, nullptr);
-    EXPECT_TRUE(version->text().startsWith("Tarvi Version "));
-    auto* icon = about.findChild<QLabel*>("aboutIcon");
-    ASSERT_NE(icon, nullptr);
-    EXPECT_FALSE(icon->pixmap().isNull());
+    EXPECT_TRUE(about.findChild<QLabel*>("aboutVersion")->text().startsWith("Tarvi Version "));
+    EXPECT_FALSE(about.findChild<QLabel*>("aboutIcon")->pixmap().isNull());
 }
 
-TEST_F(MainFrameTest, DroppedFilesGoToTheOpenRoutine)
+TEST_F(MainFrameTest, AFileOnTheCommandLineAndDroppedFilesOpen)
 {
-    CMainFrame& frame = start();
+    writePicture(dir.file("m42.bmp"));
+    writePicture(dir.file("m31.bmp"));
+    CMainFrame& frame = start(parseCommandLine({dir.file("m42.bmp")}));
+    EXPECT_EQ(shell.app().skipNextNewDocument, 0) << "no refusal left for the next new document";
+    ASSERT_EQ(frame.mdiArea()->subWindowList().size(), 1);
+    EXPECT_EQ(frame.currentMenu(), 129);
+
     QSignalSpy dropped(&frame, &CMainFrame::filesDropped);
     QMimeData data;
-    writePicture(dir.file("m42.bmp"));
-    const QString path = QString::fromStdString(dir.file("m42.bmp"));
+    const QString path = QString::fromStdString(dir.file("m31.bmp"));
     data.setUrls({QUrl::fromLocalFile(path), QUrl("https://example.invalid/x.bmp")});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&frame, &enter);
@@ -432,21 +270,7 @@ TEST_F(MainFrameTest, DroppedFilesGoToTheOpenRoutine)
     QApplication::sendEvent(&frame, &drop);
     ASSERT_EQ(dropped.count(), 1);
     EXPECT_EQ(dropped.at(0).at(0).toStringList(), QStringList{path});
-    EXPECT_EQ(frame.mdiArea()->subWindowList().size(), 1) << "the dropped file opens";
-}
-
-TEST_F(MainFrameTest, ExitClosesTheMainWindow)
-{
-    CMainFrame& frame = start();
-    frame.commandAction(cmd::appExit)->trigger();
-    EXPECT_FALSE(frame.isVisible());
-}
-
-TEST(HelpWindow, ShowsTheUserGuidePartOfTheReadme)
-{
-    const QString readme = "# Tarvi\n\n    scripts/run\n\n## User guide\n\nText.\n";
-    EXPECT_EQ(HelpWindow::userGuide(readme), "## User guide\n\nText.\n");
-    EXPECT_EQ(HelpWindow::userGuide("no guide"), "no guide");
+    EXPECT_EQ(frame.mdiArea()->subWindowList().size(), 2) << "the dropped file opens";
 }
 
 }  // namespace

@@ -209,6 +209,17 @@ TEST_F(DocumentTest, FilesOnTheCommandLineCascadeAndAreTheRecentFiles)
     }
     ASSERT_EQ(shown.size(), 4);
     EXPECT_TRUE(shown[0].startsWith("&1 ") && shown[0].endsWith("M42.FTS")) << shown[0].toStdString();
+    // Choosing the second entry, once its window is closed, opens it again
+    // and moves it, once, to the top.
+    frameOf(docs().documents()[9].get())->close();
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    for (QAction* item : frame().menuBar()->actions().value(0)->menu()->actions()) {
+        if (item->data().toInt() == 57617)
+            item->trigger();
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(docs().recentFiles().files(), (QStringList{q(files[9]), q(files[10]), q(files[8]), q(files[7])}));
 }
 
 TEST_F(DocumentTest, DisplaySizeTwoDrawsTwiceAsLargeAndFitsTheWindow)

@@ -237,6 +237,22 @@ INSTANTIATE_TEST_SUITE_P(
                       RamCase{"too long", {{0x02, 0x99, 0x30, 0x00, 0xCB}}, 0},
                       RamCase{"nothing", {}, 0}));
 
+// A request that goes out short without an error is said, and the reply is
+// still taken.
+TEST_F(CameraLinkTest, ReadRamWhoseRequestGoesOutShortSaysSoAndStillReads)
+{
+    start();
+    connect();
+    port->device = nullptr;
+    port->writeLimit = 0;
+    port->arrive({0x02, 0x99, 0x30, 0xCB});
+    std::uint8_t value = 0;
+    EXPECT_EQ(app->readRAM(0x2E, 1, &value), 1);
+    EXPECT_EQ(value, 0x30);
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "readRAM:  Write to camera operation failed...");
+}
+
 TEST_F(CameraLinkTest, RowsDownloadRawAndCompressed)
 {
     start();

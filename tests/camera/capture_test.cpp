@@ -106,6 +106,12 @@ TEST_F(CaptureTest, HalfASecondIsOneSleepWithoutACountdown)
     start();
     ASSERT_EQ(app->captureImage(), 1);
     EXPECT_NE(std::find(clock.waits.begin(), clock.waits.end(), 1000), clock.waits.end());
+    // Before the download the row length, 0x00C0, goes to RAM 0x32.
+    const auto frames = camera->receivedFrames();
+    EXPECT_TRUE(std::any_of(frames.begin(), frames.end(), [](const auto& frame) {
+        return std::vector<std::uint8_t>(frame.bytes.begin(), frame.bytes.begin() + std::min<std::size_t>(7, frame.bytes.size()))
+               == std::vector<std::uint8_t>{0x01, 0x05, 0x01, 0x32, 0x00, 0x00, 0xC0};
+    }));
     for (const auto& text : paneTexts())
         EXPECT_EQ(text.find("Exposure underway"), std::string::npos);
     EXPECT_EQ(app->cameraImage, sentFrame());

@@ -467,6 +467,7 @@ TEST_F(SetupDialogTest, SetupCommKeepsTheTelescopeSharingInItsOwnSection)
         fs::remove(app.iniPath);
         whenModal<setupComm>([&](setupComm& dialog) {
             EXPECT_FALSE(dialog.sharePortEdit()->isEnabled());
+            EXPECT_FALSE(dialog.allowOthersBox()->isEnabled());
             EXPECT_EQ(dialog.sharePortEdit()->text(), "4030");
             if (c.check)
                 dialog.shareBox()->click();

@@ -9,13 +9,11 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <ranges>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,59 +23,43 @@ namespace tarvi::sim::test {
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 
-// True once the condition holds; false after a generous bound that a healthy
-// machine never reaches.
+// True once the condition holds; false after a bound a healthy machine never reaches.
 inline bool eventually(const std::function<bool()>& condition)
 {
     const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
+    while (!condition() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(1ms);
-    }
-    return true;
+    return condition();
 }
 
 class Line {
 public:
     explicit Line(const std::string& path, speed_t speed = B9600)
+        : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
     {
-        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd_ < 0)
-            ADD_FAILURE() << "cannot open " << path << ": " << std::strerror(errno);
-        else
-            setSpeed(speed);
+        EXPECT_GE(fd_, 0) << path << ": " << std::strerror(errno);
+        setSpeed(speed);
     }
-    ~Line()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
+    ~Line() { ::close(fd_); }
     Line(const Line&) = delete;
     Line& operator=(const Line&) = delete;
 
+    // No parity: a pseudo-terminal drops the flag, and the C library then
+    // fails a call that changes nothing else.
     void setSpeed(speed_t speed)
     {
         termios line{};
-        ASSERT_EQ(::tcgetattr(fd_, &line), 0);
-        // No parity: a pseudo-terminal drops the flag, and the C library
-        // then fails a call that changes nothing else.
+        ::tcgetattr(fd_, &line);
         ::cfmakeraw(&line);
-        line.c_cflag |= CREAD | CLOCAL;
-        line.c_cflag &= ~CSTOPB;
+        line.c_cflag = (line.c_cflag | CREAD | CLOCAL) & ~tcflag_t(CSTOPB);
         ::cfsetispeed(&line, speed);
         ::cfsetospeed(&line, speed);
         ASSERT_EQ(::tcsetattr(fd_, TCSANOW, &line), 0) << std::strerror(errno);
     }
-    void send(const Bytes& bytes) { ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
-    void send(const std::string& text) { send(Bytes(text.begin(), text.end())); }
-    template <std::size_t N>
-    void send(const std::array<std::uint8_t, N>& bytes)
-    {
-        send(Bytes(bytes.begin(), bytes.end()));
-    }
-    // Up to count bytes, as soon as they are all in; within totalMs, ended
-    // early by a pause of quietMs after a byte.
+    template <std::ranges::contiguous_range R>
+    void send(const R& bytes) { ASSERT_EQ(::write(fd_, std::data(bytes), std::size(bytes)), ssize_t(std::size(bytes))); }
+    void send(const char* text) { send(std::string(text)); }
+    // Up to count bytes; within totalMs, ended early by quietMs of quiet after a byte.
     Bytes receive(std::size_t count, int totalMs = 10000, int quietMs = 10000)
     {
         Bytes got;
@@ -85,9 +67,9 @@ public:
         while (got.size() < count) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             pollfd p{fd_, POLLIN, 0};
+            std::uint8_t buffer[512];
             if (left <= 0ms || ::poll(&p, 1, int(got.empty() ? left.count() : std::min<long>(left.count(), quietMs))) <= 0)
                 break;
-            std::uint8_t buffer[512];
             const ssize_t n = ::read(fd_, buffer, std::min(sizeof buffer, count - got.size()));
             if (n <= 0)
                 break;
@@ -116,7 +98,7 @@ public:
     int fd() const { return fd_; }
 
 private:
-    int fd_ = -1;
+    int fd_;
 };
 
 }  // namespace tarvi::sim::test

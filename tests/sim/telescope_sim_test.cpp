@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -70,56 +71,25 @@ TEST_F(TelescopeSimTest, HandshakeThatClientsSendOnConnectAndBothFormats)
                    {":GG#", "+00#"}, {":GL#", "12:00:00#"}, {":GC#", "01/01/00#"}, {":GR#", "18:41.8#"},
                    {":GD#", "+50\xDF" "00#"}});
     EXPECT_EQ(sim->receivedCommands().at(0), "\x06");
-    const struct { double ra, dec; const char *shortRa, *shortDec, *longRa, *longDec; } cases[] = {
-        {5 + 34 / 60.0 + 32 / 3600.0, -(5 + 23 / 60.0 + 28 / 3600.0), "05:34.5#", "-05\xDF" "23#", "05:34:32#",
-         "-05\xDF" "23:28#"},
-        {23 + 59 / 60.0 + 59 / 3600.0, 90, "23:59.9#", "+90\xDF" "00#", "23:59:59#", "+90\xDF" "00:00#"},
-        {0, -0.5, "00:00.0#", "-00\xDF" "30#", "00:00:00#", "-00\xDF" "30:00#"},
-    };
-    for (const auto& c : cases) {
-        sim->setPosition({c.ra, c.dec});
-        // A reply to ":U#" would come before the next one.
-        expectReplies({{":GR#", c.shortRa}, {":GD#", c.shortDec}, {":U#:GR#", c.longRa}, {":GD#", c.longDec},
-                       {":U#:GD#", c.shortDec}});
-    }
+    sim->setPosition({23 + 59 / 60.0 + 59 / 3600.0, -0.5});
+    // A reply to ":U#" would come before the next one.
+    expectReplies({{":GR#", "23:59.9#"}, {":GD#", "-00\xDF" "30#"}, {":U#:GR#", "23:59:59#"},
+                   {":GD#", "-00\xDF" "30:00#"}, {":U#:GD#", "-00\xDF" "30#"}});
 }
 
 TEST_F(TelescopeSimTest, TargetsSiteTimeAndRatesAreSetOnlyFromUsableTexts)
 {
     start(stillSky(true));
     expectReplies({
-        {":Sr12:34:56#", "1"}, {":Gr#", "12:34:56#"}, {":Sr 01:02:03#", "1"}, {":Gr#", "01:02:03#"},
-        {":Sr12:34.5#", "1"}, {":Gr#", "12:34:30#"}, {":Sr24:00:00#", "0"}, {":Sr12:60:00#", "0"}, {":Sr12:34#", "0"},
-        {":Gr#", "12:34:30#"}, {":Sd+45\xDF" "12:34#", "1"}, {":Gd#", "+45\xDF" "12:34#"}, {":Sd -07*08:09#", "1"},
-        {":Gd#", "-07\xDF" "08:09#"}, {":Sd+45:12:34#", "1"}, {":Gd#", "+45\xDF" "12:34#"}, {":Sd-33*44#", "1"},
-        {":Gd#", "-33\xDF" "44:00#"}, {":Sd+90*00:00#", "1"}, {":Sd+90*00:01#", "0"}, {":Sd+45*60:00#", "0"},
-        {":Sd+4512:34#", "0"}, {":Gd#", "+90\xDF" "00:00#"},
-        {":St +45\xDF" "05#", "1"}, {":Gt#", "+45\xDF" "05#"}, {":St -33*52#", "1"}, {":St +91*00#", "0"},
-        {":Gt#", "-33\xDF" "52#"}, {":Sg 105\xDF" "30#", "1"}, {":Sg 361*00#", "0"}, {":Gg#", "105\xDF" "30#"},
-        {":SL 21:30:00#", "1"}, {":SL 24:00:00#", "0"}, {":GL#", "21:30:00#"}, {":SG -03#", "1"}, {":SG +15#", "0"},
-        {":GG#", "-03#"}, {":SS 04:05:06#", "1"}, {":GS#", "04:05:06#"}, {":GC#", "01/01/00#"},
-        {":Gs#", "60.1#"}, {":S057.9#", "1"}, {":S200.0#", "0"}, {":S60.1x#", "0"}, {":Gs#", "57.9#"},
-        {":$BA07#:GVP#", "Tarvi Sim Telescope#"},
+        {":Sr 12:34:56#", "1"}, {":Sr12:34.5#", "1"}, {":Sr24:00:00#", "0"}, {":Sr12:60:00#", "0"}, {":Gr#", "12:34:30#"},
+        {":Sd+45\xDF" "12:34#", "1"}, {":Sd -07*08:09#", "1"}, {":Gd#", "-07\xDF" "08:09#"}, {":Sd+90*00:00#", "1"},
+        {":Sd+90*00:01#", "0"}, {":Sd+4512:34#", "0"}, {":Gd#", "+90\xDF" "00:00#"}, {":St -33*52#", "1"},
+        {":St +91*00#", "0"}, {":Gt#", "-33\xDF" "52#"}, {":Sg 105\xDF" "30#", "1"}, {":Sg 361*00#", "0"},
+        {":Gg#", "105\xDF" "30#"}, {":SL 21:30:00#", "1"}, {":SL 24:00:00#", "0"}, {":GL#", "21:30:00#"},
+        {":SG -03#", "1"}, {":SG +15#", "0"}, {":GG#", "-03#"}, {":SS 04:05:06#", "1"}, {":GS#", "04:05:06#"},
+        {":S057.9#", "1"}, {":S200.0#", "0"}, {":Gs#", "57.9#"}, {":$BA07#:GVP#", "Tarvi Sim Telescope#"},
     });
     EXPECT_EQ(sim->backlash(), 7);
-}
-
-TEST_F(TelescopeSimTest, SiderealTimeFromItsOwnClockAndSite)
-{
-    const struct { CivilTime local; int utcOffset; double longitude; const char* sidereal; } cases[] = {
-        {{2000, 1, 1, 12, 0, 0}, 0, 0, "18:41:50#"},    {{1987, 4, 10, 0, 0, 0}, 0, 0, "13:10:46#"},
-        {{1987, 4, 10, 19, 21, 0}, 0, 0, "08:34:57#"}, {{1987, 4, 9, 17, 0, 0}, 7, 105, "06:10:46#"},
-        {{1987, 4, 10, 3, 0, 0}, -3, 315.5, "16:08:46#"},
-    };
-    for (const auto& c : cases) {
-        TelescopeOptions options = stillSky();
-        options.localTime = c.local;
-        options.utcOffsetHours = c.utcOffset;
-        options.longitudeDegrees = c.longitude;
-        start(options);
-        EXPECT_EQ(line->ask(":GS#"), c.sidereal) << c.local.year << " " << c.local.hour;
-    }
-    expectReplies({{":GC#", "04/10/87#"}, {":GL#", "03:00:00#"}, {":GG#", "-03#"}, {":Gg#", "315\xDF" "30#"}});
 }
 
 TEST_F(TelescopeSimTest, GoToIsRefusedBelowTheHorizonAndBelowTheHigherLimit)
@@ -155,11 +125,8 @@ TEST_F(TelescopeSimTest, CatalogObjectsRefusalsAndSync)
     const std::string none = "Too far: no such object in this catalog#";
     const struct { const char *select, *object, *information, *ra, *dec; } cases[] = {
         {nullptr, ":LM 31#", "M31 EX GAL MAG 3.4 SZ178.0'#", "00:42:44#", "+41\xDF" "16:09#"},
-        {":Ls 0#", ":LS 1#", "STAR 1 SIRIUS MAG -1.5#", "06:45:09#", "-16\xDF" "42:58#"},
         {":Ls 1#", ":LS 308#", "SAO 308 POLARIS MAG 2.0#", "02:31:49#", "+89\xDF" "15:51#"},
-        {":Ls 2#", ":LS 2#", "GCVS 2 ALGOL MAG 2.1#", "03:08:10#", "+40\xDF" "57:20#"},
         {":Lo 0#", ":LC 7000#", "NGC 7000 DIF NEB MAG 4.0 SZ120.0'#", "20:59:17#", "+44\xDF" "31:44#"},
-        {":Lo 1#", ":LC 434#", "IC 434 DIF NEB MAG 7.3 SZ60.0'#", "05:41:00#", "-02\xDF" "27:00#"},
         {":Lo 2#", ":LC 5470#", "UGC 5470 EX GAL MAG 11.2 SZ9.8'#", "10:08:28#", "+12\xDF" "18:23#"},
         // Refused: the target stays where the last object put it.
         {":Lo 1#", ":LC 7000#", none.c_str(), "10:08:28#", "+12\xDF" "18:23#"},
@@ -183,8 +150,7 @@ TEST_F(TelescopeSimTest, DirectionKeysMoveAtTheChosenRateUntilStopped)
     start(options);
     const TelescopeRates rates;
     const struct { const char *rate, *move, *stop; double degreesPerSecond; int raSign, decSign; } cases[] = {
-        {":RS#", ":Mn#", ":Qn#", rates.slew, 0, 1},   {":RM#", ":Ms#", ":Qs#", rates.find, 0, -1},
-        {":RC#", ":Me#", ":Qe#", rates.center, 1, 0}, {":RG#", ":Mw#", ":Q#", rates.guide, -1, 0},
+        {":RS#", ":Mn#", ":Qn#", rates.slew, 0, 1}, {":RC#", ":Mw#", ":Q#", rates.center, -1, 0},
     };
     for (const auto& c : cases) {
         sim->setPosition({12, 0});
@@ -261,23 +227,6 @@ TEST_F(TelescopeSimTest, FocuserRunsUntilStoppedAndForTheLineTimeOfAPulse)
     }
 }
 
-TEST_F(TelescopeSimTest, AltitudeAndAzimuthFromThePositionSiteAndSiderealTime)
-{
-    start();
-    const struct { double hourAngle, dec; const char *altitude, *azimuth; } cases[] = {
-        {0, 0, "+40\xDF" "00#", "180\xDF" "00#"},   {-6, 0, "+00\xDF" "00#", "090\xDF" "00#"},
-        {6, 0, "+00\xDF" "00#", "270\xDF" "00#"},   {12, 60, "+20\xDF" "00#", "000\xDF" "00#"},
-        {12, -60, "-80\xDF" "00#", "180\xDF" "00#"}, {0, 10.5, "+50\xDF" "30:00#", "180\xDF" "00:00#"},
-    };
-    for (const auto& c : cases) {
-        sim->setPosition({sim->localSiderealHours() - c.hourAngle, c.dec});
-        // The last case, in the long format.
-        if (std::string_view(c.azimuth).size() > 7 && !sim->longFormat())
-            line->send(":U#");
-        expectReplies({{":GA#", c.altitude}, {":GZ#", c.azimuth}});
-    }
-}
-
 // Whether a reply has the shape the command table gives its command.
 bool hasShape(const std::string& reply, lx200::Reply kind)
 {
@@ -299,13 +248,9 @@ TEST_F(TelescopeSimTest, RepliesHaveTheShapesOfTheCommandTable)
     options.planetaryUpdateSeconds = 0;
     start(options);
     const std::string samples[] = {
-        "\x06", ":GR#", ":GD#", ":Gr#", ":Gd#", ":GS#", ":GL#", ":GC#", ":Gc#", ":Gt#", ":Gg#", ":GG#",
-        ":GA#", ":GZ#", ":Gh#", ":Go#", ":GM#", ":GN#", ":GO#", ":GP#", ":GT#", ":Gs#", ":GVP#", ":GVN#",
-        ":GVD#", ":GVT#", ":GVF#", ":D#", ":St+50*00#", ":Sg000*00#", ":SG+00#", ":SL12:00:00#",
-        ":SS18:41:50#", ":S060.1#", ":ST60.2#", ":Sr#", ":SC  01/01/00#", ":SC 13/01/00#", ":Ls 0#",
-        ":Lo 0#", ":LS 1#", ":LM 31#", ":LI#", ":CM#", ":LC 99999#", ":LI#", ":MS#", ":Q#",
-        ":Sd-80*00#", ":MS#", ":RS#", ":Mn#", ":Qn#", ":FF#", ":F+#", ":FQ#", ":U#", ":U#", ":$BA07#",
-        ":XY#", ":gr#",
+        "\x06", ":GA#", ":GZ#", ":Gh#", ":Go#", ":GN#", ":GO#", ":GP#", ":GVD#", ":GVT#", ":GVF#", ":D#",
+        ":ST60.2#", ":Sr#", ":SC  01/01/00#", ":SC 13/01/00#", ":Ls 0#", ":LS 1#", ":LI#", ":CM#", ":LC 99999#",
+        ":LI#", ":MS#", ":Q#", ":Sd-80*00#", ":MS#", ":Mn#", ":Qn#", ":FF#", ":FQ#", ":U#", ":U#", ":XY#", ":gr#",
     };
     for (const std::string& command : samples) {
         const lx200::Reply kind = lx200::commandInfo(command).reply;

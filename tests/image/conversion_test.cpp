@@ -30,89 +30,73 @@ class ConversionRun : public ::testing::Test {
 protected:
     FakeUi ui;
     TempDir dir;
-    std::unique_ptr<bmp> conversionImage;
-    ConversionJob job;
+    std::unique_ptr<bmp> image;
 
-    void SetUp() override { into("out"), fs::create_directories(dir.file("Data")), fs::create_directories(dir.file("out")); }
-    void into(const std::string& sub, int outputType = fitsOutput)
-    {
-        job = ConversionJob();
-        job.outputDir = dir.file(sub), job.outputType = outputType;
-    }
+    void SetUp() override { fs::create_directories(dir.file("Data")), fs::create_directories(dir.file("out")); }
     std::string data(const std::string& name) const { return dir.file("Data/" + name); }
-    // BMP files: 8 x 4 pixels of blue 20, green 10 and red `level`; FITS files: one row of four 16-bit values.
-    std::string put(const std::string& name, std::uint8_t level = 200)
+    // BMP files: 8 x 4 pixels of blue 20, green 10 and red 200; FITS files: one row of four 16-bit values.
+    std::string put(const std::string& name)
     {
-        const std::string bmpPixels = std::string("\x14\x0a", 2) + static_cast<char>(level);
         std::string pixels;
         for (int i = 0; i < 32; ++i)
-            pixels += bmpPixels;
+            pixels += "\x14\x0a\xc8";
         writeFile(data(name), conversionInputOf(name) == ConversionInput::bmp
                                   ? bmpFile({.width = 8, .height = 4, .pixels = pixels})
                                   : fitsHeader({"BITPIX  = 16", "NAXIS1  = 4", "NAXIS2  = 1", "END"}) +
                                         std::string("\0\0\x03\xe8\x07\xd0\x0f\xa0", 8));  // 0, 1000, 2000, 4000
         return data(name);
     }
-    ConversionResult run(std::vector<std::string> files, ConversionProgress* progress = nullptr)
-    {
-        job.fileList = std::move(files);
-        return runConversion(job, conversionImage, ui, progress);
-    }
-    std::vector<std::string> listing(const std::string& sub) const
+    std::vector<std::string> listing() const
     {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir.file(sub)))
+        for (const auto& entry : fs::directory_iterator(dir.file("out")))
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
-    std::vector<std::string> boxTexts() const
+    std::vector<std::string> boxTexts()
     {
         std::vector<std::string> texts;
         for (const auto& box : ui.boxes)
             texts.push_back(box.text + " | " + box.caption);
+        ui.boxes.clear();
         return texts;
     }
 };
 
 TEST_F(ConversionRun, EachFileIsReadAndWrittenByTheNameGivenAndFailuresAreTheReadersAndWriters)
 {
-    const std::vector<std::string> files = {put("M42.BMP"), put("M42.FITS"), data("missing.bmp"), put("Deep.FTS"),
-                                            data("gone.fit")};
+    const std::string out = dir.file("out");
     writeFile(dir.file("out/m42.fit"), "an older picture");  // no input: replaced without asking
-    ConversionResult result = run(files);
+    ConversionResult result = runConversion(
+        {out, fitsOutput, {put("M42.BMP"), put("M42.FITS"), data("missing.bmp"), put("Deep.FTS"), data("gone.fit")}}, image, ui);
     EXPECT_TRUE(result.total == 5 && result.converted == 2 && result.notConverted == 3 && !result.allConverted());
-    EXPECT_EQ(listing("out"), (std::vector<std::string>{"deep.fit", "m42.fit"}));
+    EXPECT_EQ(listing(), (std::vector<std::string>{"deep.fit", "m42.fit"}));
     EXPECT_EQ(boxTexts(), (std::vector<std::string>{
                               "Cannot open file " + data("missing.bmp") + ":\nNo such file or directory | File Open Error",
                               "Cannot open file " + data("gone.fit") + ":\nNo such file or directory | File Open Error"}));
     EXPECT_EQ(readFile(dir.file("out/m42.fit")).substr(2880), std::string(32, '\xc8') + std::string(2848, '\0'));
     EXPECT_EQ(readFile(dir.file("out/deep.fit")).substr(2880, 4), std::string("\0\x3f\x7f\xff", 4));
-    EXPECT_EQ(conversionImage, nullptr);
+    EXPECT_EQ(image, nullptr);
 
     // Gammas shape the 16-bit data; BMP output; the command line's report of an unknown kind.
-    into("out", bmpOutput);
-    job.gamma1 = 2.0, job.reportUnknownTypes = true;
-    ui.boxes.clear();
-    result = run({data("Deep.FTS"), data("M42.FITS")});
+    result = runConversion({out, bmpOutput, {data("Deep.FTS"), data("M42.FITS")}, 2.0, 1.0, true}, image, ui);
     EXPECT_TRUE(result.converted == 1 && result.notConverted == 1);
     EXPECT_EQ(boxTexts(), std::vector<std::string>{"Cannot convert " + data("M42.FITS") +
                                                    ": its name ends in none of .bmp, .fit and .fts. | Tarvi"});
     bmp back(ui);
     ASSERT_EQ(back.readBmp(dir.file("out/deep.bmp")), 1);
     EXPECT_EQ(redTopDown(back), (std::vector<int>{0, 127, 180, 255}));
-    job.gamma2 = 2.0, job.gamma1 = 1.0, job.outputType = fitsOutput;
-    run({data("Deep.FTS")});
+    runConversion({out, fitsOutput, {data("Deep.FTS")}, 1.0, 2.0}, image, ui);
     EXPECT_EQ(readFile(dir.file("out/deep.fit")).substr(2880, 4), std::string("\0\x0f\x3f\xff", 4));
 
     // An output directory that is not there fails every file with the writer's message.
-    job.outputDir = dir.file("nowhere");
-    ui.boxes.clear();
-    result = run({data("M42.BMP"), data("Deep.FTS")});
+    result = runConversion({dir.file("nowhere"), fitsOutput, {data("M42.BMP"), data("Deep.FTS")}}, image, ui);
     EXPECT_TRUE(result.converted == 0 && result.notConverted == 2);
-    EXPECT_EQ(boxTexts(), (std::vector<std::string>{
-                              "Cannot open file " + dir.file("nowhere/m42.fit") + " for writing:\nNo such file or directory | File Open Error",
-                              "Cannot open file " + dir.file("nowhere/deep.fit") + " for writing:\nNo such file or directory | File Open Error"}));
+    const auto refused = [&](const char* name) {
+        return "Cannot open file " + dir.file(name) + " for writing:\nNo such file or directory | File Open Error";
+    };
+    EXPECT_EQ(boxTexts(), (std::vector<std::string>{refused("nowhere/m42.fit"), refused("nowhere/deep.fit")}));
 }
 
 TEST_F(ConversionRun, AnOutputThatWouldReplaceAnInputOfTheRunIsNotWritten)
@@ -133,24 +117,19 @@ TEST_F(ConversionRun, AnOutputThatWouldReplaceAnInputOfTheRunIsNotWritten)
         fs::remove_all(dir.file("Data")), fs::create_directories(dir.file("Data"));
         std::vector<std::string> paths, before, expected;
         for (const std::string& name : c.files)
-            paths.push_back(put(name, 150)), before.push_back(readFile(paths.back()));
-        for (const std::string& name : c.skipped) {
-            const std::string output = dir.file(c.outputDir) + "/" + conversionOutputName(name, c.outputType);
-            expected.push_back(data(name) + " not converted: its output " + output +
-                               " would replace one of the files being converted. | Tarvi");
-        }
-        into(c.outputDir, c.outputType);
-        ui.boxes.clear();
-        const ConversionResult result = run(paths);
-        EXPECT_EQ(result.converted, static_cast<int>(c.files.size() - c.skipped.size()));
-        EXPECT_EQ(result.notConverted, static_cast<int>(c.skipped.size()));
+            paths.push_back(put(name)), before.push_back(readFile(paths.back()));
+        for (const std::string& name : c.skipped)
+            expected.push_back(data(name) + " not converted: its output " + dir.file(c.outputDir) + "/" +
+                               conversionOutputName(name, c.outputType) + " would replace one of the files being converted. | Tarvi");
+        const ConversionResult result = runConversion({dir.file(c.outputDir), c.outputType, paths}, image, ui);
+        EXPECT_TRUE(result.converted == int(c.files.size() - c.skipped.size()) && result.notConverted == int(c.skipped.size()));
         EXPECT_EQ(boxTexts(), expected);
         for (std::size_t i = 0; i < paths.size(); ++i)
             EXPECT_EQ(readFile(paths[i]), before[i]) << paths[i] << " was written over";
     }
 }
 
-// Records each call, and the state of the run's image, and stops when told to.
+// Records each call, and whether the run's image is there and empty, and stops when told to.
 struct ScriptedProgress final : ConversionProgress {
     int stopAt;
     std::unique_ptr<bmp>* slot;
@@ -165,24 +144,24 @@ struct ScriptedProgress final : ConversionProgress {
 
 TEST_F(ConversionRun, ProgressIsToldBeforeEachFileAndAtTheEndAndCancelStopsBeforeTheNextFile)
 {
-    // A left-over image from an earlier run that ended abnormally is not used.
-    conversionImage = std::make_unique<bmp>(ui);
+    image = std::make_unique<bmp>(ui);  // left over from a run that ended abnormally: not used
     const std::vector<std::uint8_t> grey(16, 9);
-    conversionImage->createFromGray(grey.data(), 4, 4);
-    ScriptedProgress progress(-1, &conversionImage);
-    ConversionResult result = run({put("a.bmp"), put("b.bmp"), put("c.bmp")}, &progress);
+    image->createFromGray(grey.data(), 4, 4);
+    const std::vector<std::string> files = {put("a.bmp"), put("b.bmp"), put("c.bmp")};
+    ScriptedProgress progress(-1, &image);
+    ConversionResult result = runConversion({dir.file("out"), fitsOutput, files}, image, ui, &progress);
     using Calls = std::vector<std::tuple<int, int, bool>>;
     EXPECT_EQ(progress.calls, (Calls{{0, 3, true}, {1, 3, false}, {2, 3, false}, {3, 3, false}}));
-    EXPECT_TRUE(result.converted == 3 && !result.cancelled && conversionImage == nullptr);
+    EXPECT_TRUE(result.converted == 3 && !result.cancelled && image == nullptr);
     fs::remove_all(dir.file("out")), fs::create_directories(dir.file("out"));
-    ScriptedProgress stopping(1, &conversionImage);
-    result = run({data("a.bmp"), data("b.bmp"), data("c.bmp")}, &stopping);
+    ScriptedProgress stopping(1, &image);
+    result = runConversion({dir.file("out"), fitsOutput, files}, image, ui, &stopping);
     EXPECT_EQ(stopping.calls, (Calls{{0, 3, true}, {1, 3, false}}));
     EXPECT_TRUE(result.cancelled && result.converted == 1 && result.notConverted == 0 && !result.allConverted());
-    EXPECT_EQ(listing("out"), std::vector<std::string>{"a.fit"});
-    EXPECT_EQ(conversionImage, nullptr);
-    result = run({});
-    EXPECT_TRUE(result.total == 0 && result.converted == 0 && result.allConverted() && conversionImage == nullptr);
+    EXPECT_EQ(listing(), std::vector<std::string>{"a.fit"});
+    EXPECT_EQ(image, nullptr);
+    result = runConversion({}, image, ui);
+    EXPECT_TRUE(result.total == 0 && result.converted == 0 && result.allConverted() && image == nullptr);
 }
 
 }  // namespace

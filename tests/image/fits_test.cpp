@@ -10,29 +10,33 @@ using namespace test;
 
 const double nan = std::numeric_limits<double>::quiet_NaN();
 
-std::string be(std::uint64_t bits, int bytes) { return bytesOf(bits, bytes, true); }
-std::string be16(const std::vector<std::int16_t>& values)
+// Big-endian integers of `bytes` bytes each.
+std::string be(std::initializer_list<std::int64_t> values, int bytes)
 {
     std::string out;
-    for (std::int16_t value : values)
-        out += be(static_cast<std::uint16_t>(value), 2);
+    for (std::int64_t value : values)
+        out += bytesOf(static_cast<std::uint64_t>(value), bytes, true);
     return out;
 }
-std::string beFloat(float value) { return be(std::bit_cast<std::uint32_t>(value), 4); }
-std::string beDouble(double value) { return be(std::bit_cast<std::uint64_t>(value), 8); }
 
-// A fixed-format integer card: the value right-aligned to column 30.
-std::string fixedCard(const std::string& keyword, long value)
+template <class F>
+std::string beReal(std::initializer_list<F> values)
 {
-    const std::string digits = std::to_string(value);
-    return (keyword + "        ").substr(0, 8) + "= " + std::string(20 - digits.size(), ' ') + digits;
+    std::string out;
+    for (F value : values)
+        out += bytesOf(std::bit_cast<std::conditional_t<sizeof(F) == 4, std::uint32_t, std::uint64_t>>(value), sizeof(F), true);
+    return out;
 }
 
-// The cards our writer puts before any others.
+// The cards our writer puts before any others; integers right-aligned to column 30.
 std::vector<std::string> ourCards(int width, int height)
 {
+    const auto fixed = [](const char* keyword, int value) {
+        const std::string digits = std::to_string(value);
+        return keyword + std::string(21 - digits.size(), ' ') + digits;
+    };
     return {"SIMPLE  =                    T", "BITPIX  =                    8", "NAXIS   =                    2",
-            fixedCard("NAXIS1", width),      fixedCard("NAXIS2", height),      "DATAMIN =                    0",
+            fixed("NAXIS1  =", width),       fixed("NAXIS2  =", height),       "DATAMIN =                    0",
             "DATAMAX =                  255", "HISTORY Created by Tarvi."};
 }
 
@@ -47,35 +51,30 @@ std::string imageCards(int bitpix, long width, long height, const std::vector<st
 
 TEST(FitsWrite, RedBytesTopRowFirstAfterTheCardsPaddedToWholeBlocksAndReadBackAsTheyStand)
 {
-    for (const auto& [width, height] : {std::pair{192, 165}, {100, 100}, {1, 1}, {2880, 1}, {2881, 1}, {5, 3}}) {
-        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+    for (const auto& [width, height] : {std::pair{192, 165}, {1, 1}, {2880, 1}, {2881, 1}, {5, 3}}) {
+        SCOPED_TRACE(width);
         FakeUi ui;
         TempDir dir;
         bmp image(ui);
         const auto red = ramp(static_cast<std::size_t>(width * height), 13);
         image.createFromGray(red.data(), width, height);
-        for (int row = 0; row < height; ++row) {
-            for (int column = 0; column < width; ++column) {
-                image.getPixels()[row * image.getRowStride() + 3 * column] = 200;
-                image.getPixels()[row * image.getRowStride() + 3 * column + 1] = 100;
-            }
+        for (int i = 0; i < width * height; ++i) {  // blue and green are not written
+            std::uint8_t* pixel = image.getPixels() + i / width * image.getRowStride() + 3 * (i % width);
+            pixel[0] = 200, pixel[1] = 100;
         }
         writeFile(dir.file("p.fit"), std::string(100000, 'x'));  // replaced whole
         ASSERT_EQ(image.writeFits(dir.file("p.fit")), 1);
         std::vector<std::string> cards = ourCards(width, height);
         cards.push_back("END");
         std::string expected = fitsHeader(cards);
-        std::vector<int> topDown;
-        for (int row = height - 1; row >= 0; --row) {
+        for (int row = height - 1; row >= 0; --row)
             expected.append(reinterpret_cast<const char*>(red.data()) + row * width, static_cast<std::size_t>(width));
-            topDown.insert(topDown.end(), red.begin() + row * width, red.begin() + (row + 1) * width);
-        }
         expected.resize((expected.size() + 2879) / 2880 * 2880, '\0');
         EXPECT_EQ(readFile(dir.file("p.fit")), expected);
-
         bmp back(ui);
         ASSERT_EQ(back.readFits(dir.file("p.fit"), 3.0, 0.2), 1);
-        EXPECT_EQ(redTopDown(back), topDown);
+        const auto* data = reinterpret_cast<const std::uint8_t*>(expected.data()) + 2880;
+        EXPECT_EQ(redTopDown(back), std::vector<int>(data, data + width * height));
         EXPECT_TRUE(ui.boxes.empty());
     }
 }
@@ -89,13 +88,13 @@ TEST(FitsWrite, FailuresAreReportedAndLeaveTheOldFile)
         writeFile(dir.file(name), old);
     ::mkfifo(dir.file("fifo.fit").c_str(), 0644);
     const auto full = [&](const char* name) { return "Cannot write file " + dir.file(name) + ":\nFile too large"; };
-    const auto refused = [&](const std::string& path, const char* reason) {
-        return "Cannot open file " + path + " for writing:\n" + reason;
+    const auto refused = [&](const char* name, const char* reason) {
+        return "Cannot open file " + dir.file(name) + " for writing:\n" + reason;
     };
     const std::vector<std::uint8_t> gray(100 * 100, 5);  // 2880 + 10000 + 1520 bytes
     expectWriteFailures(gray, 100, 100, &bmp::writeFits, {
-        {dir.file("no/p.fit"), 0, refused(dir.file("no/p.fit"), "No such file or directory"), "File Open Error"},
-        {dir.file("fifo.fit"), 0, refused(dir.file("fifo.fit"), "Is a named pipe, not a regular file"), "File Open Error"},
+        {dir.file("no/p.fit"), 0, refused("no/p.fit", "No such file or directory"), "File Open Error"},
+        {dir.file("fifo.fit"), 0, refused("fifo.fit", "Is a named pipe, not a regular file"), "File Open Error"},
         {dir.file("header.fit"), 1000, full("header.fit"), "File Write Error", old.size()},
         {dir.file("data.fit"), 2880 + 9999, full("data.fit"), "File Write Error", old.size()},
         {dir.file("padding.fit"), 14399, full("padding.fit"), "File Write Error", old.size()},
@@ -121,9 +120,7 @@ TEST(FitsCards, ObservationKeywordsGoBetweenOurCardsAndEndAndAFullHeaderStaysOne
     EXPECT_EQ(fits::observationCards(observation), cards);
     observation.exposureSeconds = 0.01f;  // as the settings keep it
     observation.dark = true;
-    observation.ra = "05:35:17";
-    observation.dec = "-05:23:28";
-    observation.object = "Bob's \x01nebula";
+    observation.ra = "05:35:17", observation.dec = "-05:23:28", observation.object = "Bob's \x01nebula";
     cards[1] = card("EXPTIME =                 0.01 / [s] exposure time");
     cards[2] = card("IMAGETYP= 'Dark Frame'");
     cards.insert(cards.end(), {card("OBJCTRA = '05:35:17'           / as the telescope reported it"),
@@ -149,61 +146,17 @@ TEST(FitsCards, ObservationKeywordsGoBetweenOurCardsAndEndAndAFullHeaderStaysOne
     EXPECT_EQ(fits::headerBlock(1, 1, many), fitsHeader(all));
 }
 
-TEST(FitsCards, EndKeywordsAndNumbers)
+TEST(FitsCards, EndAndKeywordsCountOnlyInTheKeywordFieldAndTheLastOneWins)
 {
     const std::pair<std::string, bool> ends[] = {
-        {card("END"), true},           {"END", true},                {card("END     / x"), true},
-        {std::string("END\0\0\0\0\0", 8) + std::string(72, ' '), true}, {card("ENDTIME = 5"), false},
-        {card("END-OBS = 'x'"), false}, {card("end"), false},         {card(" END"), false},
-        {card("EN"), false},           {card("END    X"), false},
-    };
+        {card("END"), true}, {"END", true}, {card("END     / x"), true}, {std::string("END\0\0\0\0\0=", 9), true},
+        {card("ENDTIME = 5"), false}, {card("end"), false}, {card(" END"), false}, {card("END    X"), false}};
     for (const auto& [text, isEnd] : ends)
         EXPECT_EQ(fits::isEndCard(text), isEnd) << text;
-    const std::pair<const char*, std::int64_t> integers[] = {
-        {"                 192", 192}, {"320 / comment", 320}, {"", 0}, {"abc", 0}, {"  -5", -5}, {"+7", 7},
-        {"\t 12x", 12}, {"- 3", 0}, {"09", 9}, {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
-        {"99999999999999999999999", std::numeric_limits<std::int64_t>::max()},
-        {"-99999999999999999999999", -std::numeric_limits<std::int64_t>::max()},
-    };
-    for (const auto& [text, value] : integers)
-        EXPECT_EQ(fits::parseInteger(text), value) << text;
-    const std::pair<const char*, double> reals[] = {{"              32768.0", 32768.0}, {"1.5E3", 1500.0},
-                                                    {"  -2.5 / x", -2.5}, {"1.0D3", 1.0}, {"", 0.0},
-                                                    {"none", 0.0}, {"+.5", 0.5}, {"1e400", HUGE_VAL}};
-    for (const auto& [text, value] : reals)
-        EXPECT_EQ(fits::parseReal(text), value) << text;
-    const std::pair<std::int64_t, int> sizes[] = {{8, 1},  {16, 2}, {32, 4}, {64, 8},  {-32, 4},
-                                                  {-64, 8}, {0, 0},  {12, 0}, {-8, 0}, {-16, 0}};
-    for (const auto& [bitpix, bytes] : sizes)
-        EXPECT_EQ(fits::bytesPerPixel(bitpix), bytes) << bitpix;
-}
-
-TEST(FitsCards, KeywordsCountOnlyInTheKeywordFieldAndTheLastOneWins)
-{
-    using Header = fits::Header;
-    const struct {
-        std::vector<std::string> cards;
-        Header expected;
-    } cases[] = {
-        {{"BITPIX  =   16", "NAXIS1  =  320", "NAXIS2  =  240", "BZERO   =  32768.0", "BSCALE  = 2.5"},
-         Header{16, 320, 240, 32768.0, 2.5}},
-        {{"SIMPLE  =                    T"}, Header{}},
-        {{"NAXIS1  =                  320 / width in pixels"}, Header{{}, 320, {}, 0.0, 1.0}},
-        {{"NAXIS1  = 320", "COMMENT NAXIS1 = 10", "HISTORY BZERO   = 5", "HISTORY   NAXIS2 = 7", "NAXIS2  = 20"},
-         Header{{}, 320, 20, 0.0, 1.0}},
-        {{"NAXIS1  =                    5", "NAXIS1  =                    6"}, Header{{}, 6, {}, 0.0, 1.0}},
-        {{"NAXIS1A =                    5", "BZEROS  =                  3.0", "BITPIX2 =   8"}, Header{}},
-        {{"naxis1  =                    5", "NAXIS   =                    3"}, Header{}},
-        {{"BITPIX  =", "BSCALE  =  / none"}, Header{0, {}, {}, 0.0, 0.0}},
-        {{"NAXIS2  =7"}, Header{{}, {}, 0, 0.0, 1.0}},
-    };
-    for (const auto& c : cases) {
-        std::string cards;
-        for (const std::string& text : c.cards)
-            cards += card(text);
-        EXPECT_EQ(fits::parseHeader(cards), c.expected) << c.cards[0];
-    }
-    EXPECT_EQ(fits::parseHeader("NAXIS1  = 12"), (Header{{}, 12, {}, 0.0, 1.0}));  // a short last card
+    EXPECT_EQ(fits::parseHeader(card("NAXIS1  = 320 / width") + card("COMMENT NAXIS1 = 10") + card("NAXIS1A = 5") +
+                                card("naxis2  = 5") + card("NAXIS2  = 7") + card("HISTORY   NAXIS2 = 9") +
+                                card("BITPIX  =") + card("BZEROS  = 3") + card("BZERO   = 1.5E3") + "BSCALE  = -2.5"),
+              (fits::Header{0, 320, 7, 1500.0, -2.5}));  // the last card is short
 }
 
 TEST(FitsGray, TheTwoGammaStepsAndTheirLookUpAgree)
@@ -224,20 +177,6 @@ TEST(FitsGray, TheTwoGammaStepsAndTheirLookUpAgree)
         EXPECT_EQ(fits::grayLevel(c.p, c.max, c.gamma1, c.gamma2), c.gray) << c.p << " of " << c.max << " " << c.gamma1;
         EXPECT_EQ(fits::GrayScale(c.max, c.gamma1, c.gamma2)(c.p), c.gray) << c.p << " of " << c.max << " " << c.gamma1;
     }
-    // Every raw 16-bit value, looked up and worked out.
-    fits::Raw16Table table;
-    for (const auto& [gamma1, gamma2] : {std::pair{1.0, 1.0}, {2.0, 1.0}, {1.0, 2.0}, {2.2, 0.45}, {0.0, 1.0}}) {
-        for (const auto& [bzero, bscale] : {std::pair{32768.0, 1.0}, {-1000.0, 0.5}, {0.0, -1.0}, {100.0, 1e-3}}) {
-            const double max = std::max({0.0, -32768 * bscale + bzero, 32767 * bscale + bzero});
-            fits::fillRaw16Table(table, bzero, bscale, max, gamma1, gamma2);
-            int differences = 0;
-            for (std::uint32_t bits = 0; bits < 65536; ++bits) {
-                const double p = static_cast<std::int16_t>(bits) * bscale + bzero;
-                differences += table[bits] != fits::grayLevel(p, max, gamma1, gamma2);
-            }
-            EXPECT_EQ(differences, 0) << gamma1 << ", " << gamma2 << " bzero " << bzero << " bscale " << bscale;
-        }
-    }
 }
 
 TEST(FitsRead, RefusedFilesLeaveThePreviousImage)
@@ -254,11 +193,12 @@ TEST(FitsRead, RefusedFilesLeaveThePreviousImage)
         {"", "%p has zero length.   \nNo image will be displayed.", "Tarvi"}, {card("SIMPLE  = T"), noEnd, "Tarvi"},
         {fitsHeader({"SIMPLE  = T", "BITPIX  = 8"}) + std::string(100, '\0'), noEnd, "Tarvi"},
         {fitsHeader({"BITPIX  = 8", "NAXIS1  = 1", "NAXIS2  = 1", "ENDTIME = 3"}), noEnd, "Tarvi"},
-        {imageCards(12, 2, 2) + std::string(2880, '\0'), bitpix}, {fitsHeader({"NAXIS1  = 2", "NAXIS2  = 2", "END"}), bitpix},
-        {imageCards(8, 0, 2), axes}, {imageCards(8, 4, -2), axes}, {imageCards(8, 1, 0), axes},
-        {fitsHeader({"BITPIX  = 8", "NAXIS1  = 4", "END"}), axes}, {fitsHeader({"BITPIX  = 8", "NAXIS2  = 4", "END"}), axes},
-        {imageCards(8, 20000, 20000), gib}, {imageCards(8, 16384, 21846), gib}, {imageCards(-64, 16384, 8193), gib},
-        {imageCards(16, 2147483647, 2147483647), gib}, {imageCards(8, 1073741825, 1), gib}, {imageCards(8, 1, 1073741825), gib},
+        {imageCards(12, 2, 2) + std::string(2880, '\0'), bitpix}, {imageCards(-16, 2, 2), bitpix},
+        {fitsHeader({"NAXIS1  = 2", "NAXIS2  = 2", "END"}), bitpix}, {imageCards(8, 0, 2), axes},
+        {imageCards(8, 4, -2), axes}, {imageCards(8, 1, 0), axes}, {fitsHeader({"BITPIX  = 8", "NAXIS1  = 4", "END"}), axes},
+        {fitsHeader({"BITPIX  = 8", "NAXIS2  = 4", "END"}), axes}, {imageCards(8, 20000, 20000), gib},
+        {imageCards(8, 16384, 21846), gib}, {imageCards(-64, 16384, 8193), gib}, {imageCards(16, 2147483647, 2147483647), gib},
+        {imageCards(8, 1073741825, 1), gib}, {imageCards(8, 1, 1073741825), gib},
         {fitsHeader({"BITPIX  = 8", "NAXIS1  = 99999999999999999999", "NAXIS2  = 9", "END"}), gib},
     };
     for (const auto& c : cases) {
@@ -294,8 +234,7 @@ void expectReads(const ReadCase& c)
     const auto before = ramp(192 * 165);
     image.createFromGray(before.data(), 192, 165);
     ASSERT_EQ(image.readFits(dir.file("in.fit"), c.gamma1, c.gamma2), 1);
-    ASSERT_EQ(image.getWidth(), c.width);
-    ASSERT_EQ(image.getHeight(), c.height);
+    ASSERT_TRUE(image.getWidth() == c.width && image.getHeight() == c.height);
     EXPECT_EQ(image.record()->imageSize, static_cast<std::uint32_t>(image.getRowStride() * c.height));
     EXPECT_EQ(redTopDown(image), c.grayTopDown);
     if (c.got < 0) {
@@ -304,57 +243,41 @@ void expectReads(const ReadCase& c)
     }
     expectOneBox(ui, dir.file("in.fit") + " is truncated: it holds " + std::to_string(c.got) + " of the " +
                          std::to_string(c.promised) +
-                         " bytes of pixel data its header promises.\nThe rest of the picture is shown black.",
-                 "Tarvi");
+                         " bytes of pixel data its header promises.\nThe rest of the picture is shown black.", "Tarvi");
 }
 
 TEST(FitsRead, EveryDataTypeItsScalingAndItsGammas)
 {
     const std::string six("\x01\x02\x03\x04\x05\x06", 6);
-    std::vector<std::string> comments;
+    std::vector<std::string> comments = {"NAXIS1  = 3", "NAXIS1A = 9"};  // the last NAXIS1 counts, NAXIS1A is another
     for (int i = 0; i < 40; ++i)
         comments.push_back("COMMENT NAXIS1 = 2 filler " + std::to_string(i));
     const ReadCase cases[] = {
         {imageCards(8, 3, 2) + std::string("\x00\x01\x80\xff\x7f\x10", 6), 3, 2, {0, 1, 128, 255, 127, 16}},
         {imageCards(8, 2, 1, {"BZERO   = -128.0", "BSCALE  = 2.0"}) + "\x05\xfa", 2, 1, {5, 250}, 2.0, 0.5},
-        {imageCards(8, 3, 2, comments) + six, 3, 2, {1, 2, 3, 4, 5, 6}},  // END in the second block
+        {imageCards(8, 5, 2, comments) + six, 3, 2, {1, 2, 3, 4, 5, 6}},  // END in the second block
         {imageCards(8, 3, 1, {"NAXIS3  =                    2"}) + six, 3, 1, {1, 2, 3}},
         {fitsHeader({"BITPIX  = 8", "NAXIS1  = 2", "END", "NAXIS2  = 1"}) + "\x04\x05", 2, 1, {4, 5}},
         {imageCards(8, 3, 2) + "\x09\x08\x07\x06", 3, 2, {9, 8, 7, 6, 0, 0}, 1, 1, 4, 6},
-        {imageCards(8, 2, 2), 2, 2, {0, 0, 0, 0}, 1, 1, 0, 4},
         {card("BITPIX  = 8") + card("NAXIS1  = 2") + card("NAXIS2  = 1") + card("END"), 2, 1, {0, 0}, 1, 1, 0, 2},
-        {imageCards(16, 4, 1, {"BZERO   = 32768", "BSCALE  = 1"}) + be16({-32768, 32767, 0, -16384}), 4, 1,
-         {0, 255, 127, 63}},
-        {imageCards(16, 2, 1, {"BZERO   = 32768"}) + be16({-32768, 32767}), 2, 1, {0, 255}, 2.2, 0.4},
-        {imageCards(16, 2, 1, {"BZERO   = 32768"}) + be16({32767, -32768}), 2, 1, {255, 0}, 0.3, 5.0},
-        {imageCards(16, 3, 1) + be16({-1, -32768, -500}), 3, 1, {0, 0, 0}, 0.5, 2.0},
-        {imageCards(16, 4, 1) + be16({1000, 500, 250, -20}), 4, 1, {255, 127, 63, 0}},
-        {imageCards(16, 2, 1) + be16({400, 100}), 2, 1, {255, 127}, 2.0, 1.0},
-        {imageCards(16, 3, 1, {"BSCALE  = -1"}) + be16({-100, 100, -50}), 3, 1, {255, 0, 127}},
-        {imageCards(16, 3, 1, {"BSCALE  = 0.5", "BZERO   = -10"}) + be16({20, 520, 2020}), 3, 1, {0, 63, 255}},
-        {imageCards(16, 3, 1, {"BSCALE  = 1E+308"}) + be16({1, 2, 0}), 3, 1, {255, 0, 0}},
-        {imageCards(16, 3, 1, {"BSCALE  = -1E+308"}) + be16({-1, -2, 0}), 3, 1, {255, 0, 0}},
-        {imageCards(16, 2, 1, {"BSCALE  = 1e999"}) + be16({1, 2}), 2, 1, {0, 0}},
-        {imageCards(16, 2, 1, {"BZERO   = nan"}) + be16({1, 2}), 2, 1, {0, 0}},
-        {imageCards(16, 2, 2) + be16({100, 50, 25}) + "\x7f", 2, 2, {255, 127, 63, 0}, 1, 1, 7, 8},
+        {imageCards(16, 4, 1, {"BZERO   = 32768", "BSCALE  = 1"}) + be({-32768, 32767, 0, -16384}, 2), 4, 1, {0, 255, 127, 63}},
+        {imageCards(16, 3, 1) + be({-1, -32768, -500}, 2), 3, 1, {0, 0, 0}, 0.5, 2.0},
+        {imageCards(16, 4, 1) + be({1000, 500, 250, -20}, 2), 4, 1, {255, 127, 63, 0}},
+        {imageCards(16, 3, 1, {"BSCALE  = -1"}) + be({-100, 100, -50}, 2), 3, 1, {255, 0, 127}},
+        {imageCards(16, 3, 1, {"BSCALE  = 0.5", "BZERO   = -10"}) + be({20, 520, 2020}, 2), 3, 1, {0, 63, 255}},
+        {imageCards(16, 3, 1, {"BSCALE  = 1E+308"}) + be({1, 2, 0}, 2), 3, 1, {255, 0, 0}},
+        {imageCards(16, 3, 1, {"BSCALE  = -1E+308"}) + be({-1, -2, 0}, 2), 3, 1, {255, 0, 0}},
+        {imageCards(16, 2, 1, {"BSCALE  = 1e999"}) + be({1, 2}, 2), 2, 1, {0, 0}},
+        {imageCards(16, 2, 1, {"BZERO   = nan"}) + be({1, 2}, 2), 2, 1, {0, 0}},
+        {imageCards(16, 2, 2) + be({100, 50, 25}, 2) + "\x7f", 2, 2, {255, 127, 63, 0}, 1, 1, 7, 8},
         {imageCards(16, 1, 1) + "\x7f", 1, 1, {0}, 1, 1, 1, 2},
-        {imageCards(16, 3, 1) + be16({250, 1000, 500}), 3, 1, {63, 255, 127}},
-        {imageCards(32, 5, 1, {"BSCALE  = 2", "BZERO   = 100"}) + be(static_cast<std::uint32_t>(-50), 4) +
-             be(75, 4) + be(200, 4) + be(450, 4) + be(static_cast<std::uint32_t>(-1000000), 4),
-         5, 1, {0, 63, 127, 255, 0}},
-        {imageCards(32, 3, 1) + be(4000000, 4) + be(2000000, 4) + be(1000000, 4), 3, 1, {255, 127, 63}},
-        {imageCards(64, 5, 1, {"BSCALE  = 1e-9"}) + be(0, 8) + be(250000000000, 8) + be(500000000000, 8) +
-             be(1000000000000, 8) + be(static_cast<std::uint64_t>(-5), 8),
-         5, 1, {0, 63, 127, 255, 0}},
-        {imageCards(-32, 7, 1) + beFloat(0) + beFloat(250) + beFloat(500) + beFloat(1000) + beFloat(NAN) +
-             beFloat(-HUGE_VALF) + beFloat(HUGE_VALF),
-         7, 1, {0, 63, 127, 255, 0, 0, 0}},
-        {imageCards(-32, 3, 1) + beFloat(0.004f) + beFloat(0.002f) + beFloat(0.001f), 3, 1, {255, 127, 63}},
-        {imageCards(-64, 4, 1, {"BZERO   = 10.0", "BSCALE  = 0.5"}) + beDouble(-20) + beDouble(480) + beDouble(980) +
-             beDouble(1980),
-         4, 1, {0, 63, 127, 255}},
-        {imageCards(-64, 3, 1) + beDouble(1000) + beDouble(250) + beDouble(1), 3, 1, {255, 179, 45}, 2.0, 0.5},
-        {imageCards(-64, 2, 1) + beDouble(7) + "\x40\x1c", 2, 1, {255, 0}, 1, 1, 10, 16},
+        {imageCards(32, 5, 1, {"BSCALE  = 2", "BZERO   = 100"}) + be({-50, 75, 200, 450, -1000000}, 4), 5, 1, {0, 63, 127, 255, 0}},
+        {imageCards(64, 5, 1, {"BSCALE  = 1e-9"}) + be({0, 250000000000, 500000000000, 1000000000000, -5}, 8), 5, 1,
+         {0, 63, 127, 255, 0}},
+        {imageCards(-32, 7, 1) + beReal<float>({0, 250, 500, 1000, NAN, -HUGE_VALF, HUGE_VALF}), 7, 1, {0, 63, 127, 255, 0, 0, 0}},
+        {imageCards(-64, 4, 1, {"BZERO   = 10.0", "BSCALE  = 0.5"}) + beReal<double>({-20, 480, 980, 1980}), 4, 1, {0, 63, 127, 255}},
+        {imageCards(-64, 3, 1) + beReal<double>({1000, 250, 1}), 3, 1, {255, 179, 45}, 2.0, 0.5},
+        {imageCards(-64, 2, 1) + beReal<double>({7}) + "\x40\x1c", 2, 1, {255, 0}, 1, 1, 10, 16},
     };
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.file.substr(0, 400));
@@ -366,16 +289,17 @@ TEST(FitsRead, SixteenBitPicturesEqualTheFormulaPixelForPixel)
 {
     // Every raw value once, shuffled over 256 rows.
     std::vector<std::int16_t> values(65536);
+    std::string raw;
     for (std::uint32_t i = 0; i < 65536; ++i)
-        values[i] = static_cast<std::int16_t>(i * 40503u + 17u);
+        values[i] = static_cast<std::int16_t>(i * 40503u + 17u), raw += be({values[i]}, 2);
     for (const auto& [bzero, bscale, gamma1, gamma2] : {std::tuple{32768.0, 1.0, 2.2, 0.45},
                                                          {-2000.0, 0.25, 1.0, 1.0}, {0.0, -2.0, 0.5, 3.0}}) {
         SCOPED_TRACE(bzero);
         ReadCase c{imageCards(16, 256, 256, {"BZERO   = " + std::to_string(bzero), "BSCALE  = " + std::to_string(bscale)}) +
-                       be16(values), 256, 256, {}, gamma1, gamma2};
+                       raw, 256, 256, {}, gamma1, gamma2};
         const double max = std::max(-32768 * bscale + bzero, 32767 * bscale + bzero);
-        for (std::int16_t raw : values)
-            c.grayTopDown.push_back(fits::grayLevel(raw * bscale + bzero, max, gamma1, gamma2));
+        for (std::int16_t value : values)
+            c.grayTopDown.push_back(fits::grayLevel(value * bscale + bzero, max, gamma1, gamma2));
         expectReads(c);
     }
 }

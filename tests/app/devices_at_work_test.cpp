@@ -41,10 +41,6 @@ namespace {
 
 using Button = LX200P0::DrawnButton;
 
-// Exposures of 3 s; the camera is looked for at 9600 baud first, where the
-// simulated one starts, and then set to 57600.
-constexpr const char* settingsLine = "0 0 0 1 1 0 3 0 0 0 0 0 2 1 -1 -1 0";
-
 class DevicesAtWorkTest : public ::testing::Test {
 protected:
     test::TempDir dir;
@@ -53,7 +49,9 @@ protected:
 
     void SetUp() override
     {
-        test::writeFile(dir.file("tarvi.ini"), std::string("[st4Settings150]\nValues=") + settingsLine + "\n");
+        // Exposures of 3 s; the camera is looked for at 9600 baud first, where
+        // the simulated one starts, and then set to 57600.
+        test::writeFile(dir.file("tarvi.ini"), "[st4Settings150]\nValues=0 0 0 1 1 0 3 0 0 0 0 0 2 1 -1 -1 0\n");
         shell = std::make_unique<TarviShell>(dir.path(), &ui);
         // Boxes are recorded and answered here; everything else reaches the
         // real windows and event loop.
@@ -73,6 +71,7 @@ protected:
     CTarviApp& app() { return shell->app(); }
     CMainFrame& frame() { return *shell->mainFrame(); }
     QString paneZero() { return frame().pane(0)->text(); }
+    sim::TelescopeSimulator& telescope() { return *shell->telescopeSimulator(); }
     std::vector<std::string> boxTexts() const
     {
         std::vector<std::string> out;
@@ -81,37 +80,16 @@ protected:
         return out;
     }
     void expectNoBox() const { EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text; }
-    void reconnect()
-    {
-        app().connectDevices(app().settings.cameraPort, app().settings.cameraSpeed, app().settings.telescopePort);
-    }
+    void reconnect() { app().connectDevices(app().settings.cameraPort, app().settings.cameraSpeed, app().settings.telescopePort); }
+    LX200Control& openSheet() { shell->router().route(cmd::lx200Controls); return *shell->telescopeSheet(); }
 
     // Runs `look` every 50 ms of the real event loop while `work` runs.
     void watching(const std::function<void()>& look, const std::function<void()>& work)
     {
         QTimer watch;
-        watch.setInterval(50);
         QObject::connect(&watch, &QTimer::timeout, look);
-        watch.start();
+        watch.start(50);
         work();
-    }
-
-    // Chooses the command from its menu as a person does: the menu opens,
-    // and a click on the item closes it and runs the command.
-    QMenu* chooseFromMenu(int id)
-    {
-        QAction* item = frame().commandAction(id);
-        for (QAction* entry : frame().menuBar()->actions()) {
-            QMenu* menu = entry->menu();
-            if (menu == nullptr || !menu->actions().contains(item))
-                continue;
-            menu->popup(frame().mapToGlobal(QPoint(10, 10)));
-            EXPECT_TRUE(QTest::qWaitForWindowExposed(menu));
-            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
-            return menu;
-        }
-        ADD_FAILURE() << "no menu holds command " << id;
-        return nullptr;
     }
 
     // The frame the camera sent, in the program's buffer order.
@@ -124,28 +102,6 @@ protected:
                         frame.begin() + (CTarviApp::frameHeight - 1 - row) * CTarviApp::frameWidth);
         return frame;
     }
-
-    LX200Control& openSheet()
-    {
-        shell->router().route(cmd::lx200Controls);
-        return *shell->telescopeSheet();
-    }
-    // The sky-flats page, showing, with legs of this many milliseconds.
-    LX200P3& flatsPage(const char* milliseconds)
-    {
-        LX200Control& sheet = openSheet();
-        sheet.tabs()->setCurrentIndex(3);
-        sheet.page3().millisecondsEdit()->setText(milliseconds);
-        return sheet.page3();
-    }
-    static std::string repeated(const std::string& text, int times)
-    {
-        std::string out;
-        for (int i = 0; i < times; ++i)
-            out += text;
-        return out;
-    }
-    sim::TelescopeSimulator& telescope() { return *shell->telescopeSimulator(); }
     // A click on a drawn button of the motion page, through its window.
     void click(Button button)
     {
@@ -154,44 +110,35 @@ protected:
     }
 };
 
-TEST_F(DevicesAtWorkTest, ACaptureCountsDownOnScreenAndItsMenuIsGone)
+// Chosen from its menu as a person does: the menu closes before the exposure,
+// the countdown is painted, and Setup Communications is greyed and refused
+// while the camera works, the telescope's sheet not.
+TEST_F(DevicesAtWorkTest, ACaptureCountsDownOnScreenItsMenuIsGoneAndTheCameraIsNotPulledFromUnderIt)
 {
+    QAction* item = frame().commandAction(cmd::captureImage);
+    QMenu* menu = frame().menuBar()->actions().value(2)->menu();
+    ASSERT_TRUE(menu->actions().contains(item));
     std::set<QString> shown;
-    bool menuOpenDuringTheCapture = false;
-    QMenu* menu = nullptr;
+    bool menuOpenDuringTheCapture = false, tried = false, greyed = false, routed = true;
     watching(
         [&] {
             shown.insert(paneZero());
-            if (app().cameraLine().busy() && menu != nullptr && menu->isVisible())
-                menuOpenDuringTheCapture = true;
-        },
-        [&] { menu = chooseFromMenu(cmd::captureImage); });
-    EXPECT_TRUE(shown.count("Exposure underway.  Seconds remaining:  2")) << "the countdown was painted";
-    EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](const QString& text) {
-        return text.startsWith("Uploading image line");
-    }));
-    EXPECT_FALSE(menuOpenDuringTheCapture);
-    EXPECT_EQ(paneZero(), "Image created");
-    EXPECT_EQ(app().cameraImage, sentFrame());
-    expectNoBox();
-}
-
-TEST_F(DevicesAtWorkTest, SetupCommunicationsDuringACaptureIsRefusedAndThePictureIsWhole)
-{
-    bool tried = false;
-    bool greyed = false;
-    bool routed = true;
-    watching(
-        [&] {
+            menuOpenDuringTheCapture |= app().cameraLine().busy() && menu->isVisible();
             if (tried || paneZero() != "Exposure underway.  Seconds remaining:  1")
                 return;
             tried = true;
-            greyed = !frame().commandAction(cmd::setupComm)->isEnabled()
-                     && !frame().commandAction(cmd::captureImage)->isEnabled()
+            greyed = !frame().commandAction(cmd::setupComm)->isEnabled() && !item->isEnabled()
                      && frame().commandAction(cmd::lx200Controls)->isEnabled();
             routed = shell->router().route(cmd::setupComm);
         },
-        [&] { shell->router().route(cmd::captureImage); });
+        [&] {
+            menu->popup(frame().mapToGlobal(QPoint(10, 10)));
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+        });
+    EXPECT_TRUE(shown.count("Exposure underway.  Seconds remaining:  2")) << "the countdown was painted";
+    EXPECT_TRUE(std::ranges::any_of(shown, [](const QString& text) { return text.startsWith("Uploading image line"); }));
+    EXPECT_FALSE(menuOpenDuringTheCapture);
     ASSERT_TRUE(tried);
     EXPECT_TRUE(greyed);
     EXPECT_FALSE(routed);
@@ -233,25 +180,25 @@ TEST_F(DevicesAtWorkTest, ACameraLostMidDownloadIsOneMessageAndRetryFinishesTheF
     ui.answers = {Answer::retry};
     ASSERT_EQ(app().captureImage(), 1);
     ASSERT_EQ(ui.boxes.size(), 1u) << boxTexts()[1];
-    const std::string& text = ui.boxes[0].text;
-    EXPECT_EQ(text.rfind("Attempt to retrieve row 60 failed\n\ncom1 (sim:camera) is no longer there: ", 0), 0u)
-        << text;
+    EXPECT_EQ(ui.boxes[0].text.rfind("Attempt to retrieve row 60 failed\n\ncom1 (sim:camera) is no longer there: ", 0), 0u)
+        << ui.boxes[0].text;
     EXPECT_EQ(ui.boxes[0].buttons, Buttons::retryCancel);
     EXPECT_EQ(app().cameraImage, sentFrame());
     EXPECT_EQ(frame().pane(1)->text(), "Baud rate: 56.6K.  ST-4 Version:  3");
 }
 
-TEST_F(DevicesAtWorkTest, ATelescopeLostWithTheSheetOpenIsOneMessageAndTheNextGetFindsItAgain)
+// Lost with the sheet open, then back; then a connect to a telescope that
+// answers nothing, after which the pages find the port closed.
+TEST_F(DevicesAtWorkTest, ATelescopeLostOrSilentIsOneMessageAndTheNextGetFindsItAgain)
 {
     LX200Control& sheet = openSheet();
     LX200P0& motion = sheet.page0();
-    ASSERT_TRUE(boxTexts().empty());
+    ASSERT_TRUE(ui.boxes.empty());
     telescope().hangUp();
     QTest::qWait(100);  // the line is gone
     click(Button::get);
     ASSERT_EQ(ui.boxes.size(), 1u) << boxTexts()[1];
-    EXPECT_NE(ui.boxes[0].text.find("com2 (sim:telescope) is no longer there: "), std::string::npos)
-        << ui.boxes[0].text;
+    EXPECT_NE(ui.boxes[0].text.find("com2 (sim:telescope) is no longer there: "), std::string::npos) << ui.boxes[0].text;
     EXPECT_EQ(app().settings.telescopeHandle, -1);
 
     telescope().plugIn();
@@ -262,38 +209,14 @@ TEST_F(DevicesAtWorkTest, ATelescopeLostWithTheSheetOpenIsOneMessageAndTheNextGe
     EXPECT_EQ(motion.raEdit()->text().size(), 8) << motion.raEdit()->text().toStdString();
     EXPECT_NE(motion.portHandle(), -1);
     EXPECT_EQ(motion.portHandle(), app().settings.telescopeHandle);
-}
 
-TEST_F(DevicesAtWorkTest, ConnectToASilentTelescopeSaysSoOnceAndThePagesFindThePortClosed)
-{
-    openSheet();
     telescope().setSilent(true);
+    ui.boxes.clear();
     reconnect();
     QTest::qWait(10);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Cannot open telescope port com2\nsim:telescope: no answer"});
-    ui.boxes.clear();
     click(Button::get);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Telescope port is not open."});
-}
-
-TEST_F(DevicesAtWorkTest, SkyFlatsEndedByAClickOnStopSendTheirStopsThenStopsOwn)
-{
-    LX200P3& flats = flatsPage("200");
-    telescope().clearTraffic();
-    QTimer::singleShot(700, flats.stopButton(), [&] { QTest::mouseClick(flats.stopButton(), Qt::LeftButton); });
-    QTest::mouseClick(flats.startButton(), Qt::LeftButton);
-    QTest::qWait(50);  // Stop's own click, which waited for the run to end
-    const std::vector<std::string> stopAll{":Q#", ":Qn#", ":Qs#", ":Qe#", ":Qw#", ":GR#", ":GD#"};
-    std::vector<std::string> tail = stopAll;
-    tail.insert(tail.end(), {":GR#", ":GD#", ":RG#"});
-    tail.insert(tail.end(), stopAll.begin(), stopAll.end());
-    // The click came during a leg: the run reads the position, ends, and
-    // only then does the Stop button do its own stop.
-    tail.insert(tail.begin(), {":GR#", ":GD#"});
-    const auto heard = telescope().receivedCommands();
-    ASSERT_GT(heard.size(), tail.size());
-    EXPECT_EQ(std::vector<std::string>(heard.end() - static_cast<long>(tail.size()), heard.end()), tail);
-    expectNoBox();
+    EXPECT_EQ(boxTexts(), (std::vector<std::string>{"Cannot open telescope port com2\nsim:telescope: no answer",
+                                                    "Telescope port is not open."}));
 }
 
 // Planetarium programs on the telescope server, over loopback, with the sheet
@@ -323,35 +246,25 @@ protected:
     LX200TcpServer& server() { return *shell->telescopeServer(); }
     QTcpSocket& connectClient()
     {
-        clients.push_back(std::make_unique<QTcpSocket>());
-        QTcpSocket& socket = *clients.back();
+        QTcpSocket& socket = *clients.emplace_back(std::make_unique<QTcpSocket>());
         socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
         EXPECT_TRUE(QTest::qWaitFor([&] { return server().clientCount() == clients.size(); }, 2000));
         return socket;
     }
     // Sends the command and runs the event loop until its reply is whole, or
-    // for a while when none is due.
-    static std::string ask(QTcpSocket& socket, const std::string& command, lx200::Reply kind = lx200::Reply::text)
+    // for a while when none is due; an unfinished reply is the test's to judge.
+    static std::string ask(QTcpSocket& socket, const std::string& command)
     {
-        socket.write(command.data(), static_cast<qint64>(command.size()));
+        const lx200::Reply kind = lx200::commandInfo(command).reply;
+        socket.write(QByteArray::fromStdString(command));
         std::string got;
-        const auto whole = [&] {
-            got += socket.readAll().toStdString();
-            switch (kind) {
-            case lx200::Reply::digit:
-                return !got.empty();
-            case lx200::Reply::goTo:
-                return got == "0" || (!got.empty() && got.back() == '#');
-            default:
-                return !got.empty() && got.back() == '#';
-            }
-        };
-        if (kind == lx200::Reply::none) {
-            QTest::qWait(200);
-            return socket.readAll().toStdString();
-        }
-        // An unfinished reply is the test's to judge.
-        static_cast<void>(QTest::qWaitFor(whole, 3000));
+        static_cast<void>(QTest::qWaitFor(
+            [&] {
+                got += socket.readAll().toStdString();
+                return kind != lx200::Reply::none && !got.empty()
+                       && (kind == lx200::Reply::digit || got.back() == '#' || (kind == lx200::Reply::goTo && got == "0"));
+            },
+            kind == lx200::Reply::none ? 200 : 3000));
         return got;
     }
     long heardCount(const std::string& command)
@@ -361,7 +274,9 @@ protected:
     }
 };
 
-TEST_F(TelescopeServerTest, TheConnectHandshakeOpensThePortAndGetsAReplyOfTheRightShapeToEach)
+// The handshake opens the port and each reply has the right shape; the
+// server listens on loopback only unless allowed, and a port in use is said once.
+TEST_F(TelescopeServerTest, TheConnectHandshakeGetsRepliesOfTheRightShapeAndTheServerListensWhereAllowed)
 {
     EXPECT_EQ(frame().serverPane()->text().toStdString(), "LX200 server :" + std::to_string(port) + ", 0 clients");
     for (const QHostAddress& address : server().addresses())
@@ -369,38 +284,55 @@ TEST_F(TelescopeServerTest, TheConnectHandshakeOpensThePortAndGetsAReplyOfTheRig
     QTcpSocket& client = connectClient();
     EXPECT_EQ(frame().serverPane()->text().toStdString(), "LX200 server :" + std::to_string(port) + ", 1 client");
     EXPECT_EQ(app().settings.telescopeHandle, -1) << "opened by the first command, not before";
-
-    const std::string degree = "[\xDF*]";
-    const std::vector<std::pair<std::string, std::string>> handshake = {
-        {"\x06", "P"},
-        {":GVP#", "[ -~]{1,40}#"},
-        {":GVN#", "[ -~]{1,12}#"},
-        {":Gc#", "24#"},
-        {":GM#", "[ -~]{1,15}#"},
-        {":GT#", "[0-9]{2}\\.[0-9]#"},
-        {":Gt#", "[+-][0-9]{2}" + degree + "[0-9]{2}#"},
-        {":Gg#", "[0-9]{3}" + degree + "[0-9]{2}#"},
-        {":GG#", "[+-][0-9]{2}(\\.[0-9])?#"},
-        {":GL#", "[0-9]{2}:[0-9]{2}:[0-9]{2}#"},
-        {":GC#", "[0-9]{2}/[0-9]{2}/[0-9]{2}#"},
-        {":GR#", "[0-9]{2}:[0-9]{2}:[0-9]{2}#"},
-        {":GD#", "[+-][0-9]{2}" + degree + "[0-9]{2}:[0-9]{2}#"},
+    const std::string degree = "[\xDF*]", hms = "[0-9]{2}:[0-9]{2}:[0-9]{2}#";
+    const std::pair<std::string, std::string> handshake[] = {
+        {"\x06", "P"}, {":GVP#", "[ -~]{1,40}#"}, {":GVN#", "[ -~]{1,12}#"}, {":Gc#", "24#"},
+        {":GM#", "[ -~]{1,15}#"}, {":GT#", "[0-9]{2}\\.[0-9]#"}, {":Gt#", "[+-][0-9]{2}" + degree + "[0-9]{2}#"},
+        {":Gg#", "[0-9]{3}" + degree + "[0-9]{2}#"}, {":GG#", "[+-][0-9]{2}(\\.[0-9])?#"}, {":GL#", hms},
+        {":GC#", "[0-9]{2}/[0-9]{2}/[0-9]{2}#"}, {":GR#", hms}, {":GD#", "[+-][0-9]{2}" + degree + "[0-9]{2}:[0-9]{2}#"},
     };
     for (const auto& [command, shape] : handshake) {
-        const std::string reply = ask(client, command, lx200::commandInfo(command).reply);
+        const std::string reply = ask(client, command);
         EXPECT_TRUE(std::regex_match(reply, std::regex(shape))) << command << " -> " << reply;
     }
-    // Opened with the precision set-up: long positions, as the regexes want.
+    // Opened with the precision set-up: long positions, as the shapes want.
     EXPECT_TRUE(telescope().longFormat());
-    EXPECT_EQ(ask(client, ":Sr 02:10:00#", lx200::Reply::digit), "1");
-    EXPECT_EQ(ask(client, ":Sd +95*00:00#", lx200::Reply::digit), "0");
-    EXPECT_EQ(ask(client, ":Q#", lx200::Reply::none), "");
     expectNoBox();
+
+    app().sharing.allowOthers = true;
+    shell->startTelescopeServer();
+    EXPECT_EQ(server().addresses(), std::vector<QHostAddress>{QHostAddress(QHostAddress::Any)});
+    QTcpServer squatter;
+    ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, 0));
+    app().sharing = {.on = true, .port = squatter.serverPort(), .allowOthers = false};
+    shell->startTelescopeServer();
+    EXPECT_FALSE(server().listening());
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text.rfind("Cannot share the telescope on TCP port " + std::to_string(squatter.serverPort()) + ": ", 0), 0u)
+        << ui.boxes[0].text;
+    EXPECT_TRUE(frame().serverPane()->isHidden());
+}
+
+TEST_F(TelescopeServerTest, ThePortLostUnderTheServerKeepsItUpAndItServesAgainAfterConnect)
+{
+    QTcpSocket& client = connectClient();
+    ASSERT_EQ(ask(client, "\x06"), "P");
+    telescope().hangUp();
+    QTest::qWait(100);
+    EXPECT_EQ(ask(client, ":GR#"), "");
+    EXPECT_EQ(ask(client, ":GR#"), "");
+    EXPECT_EQ(ui.boxes.size(), 1u) << "the loss, once";
+    EXPECT_TRUE(server().listening());
+    telescope().plugIn();
+    reconnect();
+    EXPECT_TRUE(std::regex_match(ask(client, ":GR#"), std::regex("[0-9]{2}:[0-9]{2}:[0-9]{2}#")));
+    EXPECT_EQ(ui.boxes.size(), 1u) << boxTexts().back();
+
 }
 
 TEST_F(TelescopeServerTest, TwoPollingClientsShareOneReadAndASlewOfTheirsShowsInTheSheet)
 {
-    LX200Control& sheet = openSheet();
+    LX200P0& motion = openSheet().page0();
     telescope().setTimeScale(0.05);
     telescope().setPosition({2.0, 30.0});
     QTcpSocket& first = connectClient();
@@ -418,17 +350,35 @@ TEST_F(TelescopeServerTest, TwoPollingClientsShareOneReadAndASlewOfTheirsShowsIn
     EXPECT_EQ(b, a);
     EXPECT_EQ(heardCount(":GR#"), before + 1);
 
-    EXPECT_EQ(ask(first, ":Sr 02:20:00#", lx200::Reply::digit), "1");
-    EXPECT_EQ(ask(first, ":Sd +31*00:00#", lx200::Reply::digit), "1");
-    EXPECT_EQ(ask(first, ":MS#", lx200::Reply::goTo), "0");
+    EXPECT_EQ(ask(first, ":Sr 02:20:00#"), "1");
+    EXPECT_EQ(ask(first, ":Sd +31*00:00#"), "1");
+    EXPECT_EQ(ask(first, ":MS#"), "0");
     click(Button::get);
-    EXPECT_EQ(sheet.page0().raEdit()->text(), "02:20:00");
-    EXPECT_EQ(sheet.page0().decEdit()->text(), "+31:00:00");
+    EXPECT_EQ(motion.raEdit()->text(), "02:20:00");
+    EXPECT_EQ(motion.decEdit()->text(), "+31:00:00");
 }
 
-TEST_F(TelescopeServerTest, DuringSkyFlatsAStopGoesAtOnceAndMotionWaitsForTheRunToEnd)
+// A click on Stop during a leg: the run reads the position, sends its stops,
+// and only then does the button do its own. A client's stop during a run goes
+// at once; its motion waits for the run to end.
+TEST_F(TelescopeServerTest, SkyFlatsEndedByStopOrByAClientsStopAndMotionWaitsForTheRunToEnd)
 {
-    LX200P3& flats = flatsPage("300");
+    LX200Control& sheet = openSheet();
+    sheet.tabs()->setCurrentIndex(3);
+    LX200P3& flats = sheet.page3();
+    flats.millisecondsEdit()->setText("200");
+    telescope().clearTraffic();
+    QTimer::singleShot(700, flats.stopButton(), [&] { QTest::mouseClick(flats.stopButton(), Qt::LeftButton); });
+    QTest::mouseClick(flats.startButton(), Qt::LeftButton);
+    QTest::qWait(50);  // Stop's own click, which waited for the run to end
+    std::string heard;
+    for (const std::string& command : telescope().receivedCommands())
+        heard += command;
+    const std::string stopAll = ":Q#:Qn#:Qs#:Qe#:Qw#:GR#:GD#", tail = ":GR#:GD#" + stopAll + ":GR#:GD#:RG#" + stopAll;
+    EXPECT_TRUE(heard.size() > tail.size() && heard.ends_with(tail)) << heard;
+    expectNoBox();
+
+    flats.millisecondsEdit()->setText("300");
     QTcpSocket& client = connectClient();
     telescope().clearTraffic();
     std::vector<std::string> heardInRun;
@@ -438,23 +388,24 @@ TEST_F(TelescopeServerTest, DuringSkyFlatsAStopGoesAtOnceAndMotionWaitsForTheRun
         app().telescopeLine().requestStop();
     });
     flats.onStart();
-    EXPECT_EQ(std::count(heardInRun.begin(), heardInRun.end(), ":Q#"), 2) << "the run's own stop, then the client's";
-    EXPECT_EQ(std::count(heardInRun.begin(), heardInRun.end(), ":Mn#"), 0);
+    EXPECT_EQ(std::ranges::count(heardInRun, ":Q#"), 2) << "the run's own stop, then the client's";
+    EXPECT_EQ(std::ranges::count(heardInRun, ":Mn#"), 0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return heardCount(":Mn#") == 1; }, 2000)) << "after the run";
     EXPECT_EQ(heardCount(":Me#"), 0) << "undone by the stop that overtook it";
 }
 
 TEST_F(TelescopeServerTest, ClientsPollingDuringTheSheetsGetLoopNeverSplitItsExchanges)
 {
-    LX200Control& sheet = openSheet();
+    LX200P0& motion = openSheet().page0();
     telescope().setTimeScale(0.2);
-    LX200P0& motion = sheet.page0();
     telescope().setPosition({2.0, 30.0});
     QTcpSocket& client = connectClient();
-    ASSERT_EQ(ask(client, ":Sr 03:00:00#", lx200::Reply::digit), "1");
-    ASSERT_EQ(ask(client, ":MS#", lx200::Reply::goTo), "0");
+    ASSERT_EQ(ask(client, ":Sr 03:00:00#"), "1");
+    ASSERT_EQ(ask(client, ":MS#"), "0");
     // Replies that no box of the sheet could take for its own.
-    const std::string flood = repeated(":Gc#:GVP#", 200);
+    QByteArray flood;
+    for (int i = 0; i < 200; ++i)
+        flood += ":Gc#:GVP#";
     std::set<QString> boxes;
     std::string replies;
     watching(
@@ -463,35 +414,34 @@ TEST_F(TelescopeServerTest, ClientsPollingDuringTheSheetsGetLoopNeverSplitItsExc
             replies += client.readAll().toStdString();
         },
         [&] {
-            client.write(flood.data(), static_cast<qint64>(flood.size()));
+            client.write(flood);
             click(Button::get);
         });
     for (const QString& box : boxes)
         EXPECT_TRUE(std::regex_match(box.toStdString(), std::regex("([0-9]{2}:[0-9]{2}:[0-9]{2})?"))) << box.toStdString();
     EXPECT_EQ(motion.raEdit()->text(), "03:00:00");
-    EXPECT_GT(std::count(replies.begin(), replies.end(), '#'), 4) << "clients were served during the loop";
+    EXPECT_GT(std::ranges::count(replies, '#'), 4) << "clients were served during the loop";
     EXPECT_TRUE(std::regex_match(replies, std::regex("(24#|[ -~]+#)*"))) << replies;
     expectNoBox();
 }
 
 TEST_F(TelescopeServerTest, BadClientsAreClosedAndAFloodIsHeldBackWhileTheSheetAnswers)
 {
-    LX200Control& sheet = openSheet();
-    const std::vector<std::string> bad = {":Sr " + std::string(40, '1') + "#", std::string(":GR\x01#"),
-                                          std::string(100, 'x')};
-    for (const std::string& bytes : bad) {
+    LX200P0& motion = openSheet().page0();
+    const std::string longRa = ":Sr " + std::string(40, '1') + "#";
+    for (const std::string& bytes : {longRa, std::string(":GR\x01#"), std::string(100, 'x')}) {
         QTcpSocket& socket = connectClient();
-        socket.write(bytes.data(), static_cast<qint64>(bytes.size()));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; }, 2000))
-            << bytes;
+        socket.write(QByteArray::fromStdString(bytes));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; }, 2000)) << bytes;
         EXPECT_TRUE(QTest::qWaitFor([&] { return server().clientCount() == 0; }, 2000));
         clients.clear();
     }
-    EXPECT_EQ(heardCount(":Sr " + std::string(40, '1') + "#"), 0);
+    EXPECT_EQ(heardCount(longRa), 0);
 
-    QTcpSocket& flooder = connectClient();
-    const std::string flood = repeated(":GR#", 10000);
-    flooder.write(flood.data(), static_cast<qint64>(flood.size()));
+    QByteArray flood;
+    for (int i = 0; i < 10000; ++i)
+        flood += ":GR#";
+    connectClient().write(flood);
     QTcpSocket& leaver = connectClient();
     leaver.write(":GD#:GD#:GD#");
     leaver.abort();
@@ -499,47 +449,13 @@ TEST_F(TelescopeServerTest, BadClientsAreClosedAndAFloodIsHeldBackWhileTheSheetA
     watching([&] { mostQueued = std::max(mostQueued, server().core().queued()); },
              [&] {
                  QTest::qWait(300);
-                 sheet.page0().raEdit()->clear();
+                 motion.raEdit()->clear();
                  click(Button::get);
              });
-    EXPECT_EQ(sheet.page0().raEdit()->text().size(), 8) << "the sheet is answered through the flood";
+    EXPECT_EQ(motion.raEdit()->text().size(), 8) << "the sheet is answered through the flood";
     EXPECT_LE(mostQueued, 2 * (LX200Server::queueLimit + 64 / 4));
     EXPECT_EQ(server().clientCount(), 1u);
     expectNoBox();
-}
-
-TEST_F(TelescopeServerTest, ThePortLostUnderTheServerKeepsItUpAndItServesAgainAfterConnect)
-{
-    QTcpSocket& client = connectClient();
-    ASSERT_EQ(ask(client, "\x06", lx200::Reply::digit), "P");
-    telescope().hangUp();
-    QTest::qWait(100);
-    EXPECT_EQ(ask(client, ":GR#"), "");
-    EXPECT_EQ(ask(client, ":GR#"), "");
-    EXPECT_EQ(ui.boxes.size(), 1u) << "the loss, once";
-    EXPECT_TRUE(server().listening());
-    telescope().plugIn();
-    reconnect();
-    EXPECT_TRUE(std::regex_match(ask(client, ":GR#"), std::regex("[0-9]{2}:[0-9]{2}:[0-9]{2}#")));
-    EXPECT_EQ(ui.boxes.size(), 1u) << boxTexts().back();
-}
-
-TEST_F(TelescopeServerTest, OtherComputersOnlyWhenAllowedAndAPortInUseIsSaidOnce)
-{
-    app().sharing.allowOthers = true;
-    shell->startTelescopeServer();
-    ASSERT_EQ(server().addresses().size(), 1u);
-    EXPECT_EQ(server().addresses()[0], QHostAddress(QHostAddress::Any));
-
-    QTcpServer squatter;
-    ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, 0));
-    app().sharing = {.on = true, .port = squatter.serverPort(), .allowOthers = false};
-    shell->startTelescopeServer();
-    EXPECT_FALSE(server().listening());
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text.rfind("Cannot share the telescope on TCP port " + std::to_string(squatter.serverPort()) + ": ", 0), 0u)
-        << ui.boxes[0].text;
-    EXPECT_TRUE(frame().serverPane()->isHidden());
 }
 
 }  // namespace

@@ -33,10 +33,7 @@
 #include "support/temp_dir.h"
 
 QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 QT_END_NAMESPACE
 
 namespace tarvi {
@@ -82,225 +79,127 @@ protected:
     }
 };
 
-enum class Control { check, edit, radio };
-
-struct FieldCase {
-    const char* control;  // the object name of the control of the first value
-    Control kind;
-    int st4Settings::*field;
-    int before;
-    int after;
-};
-
-void PrintTo(const FieldCase& c, std::ostream* out)
+// One pass through Setup Camera: body works the dialog, then the button is clicked.
+void setupCameraWith(CTarviApp& app, const std::function<void(setupCamera&)>& body, const char* button = "OK")
 {
-    *out << c.control << ' ' << c.before << " -> " << c.after;
+    whenModal<setupCamera>([&](setupCamera& dialog) {
+        body(dialog);
+        QTest::mouseClick(buttonNamed(dialog, button), Qt::LeftButton);
+    });
+    OnSetupCamera(app, nullptr);
 }
 
-class SetupCameraFields : public SetupDialogTest, public ::testing::WithParamInterface<FieldCase> {};
-
-TEST_P(SetupCameraFields, LoadFromAndStoreToTheirOwnSetting)
+TEST_F(SetupDialogTest, SetupCameraFieldsLoadFromAndStoreToTheirOwnSetting)
 {
-    const FieldCase& c = GetParam();
-    app.settings.*c.field = c.before;
-    st4Settings expected = app.settings;
-    expected.*c.field = c.after;
-    whenModal<setupCamera>([&](setupCamera& dialog) {
-        switch (c.kind) {
-        case Control::check: {
-            QCheckBox* box = child<QCheckBox>(dialog, c.control);
-            ASSERT_NE(box, nullptr);
-            EXPECT_EQ(box->isChecked(), c.before != 0);
-            box->setChecked(c.after != 0);
-            break;
-        }
-        case Control::edit: {
-            QLineEdit* edit = child<QLineEdit>(dialog, c.control);
-            ASSERT_NE(edit, nullptr);
-            EXPECT_EQ(edit->text(), QString::number(c.before));
-            edit->setText(QString::number(c.after));
-            break;
-        }
-        case Control::radio: {
-            const int first = QString::fromLatin1(c.control).mid(5).toInt();
-            for (int i = 0; i < 4; ++i) {
-                auto* radio = child<QRadioButton>(dialog, QStringLiteral("radio%1").arg(first + i));
-                ASSERT_NE(radio, nullptr);
-                EXPECT_EQ(radio->isChecked(), i == c.before) << i;
+    enum Kind { check, edit, radio };
+    const struct {
+        const char* control;  // the control of the first value
+        Kind kind;
+        int st4Settings::*field;
+        int before, after;
+    } cases[] = {
+        {"check1013", check, &st4Settings::antiBloom, 0, 1},      {"check1014", check, &st4Settings::smoothImage, 1, 0},
+        {"check1014", check, &st4Settings::smoothImage, 0, 1},    {"check1015", check, &st4Settings::subtractDarkFrame, 0, 1},
+        {"check1017", check, &st4Settings::operationsInPC, 1, 0}, {"check1018", check, &st4Settings::useCompression, 1, 0},
+        {"check1018", check, &st4Settings::useCompression, 0, 1}, {"radio1005", radio, &st4Settings::cameraGain, 0, 3},
+        {"radio1005", radio, &st4Settings::cameraGain, 2, 1},     {"edit1010", edit, &st4Settings::exposureDelay, 7, 99},
+        {"edit1010", edit, &st4Settings::exposureDelay, 5, 0},    {"edit1011", edit, &st4Settings::baselineLevel, 9, 255},
+        {"edit1016", edit, &st4Settings::subtractionConstant, 12, 0},
+        {"edit1016", edit, &st4Settings::subtractionConstant, 0, 254},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.control << ' ' << c.before << " -> " << c.after);
+        app.settings.*c.field = c.before;
+        st4Settings expected = app.settings;
+        expected.*c.field = c.after;
+        setupCameraWith(app, [&](setupCamera& dialog) {
+            if (c.kind == check) {
+                EXPECT_EQ(child<QCheckBox>(dialog, c.control)->isChecked(), c.before != 0);
+                child<QCheckBox>(dialog, c.control)->setChecked(c.after != 0);
+            } else if (c.kind == edit) {
+                EXPECT_EQ(child<QLineEdit>(dialog, c.control)->text(), QString::number(c.before));
+                child<QLineEdit>(dialog, c.control)->setText(QString::number(c.after));
+            } else {
+                const int first = QString::fromLatin1(c.control).mid(5).toInt();
+                for (int i = 0; i < 4; ++i)
+                    EXPECT_EQ(child<QRadioButton>(dialog, QStringLiteral("radio%1").arg(first + i))->isChecked(), i == c.before);
+                child<QRadioButton>(dialog, QStringLiteral("radio%1").arg(first + c.after))->click();
             }
-            child<QRadioButton>(dialog, QStringLiteral("radio%1").arg(first + c.after))->click();
-            break;
-        }
-        }
-        QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
-        EXPECT_FALSE(dialog.isVisible());
-    });
-    OnSetupCamera(app, nullptr);
-    EXPECT_EQ(formatSettingsLine(app.settings), formatSettingsLine(expected));
-    EXPECT_EQ(savedValues(), formatSettingsLine(expected));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    SetupTable, SetupCameraFields,
-    ::testing::Values(FieldCase{"check1013", Control::check, &st4Settings::antiBloom, 0, 1},
-                      FieldCase{"check1014", Control::check, &st4Settings::smoothImage, 1, 0},
-                      FieldCase{"check1014", Control::check, &st4Settings::smoothImage, 0, 1},
-                      FieldCase{"check1015", Control::check, &st4Settings::subtractDarkFrame, 0, 1},
-                      FieldCase{"check1017", Control::check, &st4Settings::operationsInPC, 1, 0},
-                      FieldCase{"check1018", Control::check, &st4Settings::useCompression, 1, 0},
-                      FieldCase{"check1018", Control::check, &st4Settings::useCompression, 0, 1},
-                      FieldCase{"radio1005", Control::radio, &st4Settings::cameraGain, 0, 3},
-                      FieldCase{"radio1005", Control::radio, &st4Settings::cameraGain, 2, 1},
-                      FieldCase{"edit1010", Control::edit, &st4Settings::exposureDelay, 7, 99},
-                      FieldCase{"edit1010", Control::edit, &st4Settings::exposureDelay, 5, 0},
-                      FieldCase{"edit1011", Control::edit, &st4Settings::baselineLevel, 9, 255},
-                      FieldCase{"edit1016", Control::edit, &st4Settings::subtractionConstant, 12, 0},
-                      FieldCase{"edit1016", Control::edit, &st4Settings::subtractionConstant, 0, 254}));
-
-struct ExposureCase {
-    const char* text;
-    float expected;
-};
-
-void PrintTo(const ExposureCase& c, std::ostream* out)
-{
-    *out << '"' << c.text << '"';
-}
-
-class SetupCameraExposureAccepted : public SetupDialogTest, public ::testing::WithParamInterface<ExposureCase> {};
-
-TEST_P(SetupCameraExposureAccepted, OkStoresTheExposureTime)
-{
-    const ExposureCase& c = GetParam();
+        });
+        EXPECT_EQ(formatSettingsLine(app.settings), formatSettingsLine(expected));
+        EXPECT_EQ(savedValues(), formatSettingsLine(expected));
+    }
+    const std::pair<const char*, float> exposures[] = {{"0.01", 0.01f}, {"600", 600.0f}, {"600.00", 600.0f},
+                                                       {" 0.5 ", 0.5f}, {"1e1", 10.0f}};
     app.settings.exposureTime = 2.5f;
-    whenModal<setupCamera>([&](setupCamera& dialog) {
-        EXPECT_EQ(child<QLineEdit>(dialog, "edit1009")->text(), "2.5");
-        child<QLineEdit>(dialog, "edit1009")->setText(QString::fromLatin1(c.text));
-        QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
-        EXPECT_FALSE(dialog.isVisible());
-    });
-    OnSetupCamera(app, nullptr);
-    EXPECT_EQ(app.settings.exposureTime, c.expected);
-    for (const std::string& text : boxTexts())
-        EXPECT_EQ(text.find("Please enter"), std::string::npos) << text;
+    QString shown = "2.5";
+    for (const auto& [text, seconds] : exposures) {
+        setupCameraWith(app, [&](setupCamera& dialog) {
+            EXPECT_EQ(child<QLineEdit>(dialog, "edit1009")->text(), shown);
+            child<QLineEdit>(dialog, "edit1009")->setText(QString::fromLatin1(text));
+        });
+        EXPECT_EQ(app.settings.exposureTime, seconds) << text;
+        shown = QString::number(double(seconds));
+    }
+    for (const auto& box : ui.boxes)
+        EXPECT_EQ(box.text.find("Please enter"), std::string::npos) << box.text;
 }
 
-INSTANTIATE_TEST_SUITE_P(SetupTable, SetupCameraExposureAccepted,
-                         ::testing::Values(ExposureCase{"0.01", 0.01f}, ExposureCase{"600", 600.0f},
-                                           ExposureCase{"600.00", 600.0f}, ExposureCase{" 0.5 ", 0.5f},
-                                           ExposureCase{"1e1", 10.0f}));
-
-using Refusal = test::FieldRefusal;
-
-class SetupCameraRefused : public SetupDialogTest, public ::testing::WithParamInterface<Refusal> {};
-
-TEST_P(SetupCameraRefused, ShowTheMessageAndKeepTheDialogOpenOnTheField)
+// A refused value keeps the dialog open on the first refused field in
+// exchange order, with its text selected; Cancel then changes nothing,
+// not even the good change made elsewhere.
+TEST_F(SetupDialogTest, SetupCameraRefusalsKeepTheDialogOpenOnTheFirstRefusedField)
 {
-    const Refusal& c = GetParam();
+    const char* const exposureRange = "Please enter a number between 0.01 and 600.";
+    const char* const byteRange = "Please enter an integer between 0 and 255.";
+    const char* const delayRange = "Please enter an integer between 0 and 99.";
+    const struct {
+        std::vector<std::pair<const char*, const char*>> typed;
+        const char* focus;
+        const char* message;
+    } cases[] = {
+        {{{"edit1009", "0.005"}}, "edit1009", exposureRange}, {{{"edit1009", "601"}}, "edit1009", exposureRange},
+        {{{"edit1009", "abc"}}, "edit1009", "Please enter a number."},
+        {{{"edit1010", "100"}}, "edit1010", delayRange},      {{{"edit1010", "-1"}}, "edit1010", delayRange},
+        {{{"edit1011", "256"}}, "edit1011", byteRange},       {{{"edit1016", "-1"}}, "edit1016", byteRange},
+        {{{"edit1016", "1000"}, {"edit1011", "1000"}, {"edit1010", "1000"}, {"edit1009", "1000"}}, "edit1009", exposureRange},
+        {{{"edit1016", "1000"}, {"edit1011", "1000"}, {"edit1010", "1000"}}, "edit1010", delayRange},
+        {{{"edit1016", "1000"}, {"edit1011", "1000"}}, "edit1011", byteRange},
+    };
     app.settings.antiBloom = 0;
     const std::string before = formatSettingsLine(app.settings);
     fs::remove(app.iniPath);
-    bool keptOpen = false;
-    whenModal<setupCamera>([&](setupCamera& dialog) {
-        // A good change elsewhere must not get through either.
-        child<QCheckBox>(dialog, "check1013")->setChecked(true);
-        QLineEdit* field = child<QLineEdit>(dialog, c.field);
-        ASSERT_NE(field, nullptr);
-        field->setText(QString::fromLatin1(c.text));
-        QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
-        keptOpen = dialog.isVisible();
-        EXPECT_EQ(dialog.focusWidget(), field);
-        EXPECT_EQ(field->selectedText(), field->text());
-        QTest::mouseClick(buttonNamed(dialog, "Cancel"), Qt::LeftButton);
-    });
-    OnSetupCamera(app, nullptr);
-    EXPECT_TRUE(keptOpen);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{c.message});
-    EXPECT_EQ(formatSettingsLine(app.settings), before);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed.front().second);
+        ui.boxes.clear();
+        bool keptOpen = false;
+        setupCameraWith(app, [&](setupCamera& dialog) {
+            child<QCheckBox>(dialog, "check1013")->setChecked(true);
+            for (const auto& [field, text] : c.typed)
+                child<QLineEdit>(dialog, field)->setText(QString::fromLatin1(text));
+            QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
+            keptOpen = dialog.isVisible();
+            QLineEdit* field = child<QLineEdit>(dialog, c.focus);
+            EXPECT_EQ(dialog.focusWidget(), field);
+            EXPECT_EQ(field->selectedText(), field->text());
+        }, "Cancel");
+        EXPECT_TRUE(keptOpen);
+        EXPECT_EQ(boxTexts(), std::vector<std::string>{c.message});
+        EXPECT_EQ(formatSettingsLine(app.settings), before);
+    }
     EXPECT_TRUE(opener.opened.empty());
     EXPECT_FALSE(fs::exists(app.iniPath));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    SetupTable, SetupCameraRefused,
-    ::testing::Values(Refusal{"edit1009", "0.005", "Please enter a number between 0.01 and 600."},
-                      Refusal{"edit1009", "601", "Please enter a number between 0.01 and 600."},
-                      Refusal{"edit1009", "abc", "Please enter a number."},
-                      Refusal{"edit1010", "100", "Please enter an integer between 0 and 99."},
-                      Refusal{"edit1010", "-1", "Please enter an integer between 0 and 99."},
-                      Refusal{"edit1011", "256", "Please enter an integer between 0 and 255."},
-                      Refusal{"edit1016", "-1", "Please enter an integer between 0 and 255."}));
-
-struct OrderCase {
-    std::vector<const char*> refused;  // fields given a value out of range
-    const char* first;                 // the one the user is sent back to
-};
-
-void PrintTo(const OrderCase& c, std::ostream* out)
-{
-    for (const char* field : c.refused)
-        *out << field << ' ';
-}
-
-class SetupCameraOrder : public SetupDialogTest, public ::testing::WithParamInterface<OrderCase> {};
-
-TEST_P(SetupCameraOrder, TheFirstRefusedFieldInExchangeOrderIsTheOneReported)
-{
-    const OrderCase& c = GetParam();
-    const QWidget* focused = nullptr;
-    whenModal<setupCamera>([&](setupCamera& dialog) {
-        for (const char* field : c.refused)
-            child<QLineEdit>(dialog, field)->setText("1000");
-        QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
-        focused = dialog.focusWidget();
-        EXPECT_EQ(focused, child<QLineEdit>(dialog, c.first));
-    });
-    OnSetupCamera(app, nullptr);
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    const std::string expected = std::string(c.first) == "edit1009"   ? "Please enter a number between 0.01 and 600."
-                                 : std::string(c.first) == "edit1010" ? "Please enter an integer between 0 and 99."
-                                                                      : "Please enter an integer between 0 and 255.";
-    EXPECT_EQ(ui.boxes[0].text, expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(SetupTable, SetupCameraOrder,
-                         ::testing::Values(OrderCase{{"edit1016", "edit1011", "edit1010", "edit1009"}, "edit1009"},
-                                           OrderCase{{"edit1016", "edit1011", "edit1010"}, "edit1010"},
-                                           OrderCase{{"edit1016", "edit1011"}, "edit1011"},
-                                           OrderCase{{"edit1016"}, "edit1016"}));
-
-TEST_F(SetupDialogTest, SetupCameraOkSendsTheNewValuesToAConnectedCameraAndSaves)
-{
-    const auto camera = opener.add("dev-com1");
-    test::PortScript* line = camera.get();
-    camera->device = [line](const Bytes&) { line->arrive({0x06}); };
-    app.settings.cameraHandle = app.ports.add(opener.open("dev-com1").port);
-    whenModal<setupCamera>([](setupCamera& dialog) {
-        child<QLineEdit>(dialog, "edit1011")->setText("77");
-        QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
-    });
-    OnSetupCamera(app, nullptr);
-    // The baseline level's RAM write carries the value just typed.
-    const auto baseline = std::find_if(camera->writes.begin(), camera->writes.end(),
-                                       [](const Bytes& w) { return w.size() == 7 && w[3] == 0x36; });
-    ASSERT_NE(baseline, camera->writes.end());
-    EXPECT_EQ((*baseline)[5], 77);
-    EXPECT_EQ(camera->writes.size(), 5u);
-    EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_EQ(app.settings.baselineLevel, 77);
-    EXPECT_EQ(savedValues(), formatSettingsLine(app.settings));
-}
-
-TEST_F(SetupDialogTest, SetupCameraWithTheCameraOffReportsItAndSavesTheValuesAllTheSame)
+// OK saves the values whether or not the camera is there to be told them.
+TEST_F(SetupDialogTest, SetupCameraOkSavesAndSendsTheValuesToTheCameraWhenItAnswers)
 {
     fs::remove(app.iniPath);
-    whenModal<setupCamera>([](setupCamera& dialog) {
+    setupCameraWith(app, [](setupCamera& dialog) {
         child<QLineEdit>(dialog, "edit1009")->setText("12.5");
         EXPECT_FALSE(dialog.observationKeywordsBox()->isChecked());
         dialog.observationKeywordsBox()->setChecked(true);
-        QTest::mouseClick(buttonNamed(dialog, "OK"), Qt::LeftButton);
     });
-    OnSetupCamera(app, nullptr);
     EXPECT_EQ(opener.opened, std::vector<std::string>{"dev-com1"});
     EXPECT_EQ(boxTexts(), std::vector<std::string>{"Cannot open/setup camera port com1\ndev-com1: " + noSuchDevice});
     EXPECT_EQ(app.settings.exposureTime, 12.5f);
@@ -309,26 +208,19 @@ TEST_F(SetupDialogTest, SetupCameraWithTheCameraOffReportsItAndSavesTheValuesAll
     EXPECT_TRUE(app.observationKeywords);
     EXPECT_TRUE(readObservationKeywords(IniFile(app.iniPath)));
     EXPECT_EQ(savedValues(), formatSettingsLine(app.settings));
-}
 
-TEST_F(SetupDialogTest, SetupCameraCancelChangesNothingAndSendsNothing)
-{
-    const std::string before = formatSettingsLine(app.settings);
-    fs::remove(app.iniPath);
-    whenModal<setupCamera>([](setupCamera& dialog) {
-        child<QCheckBox>(dialog, "check1013")->click();
-        child<QCheckBox>(dialog, "check1017")->click();
-        child<QRadioButton>(dialog, "radio1008")->click();
-        child<QLineEdit>(dialog, "edit1009")->setText("30");
-        child<QLineEdit>(dialog, "edit1010")->setText("3");
-        QTest::mouseClick(buttonNamed(dialog, "Cancel"), Qt::LeftButton);
-        EXPECT_FALSE(dialog.isVisible());
-    });
-    OnSetupCamera(app, nullptr);
-    EXPECT_EQ(formatSettingsLine(app.settings), before);
-    EXPECT_TRUE(opener.opened.empty());
+    ui.boxes.clear();
+    const auto camera = opener.add("dev-com1");
+    test::PortScript* line = camera.get();
+    camera->device = [line](const Bytes&) { line->arrive({0x06}); };
+    app.settings.cameraHandle = app.ports.add(opener.open("dev-com1").port);
+    setupCameraWith(app, [](setupCamera& dialog) { child<QLineEdit>(dialog, "edit1011")->setText("77"); });
+    // The baseline level's RAM write carries the value just typed.
+    EXPECT_EQ(camera->writes.size(), 5u);
+    EXPECT_NE(std::find(camera->writes.begin(), camera->writes.end(), Bytes{0x01, 0x04, 0x01, 0x36, 0x00, 77, 0x89}),
+              camera->writes.end());
     EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_FALSE(fs::exists(app.iniPath));
+    EXPECT_EQ(savedValues(), formatSettingsLine(app.settings));
 }
 
 TEST_F(SetupDialogTest, SetupCommShowsTheDeviceOfEachPortInGrey)
@@ -369,81 +261,50 @@ TEST_F(SetupDialogTest, SetupCommShowsTheDeviceOfEachPortInGrey)
     dialog.hide();
 }
 
-struct ConnectCase {
-    const char* name;
-    int cameraPort, cameraSpeed, telescopePort;  // before
-    int clickCamera, clickSpeed, clickTelescope;  // radio ids; 0 leaves the group alone
-    int expectedCamera, expectedSpeed, expectedTelescope;
-};
-
-void PrintTo(const ConnectCase& c, std::ostream* out)
+TEST_F(SetupDialogTest, SetupCommConnectStoresThePortsAndOpensBothDevicesThere)
 {
-    *out << c.name;
-}
-
-class SetupCommConnect : public SetupDialogTest, public ::testing::WithParamInterface<ConnectCase> {};
-
-TEST_P(SetupCommConnect, ConnectStoresThePortsAndOpensBothDevicesThere)
-{
-    const ConnectCase& c = GetParam();
-    app.settings.cameraPort = c.cameraPort;
-    app.settings.cameraSpeed = c.cameraSpeed;
-    app.settings.telescopePort = c.telescopePort;
-    fs::remove(app.iniPath);
-    whenModal<setupComm>([&](setupComm& dialog) {
-        const int shown[] = {1000 + c.cameraPort, 1004 + c.cameraSpeed,
-                             c.telescopePort == 3 ? 1012 : 1008 + c.telescopePort};
-        for (const int id : shown)
-            EXPECT_TRUE(child<QRadioButton>(dialog, QStringLiteral("radio%1").arg(id))->isChecked()) << id;
-        for (const int id : {c.clickCamera, c.clickSpeed, c.clickTelescope}) {
-            if (id != 0)
-                child<QRadioButton>(dialog, QStringLiteral("radio%1").arg(id))->click();
-        }
-        QTest::mouseClick(buttonNamed(dialog, "CONNECT"), Qt::LeftButton);
-        EXPECT_FALSE(dialog.isVisible());
-    });
-    OnSetupComm(app, nullptr);
-    EXPECT_EQ(app.settings.cameraPort, c.expectedCamera);
-    EXPECT_EQ(app.settings.cameraSpeed, c.expectedSpeed);
-    EXPECT_EQ(app.settings.telescopePort, c.expectedTelescope);
-    // No device answers here: each open fails and says which port it tried.
-    const std::string cameraName = "com" + std::to_string(c.expectedCamera + 1);
-    const std::string telescopeName = "com" + std::to_string(c.expectedTelescope + 1);
-    EXPECT_EQ(opener.opened, (std::vector<std::string>{"dev-" + cameraName, "dev-" + telescopeName}));
-    const auto reason = [](const std::string& name) { return "\ndev-" + name + ": " + noSuchDevice; };
-    EXPECT_EQ(boxTexts(),
-              (std::vector<std::string>{"Cannot open/setup camera port " + cameraName + reason(cameraName),
-                                        "Cannot open telescope port " + telescopeName + reason(telescopeName)}));
-    EXPECT_EQ(savedValues(), formatSettingsLine(app.settings));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    SetupTable, SetupCommConnect,
-    ::testing::Values(ConnectCase{"Com2ForBothMovesTheTelescopeToCom3", 0, 0, 1, 1001, 0, 1009, 1, 0, 2},
-                      ConnectCase{"Com4ForBothMovesTheTelescopeToCom1", 0, 0, 1, 1003, 0, 1012, 3, 0, 0},
-                      ConnectCase{"Com1ForBothMovesTheTelescopeToCom2", 2, 1, 3, 1000, 0, 1008, 0, 1, 1},
-                      ConnectCase{"DifferentPortsAndANewSpeed", 0, 0, 1, 1002, 1006, 1008, 2, 2, 0},
-                      ConnectCase{"SlowestSpeed", 1, 0, 3, 0, 1007, 0, 1, 3, 3},
-                      ConnectCase{"NothingChanged", 3, 1, 2, 0, 0, 0, 3, 1, 2}));
-
-TEST_F(SetupDialogTest, SetupCommConnectWithoutChangesReconnectsBothDevices)
-{
-    const auto camera = opener.add("dev-com1");
-    const auto telescope = opener.add("dev-com2");
-    app.settings.cameraHandle = app.ports.add(opener.open("dev-com1").port);
-    app.settings.telescopeHandle = app.ports.add(opener.open("dev-com2").port);
-    opener.opened.clear();
-    whenModal<setupComm>([](setupComm& dialog) {
-        QTest::mouseClick(buttonNamed(dialog, "CONNECT"), Qt::LeftButton);
-    });
-    OnSetupComm(app, nullptr);
-    EXPECT_EQ(opener.opened.front(), "dev-com1");
-    EXPECT_EQ(std::count(opener.opened.begin(), opener.opened.end(), "dev-com2"), 1);
-    // The speed search ran again on the camera, the probe on the telescope.
-    EXPECT_FALSE(camera->lineSettingsSet.empty());
-    EXPECT_FALSE(camera->writes.empty());
-    EXPECT_NE(std::find(telescope->writes.begin(), telescope->writes.end(), Bytes{':', 'G', 'S', '#'}),
-              telescope->writes.end());
+    const struct {
+        int cameraPort, cameraSpeed, telescopePort;  // before
+        int clickCamera, clickSpeed, clickTelescope;  // radio ids; 0 leaves the group alone
+        int camera, speed, telescope;                 // after
+    } cases[] = {
+        {0, 0, 1, 1001, 0, 1009, 1, 0, 2},     // com2 for both moves the telescope to com3
+        {0, 0, 1, 1003, 0, 1012, 3, 0, 0},     // com4 for both moves it to com1
+        {2, 1, 3, 1000, 0, 1008, 0, 1, 1},     // com1 for both moves it to com2
+        {0, 0, 1, 1002, 1006, 1008, 2, 2, 0},  // different ports and a new speed
+        {1, 0, 3, 0, 1007, 0, 1, 3, 3},        // the slowest speed
+        {3, 1, 2, 0, 0, 0, 3, 1, 2},           // nothing changed
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.camera << c.speed << c.telescope);
+        app.settings.cameraPort = c.cameraPort;
+        app.settings.cameraSpeed = c.cameraSpeed;
+        app.settings.telescopePort = c.telescopePort;
+        ui.boxes.clear();
+        opener.opened.clear();
+        fs::remove(app.iniPath);
+        whenModal<setupComm>([&](setupComm& dialog) {
+            for (const int id : {1000 + c.cameraPort, 1004 + c.cameraSpeed, c.telescopePort == 3 ? 1012 : 1008 + c.telescopePort})
+                EXPECT_TRUE(child<QRadioButton>(dialog, QStringLiteral("radio%1").arg(id))->isChecked()) << id;
+            for (const int id : {c.clickCamera, c.clickSpeed, c.clickTelescope}) {
+                if (id != 0)
+                    child<QRadioButton>(dialog, QStringLiteral("radio%1").arg(id))->click();
+            }
+            QTest::mouseClick(buttonNamed(dialog, "CONNECT"), Qt::LeftButton);
+            EXPECT_FALSE(dialog.isVisible());
+        });
+        OnSetupComm(app, nullptr);
+        EXPECT_EQ(app.settings.cameraPort, c.camera);
+        EXPECT_EQ(app.settings.cameraSpeed, c.speed);
+        EXPECT_EQ(app.settings.telescopePort, c.telescope);
+        // No device answers here: each open fails and says which port it tried.
+        const std::string camera = "com" + std::to_string(c.camera + 1), telescope = "com" + std::to_string(c.telescope + 1);
+        EXPECT_EQ(opener.opened, (std::vector<std::string>{"dev-" + camera, "dev-" + telescope}));
+        const auto reason = [](const std::string& name) { return "\ndev-" + name + ": " + noSuchDevice; };
+        EXPECT_EQ(boxTexts(), (std::vector<std::string>{"Cannot open/setup camera port " + camera + reason(camera),
+                                                        "Cannot open telescope port " + telescope + reason(telescope)}));
+        EXPECT_EQ(savedValues(), formatSettingsLine(app.settings));
+    }
 }
 
 TEST_F(SetupDialogTest, SetupCommKeepsTheTelescopeSharingInItsOwnSection)
@@ -487,26 +348,35 @@ TEST_F(SetupDialogTest, SetupCommKeepsTheTelescopeSharingInItsOwnSection)
     }
 }
 
-TEST_F(SetupDialogTest, SetupCommCancelChangesNothingAndTouchesNoPort)
+// Cancel touches no port; CONNECT with nothing changed opens both afresh.
+TEST_F(SetupDialogTest, SetupCommCancelTouchesNothingAndConnectWithoutChangesReconnectsBothDevices)
 {
     const auto camera = opener.add("dev-com1");
+    const auto telescope = opener.add("dev-com2");
     app.settings.cameraHandle = app.ports.add(opener.open("dev-com1").port);
+    app.settings.telescopeHandle = app.ports.add(opener.open("dev-com2").port);
     opener.opened.clear();
     const std::string before = formatSettingsLine(app.settings);
     fs::remove(app.iniPath);
     whenModal<setupComm>([](setupComm& dialog) {
-        child<QRadioButton>(dialog, "radio1002")->click();
-        child<QRadioButton>(dialog, "radio1007")->click();
-        child<QRadioButton>(dialog, "radio1010")->click();
+        for (const char* radio : {"radio1002", "radio1007", "radio1010"})
+            child<QRadioButton>(dialog, radio)->click();
         QTest::keyClick(&dialog, Qt::Key_Escape);
         EXPECT_FALSE(dialog.isVisible());
     });
     OnSetupComm(app, nullptr);
     EXPECT_EQ(formatSettingsLine(app.settings), before);
     EXPECT_FALSE(camera->closed);
-    EXPECT_TRUE(opener.opened.empty());
-    EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_TRUE(opener.opened.empty() && ui.boxes.empty());
     EXPECT_FALSE(fs::exists(app.iniPath));
+
+    whenModal<setupComm>([](setupComm& dialog) { QTest::mouseClick(buttonNamed(dialog, "CONNECT"), Qt::LeftButton); });
+    OnSetupComm(app, nullptr);
+    EXPECT_EQ(opener.opened.front(), "dev-com1");
+    EXPECT_EQ(std::count(opener.opened.begin(), opener.opened.end(), "dev-com2"), 1);
+    // The speed search ran again on the camera, the probe on the telescope.
+    EXPECT_FALSE(camera->lineSettingsSet.empty() || camera->writes.empty());
+    EXPECT_NE(std::find(telescope->writes.begin(), telescope->writes.end(), Bytes{':', 'G', 'S', '#'}), telescope->writes.end());
 }
 
 TEST_F(SetupDialogTest, AutoshootSetupKeepsItsValuesOnlyOnOk)

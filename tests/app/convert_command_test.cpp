@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -14,6 +15,7 @@
 #include <sstream>
 
 #include "image/conversion.h"
+#include "image/fits.h"
 #include "platform/console_ui.h"
 #include "platform/safe_file.h"
 #include "support/fake_ui.h"
@@ -24,6 +26,7 @@ namespace tarvi {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 TEST(ConvertArguments, UsableLines)
 {
@@ -43,46 +46,31 @@ TEST(ConvertArguments, UsableLines)
         {{"--to", "fits", "--out", "/a", "--out", "/b", "x.bmp"}, fitsOutput, "/b", 1.0, 1.0, {"x.bmp"}},
     };
     for (const auto& c : cases) {
-        const ConvertArguments line = parseConvertArguments(c.arguments);
-        EXPECT_EQ(line.error, "") << c.arguments[0];
-        EXPECT_FALSE(line.help);
-        EXPECT_EQ(line.outputType, c.outputType) << c.arguments[0];
-        EXPECT_EQ(line.outputDir, c.outputDir) << c.arguments[0];
-        EXPECT_EQ(line.gamma1, c.gamma1) << c.arguments[0];
-        EXPECT_EQ(line.gamma2, c.gamma2) << c.arguments[0];
-        EXPECT_EQ(line.files, c.files) << c.arguments[0];
+        const ConvertArguments l = parseConvertArguments(c.arguments);
+        EXPECT_TRUE(l.error.empty() && !l.help && l.outputType == c.outputType && l.outputDir == c.outputDir
+                    && l.gamma1 == c.gamma1 && l.gamma2 == c.gamma2 && l.files == c.files) << c.arguments[0];
     }
 }
 
 TEST(ConsoleUi, EachBoxIsOneLineAndTheAnswerIsTheSafeWayOut)
 {
-    const struct {
-        const char* text;
-        const char* caption;
-        const char* line;
-    } lines[] = {
+    const std::array<const char*, 3> lines[] = {
         {"Not a Bitmap File!", "", "Tarvi: Not a Bitmap File!"},
         {"Cannot write file /d/a.bmp:\nNo space left on device", "File Write Error",
          "File Write Error: Cannot write file /d/a.bmp: No space left on device"},
-        {"/d/a.bmp has zero length.   \nNo image will be displayed.", "",
-         "Tarvi: /d/a.bmp has zero length. No image will be displayed."},
+        {"/d/a.bmp has zero length.   \nNo image will be displayed.", "", "Tarvi: /d/a.bmp has zero length. No image will be displayed."},
         {"\r\nfirst\r\nsecond\n\n", "Note", "Note: first second"},
         {"", "", "Tarvi: "},
     };
-    for (const auto& c : lines) {
+    for (const auto& [text, caption, line] : lines) {
         std::ostringstream err;
-        ConsoleUi ui(err);
-        EXPECT_EQ(ui.messageBox(c.text, c.caption, Buttons::ok, {}), Answer::ok);
-        EXPECT_EQ(err.str(), std::string(c.line) + "\n");
+        EXPECT_EQ(ConsoleUi(err).messageBox(text, caption, Buttons::ok, {}), Answer::ok);
+        EXPECT_EQ(err.str(), std::string(line) + "\n");
     }
-    const std::pair<Buttons, Answer> answers[] = {{Buttons::okCancel, Answer::cancel},
-                                                  {Buttons::retryCancel, Answer::cancel},
-                                                  {Buttons::yesNo, Answer::no},
-                                                  {Buttons::yesNoCancel, Answer::cancel}};
-    for (const auto& [buttons, answer] : answers) {
-        std::ostringstream err;
+    std::ostringstream err;
+    for (const auto& [buttons, answer] : {std::pair{Buttons::okCancel, Answer::cancel}, {Buttons::retryCancel, Answer::cancel},
+                                          {Buttons::yesNo, Answer::no}, {Buttons::yesNoCancel, Answer::cancel}})
         EXPECT_EQ(ConsoleUi(err).messageBox("Retry?", "", buttons, {}), answer);
-    }
 }
 
 class ConvertCommand : public ::testing::Test {
@@ -115,18 +103,9 @@ protected:
         err.str("");
         return runConvertCommand(arguments, out, err);
     }
-
-    std::vector<std::string> errLines() const
-    {
-        std::vector<std::string> lines;
-        std::istringstream in(err.str());
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
-        return lines;
-    }
 };
 
-TEST_F(ConvertCommand, AUsageErrorExitsTwoWithAShortMessageAndConvertsNothing)
+TEST_F(ConvertCommand, AUsageErrorExitsTwoWithAShortMessageAndConvertsNothingAndHelpExitsZero)
 {
     writeBmp("a.bmp");
     const std::string gamma = " must be a number between 0 and 100, not ";
@@ -153,41 +132,35 @@ TEST_F(ConvertCommand, AUsageErrorExitsTwoWithAShortMessageAndConvertsNothing)
         EXPECT_EQ(out.str(), "");
         EXPECT_TRUE(fs::is_empty(dir.file("out"))) << error;
     }
-}
-
-TEST_F(ConvertCommand, HelpIsAskedForAnywhereOnTheLineAndGoesToStandardOutput)
-{
-    EXPECT_TRUE(parseConvertArguments({"--to", "fits", "-h"}).help);
+    // Help is asked for anywhere on the line, wins over errors, and goes to standard output.
     EXPECT_EQ(convert({"--to", "png", "--help"}), 0);
     EXPECT_EQ(err.str(), "");
-    EXPECT_EQ(out.str().rfind("Usage: tarvi convert --to fits|bmp --out DIR [--gamma1 G] [--gamma2 G] FILE...\n", 0),
-              0u);
-    EXPECT_NE(out.str().find("Exit status"), std::string::npos);
+    EXPECT_EQ(out.str().rfind("Usage: tarvi convert --to fits|bmp --out DIR [--gamma1 G] [--gamma2 G] FILE...\n", 0), 0u);
+    EXPECT_TRUE(parseConvertArguments({"--to", "fits", "-h"}).help);
 }
 
 TEST_F(ConvertCommand, EveryFileConvertedExitsZeroAndSaysNothingElseOneLinePerFileNotConverted)
 {
     writeBmp("M42.BMP");
     writeBmp("m31.bmp");
-    EXPECT_EQ(convert({"--to", "fits", "--out", "OUT", "M42.BMP", "m31.bmp"}), 0);
+    // One row of 16-bit data, 0, a quarter of the maximum and the maximum, for the gammas to reach.
+    std::string deep;
+    for (const std::string& card : {std::string("SIMPLE  =                    T"), fits::integerCard("BITPIX", 16),
+                                    fits::integerCard("NAXIS", 2), fits::integerCard("NAXIS1", 3),
+                                    fits::integerCard("NAXIS2", 1), std::string("END")})
+        deep += card + std::string(80 - card.size(), ' ');
+    deep.resize(2880, ' ');
+    test::writeFile(dir.file("deep.fts"), deep + std::string("\0\0\x03\xE8\x0F\xA0", 6) + std::string(2874, '\0'));
+    EXPECT_EQ(convert({"--to", "fits", "--gamma1", "2", "--out", "OUT", "M42.BMP", "m31.bmp", "deep.fts"}), 0);
     EXPECT_EQ(err.str() + out.str(), "");
-    EXPECT_TRUE(fs::exists(dir.file("out/m42.fit")));
-    EXPECT_TRUE(fs::exists(dir.file("out/m31.fit")));
+    EXPECT_TRUE(fs::exists(dir.file("out/m42.fit")) && fs::exists(dir.file("out/m31.fit")));
+    EXPECT_EQ(test::readFile(dir.file("out/deep.fit")).substr(2880, 3), "\0\x7F\xFF"s);
 
     test::writeFile(dir.file("M42.FITS"), "SIMPLE");
     EXPECT_EQ(convert({"--to", "bmp", "--out", "OUT", "M42.FITS", "m31.bmp"}), 1);
-    EXPECT_EQ(errLines(), (std::vector<std::string>{
-                              "Tarvi: Cannot convert " + dir.file("M42.FITS") +
-                                  ": its name ends in none of .bmp, .fit and .fts.",
-                              "tarvi convert: 1 of 2 files converted"}));
+    EXPECT_EQ(err.str(), "Tarvi: Cannot convert " + dir.file("M42.FITS") + ": its name ends in none of .bmp, .fit and .fts.\n"
+                         "tarvi convert: 1 of 2 files converted\n");
     EXPECT_TRUE(fs::exists(dir.file("out/m31.bmp")));
-
-    // An input is never written over.
-    const std::string original = test::readFile(dir.file("m31.bmp"));
-    EXPECT_EQ(runConvertCommand({"--to", "bmp", "--out", dir.path(), dir.file("m31.bmp")}, out, err), 1);
-    EXPECT_EQ(test::readFile(dir.file("m31.bmp")), original);
-    EXPECT_EQ(errLines().at(2), "Tarvi: " + dir.file("m31.bmp") + " not converted: its output " +
-                                    dir.file("m31.bmp") + " would replace one of the files being converted.");
 }
 
 // Each file that fails has a line naming it and why; nothing blocks on a
@@ -208,7 +181,6 @@ TEST_F(ConvertCommand, FailuresSayWhichFileAndWhy)
         std::string line;  // %i is the input, %o the output
         rlim_t sizeLimit = 0;
     } cases[] = {
-        {"missing.bmp", {}, 1, "File Open Error: Cannot open file %i: No such file or directory"},
         {"fifo.bmp", {}, 1, "File Open Error: Cannot open file %i: Is a named pipe, not a regular file"},
         {"a.bmp", [](const std::string& o) { ::mkfifo(o.c_str(), 0644); }, 1,
          "File Open Error: Cannot open file %o for writing: Is a named pipe, not a regular file"},
@@ -234,13 +206,8 @@ TEST_F(ConvertCommand, FailuresSayWhichFileAndWhy)
         }
         std::string line = c.line;
         line.replace(line.find('%'), 2, line[line.find('%') + 1] == 'i' ? input : output);
-        std::vector<std::string> expected{line};
-        if (c.status != 0)
-            expected.push_back("tarvi convert: 0 of 1 files converted");
-        EXPECT_EQ(errLines(), expected);
-        if (c.sizeLimit != 0) {
-            EXPECT_EQ(test::readFile(output), old);
-        }
+        EXPECT_EQ(err.str(), line + (c.status != 0 ? "\ntarvi convert: 0 of 1 files converted\n" : "\n"));
+        EXPECT_TRUE(c.sizeLimit == 0 || test::readFile(output) == old);
     }
     ::alarm(0);
 }
@@ -294,29 +261,6 @@ TEST_F(ConvertCommand, KilledWhileWritingLeavesTheOldOutputAndNoTemporaryFile)
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"big.fit", "next.fit"}));
-}
-
-TEST_F(ConvertCommand, GammasReachTheSixteenBitReader)
-{
-    // One row: 0, a quarter of the maximum, and the maximum.
-    std::string header(2880, ' ');
-    const char* cards[] = {"SIMPLE  =                    T", "BITPIX  =                   16",
-                           "NAXIS   =                    2", "NAXIS1  =                    3",
-                           "NAXIS2  =                    1", "END"};
-    for (std::size_t i = 0; i < std::size(cards); ++i)
-        header.replace(i * 80, std::string(cards[i]).size(), cards[i]);
-    std::string data(2880, '\0');
-    data[2] = static_cast<char>(1000 >> 8);
-    data[3] = static_cast<char>(1000 & 0xFF);
-    data[4] = static_cast<char>(4000 >> 8);
-    data[5] = static_cast<char>(4000 & 0xFF);
-    test::writeFile(dir.file("deep.fts"), header + data);
-
-    ASSERT_EQ(convert({"--to", "fits", "--gamma1", "2", "--out", "OUT", "deep.fts"}), 0);
-    const std::string fits = test::readFile(dir.file("out/deep.fit"));
-    ASSERT_GE(fits.size(), 2883u);
-    EXPECT_EQ(static_cast<std::uint8_t>(fits[2881]), 127);
-    EXPECT_EQ(static_cast<std::uint8_t>(fits[2882]), 255);
 }
 
 }  // namespace

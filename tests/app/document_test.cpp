@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "app/child_frame.h"
@@ -220,21 +221,6 @@ TEST_F(DocumentTest, FilesOnTheCommandLineCascadeAndAreTheRecentFiles)
     }
     QCoreApplication::processEvents();
     EXPECT_EQ(docs().recentFiles().files(), (QStringList{q(files[9]), q(files[10]), q(files[8]), q(files[7])}));
-}
-
-TEST_F(DocumentTest, DisplaySizeTwoDrawsTwiceAsLargeAndFitsTheWindow)
-{
-    writePicture(dir.file("m42.bmp"), false);
-    start();
-    app().displaySize = 2.0;
-    CTarviDoc* doc = open("m42.bmp");
-    ASSERT_NE(doc, nullptr);
-    CTarviView* view = viewOf(doc);
-    EXPECT_FLOAT_EQ(view->displayScale(), 2.0f);
-    EXPECT_DOUBLE_EQ(view->image()->getScale(), 2.0);
-    EXPECT_EQ(view->scrollSize(), QSize(384, 330));
-    EXPECT_EQ(view->viewport()->size(), QSize(384, 330));
-    EXPECT_EQ(frameOf(doc)->size(), view->fittedFrameSize());
 }
 
 // The pointer's readout, Escape, printing, a second window on the same
@@ -538,11 +524,18 @@ TEST_F(NightVisionTest, ReachesDialogsMessageBoxesAndImageWindowsOpenedLater)
     EXPECT_EQ(edit.palette().color(QPalette::Base), QColor(90, 0, 0));
     EXPECT_EQ(edit.palette().color(QPalette::Text), QColor(0, 0, 0));
     EXPECT_EQ(QMessageBox().palette().color(QPalette::Window), QColor(80, 0, 0));
+    // Opened at display size two: drawn twice as large, in a window that fits it.
+    app().displaySize = 2.0;
     CTarviDoc* doc = open("m42.bmp");
+    CTarviView* view = viewOf(doc);
+    EXPECT_FLOAT_EQ(view->displayScale(), 2.0f);
+    EXPECT_DOUBLE_EQ(view->image()->getScale(), 2.0);
+    EXPECT_TRUE(view->scrollSize() == QSize(384, 330) && view->viewport()->size() == QSize(384, 330));
+    EXPECT_EQ(frameOf(doc)->size(), view->fittedFrameSize());
     EXPECT_EQ(frameOf(doc)->palette().color(QPalette::Highlight), QColor(60, 0, 0));
     // Nothing but red in the window's title bar: no white text or buttons.
     const QImage frameShot = frameOf(doc)->grab().toImage();
-    const int titleHeight = viewOf(doc)->mapTo(frameOf(doc), QPoint(0, 0)).y();
+    const int titleHeight = view->mapTo(frameOf(doc), QPoint(0, 0)).y();
     ASSERT_GT(titleHeight, 4);
     int notRed = 0;
     for (int y = 0; y < titleHeight; ++y) {
@@ -555,58 +548,34 @@ TEST_F(NightVisionTest, ReachesDialogsMessageBoxesAndImageWindowsOpenedLater)
     route(cmd::normalVision);
 }
 
-TEST(DisplaySizeDialog, ShowsTheValueAndMovesByTheScrollBar)
-{
-    SetImageDisplaySize dialog;
-    dialog.factor = 1.0;
-    dialog.OnInitDialog();
-    EXPECT_EQ(dialog.valueEdit()->text(), " 1.00");
-    EXPECT_EQ(dialog.scrollBar()->value(), 20);
-    EXPECT_EQ(dialog.scrollBar()->minimum(), 0);
-    EXPECT_EQ(dialog.scrollBar()->maximum(), 100);
-
-    struct Step {
-        QAbstractSlider::SliderAction action;
-        int thumb;
-        int position;
-        const char* shown;
-    };
-    const Step steps[] = {
-        {QAbstractSlider::SliderToMinimum, 0, 0, " 0.10"},
-        {QAbstractSlider::SliderSingleStepAdd, 0, 1, " 0.10"},
-        {QAbstractSlider::SliderSingleStepAdd, 0, 2, " 0.10"},
-        {QAbstractSlider::SliderSingleStepAdd, 0, 3, " 0.15"},
-        {QAbstractSlider::SliderPageStepAdd, 0, 8, " 0.40"},
-        {QAbstractSlider::SliderMove, 97, 97, " 4.85"},
-        {QAbstractSlider::SliderPageStepAdd, 0, 100, " 5.00"},
-        {QAbstractSlider::SliderSingleStepAdd, 0, 100, " 5.00"},
-        {QAbstractSlider::SliderPageStepSub, 0, 95, " 4.75"},
-    };
-    for (const Step& step : steps) {
-        if (step.action == QAbstractSlider::SliderMove)
-            dialog.scrollBar()->setSliderPosition(step.thumb);
-        else
-            dialog.scrollBar()->triggerAction(step.action);
-        EXPECT_EQ(dialog.scrollBar()->value(), step.position) << step.shown;
-        EXPECT_EQ(dialog.valueEdit()->text(), step.shown);
-    }
-}
-
+// The value shown follows the scroll bar step by step; only OK changes the display size.
 TEST_F(DocumentTest, DisplaySizeChangesOnlyOnOk)
 {
     start();
+    const std::tuple<QAbstractSlider::SliderAction, int, const char*> steps[] = {
+        {QAbstractSlider::SliderToMinimum, 0, " 0.10"},     {QAbstractSlider::SliderSingleStepAdd, 1, " 0.10"},
+        {QAbstractSlider::SliderSingleStepAdd, 2, " 0.10"}, {QAbstractSlider::SliderSingleStepAdd, 3, " 0.15"},
+        {QAbstractSlider::SliderPageStepAdd, 8, " 0.40"},   {QAbstractSlider::SliderMove, 97, " 4.85"},
+        {QAbstractSlider::SliderPageStepAdd, 100, " 5.00"}, {QAbstractSlider::SliderSingleStepAdd, 100, " 5.00"},
+        {QAbstractSlider::SliderPageStepSub, 95, " 4.75"},  {QAbstractSlider::SliderToMinimum, 0, " 0.10"},
+    };
     for (const bool ok : {false, true}) {
-        QTimer::singleShot(0, [ok] {
+        QTimer::singleShot(0, [&] {
             auto* dialog = qobject_cast<SetImageDisplaySize*>(QApplication::activeModalWidget());
             ASSERT_NE(dialog, nullptr);
-            EXPECT_EQ(dialog->windowTitle(), "Set Image Display Size");
-            dialog->scrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+            EXPECT_EQ(dialog->valueEdit()->text(), " 1.00");
+            EXPECT_TRUE(dialog->scrollBar()->value() == 20 && dialog->scrollBar()->maximum() == 100);
+            for (const auto& [action, position, shown] : steps) {
+                if (action == QAbstractSlider::SliderMove)
+                    dialog->scrollBar()->setSliderPosition(position);
+                else
+                    dialog->scrollBar()->triggerAction(action);
+                EXPECT_EQ(dialog->scrollBar()->value(), position) << shown;
+                EXPECT_EQ(dialog->valueEdit()->text(), shown);
+            }
             for (int i = 0; i < 11; ++i)
                 dialog->scrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-            if (ok)
-                dialog->accept();
-            else
-                dialog->reject();
+            ok ? dialog->accept() : dialog->reject();
         });
         route(cmd::setImageDisplaySize);
         EXPECT_DOUBLE_EQ(app().displaySize, ok ? 0.55 : 1.0);

@@ -47,36 +47,42 @@ TEST(BmpObject, SizesThatMakeNoImageAreRefusedAndTakeTheOldImageAway)
     }
 }
 
-TEST(BmpWrite, FailuresAreReportedAndLeaveTheOldFile)
+TEST(ImageWrite, FailuresAreReportedAndLeaveTheOldFile)
 {
     ::alarm(10);  // a write that blocks on the fifo ends the run instead of hanging it
-    TempDir dir;
-    const std::string old = "the picture of last night";
-    for (const char* name : {"header.bmp", "pixels.bmp", "locked.bmp"})
-        writeFile(dir.file(name), old);
-    ::chmod(dir.file("locked.bmp").c_str(), 0444);
-    ::mkfifo(dir.file("fifo.bmp").c_str(), 0644);
-    const auto refused = [&](const std::string& path, const char* reason) {
-        return "Cannot open file " + path + " for writing:\n" + reason;
-    };
-    const auto full = [&](const char* name) { return "Cannot write file " + dir.file(name) + ":\nFile too large"; };
-    const std::vector<std::uint8_t> gray(192 * 165, 77);
-    expectWriteFailures(gray, 192, 165, &bmp::writeBmp, {
-        {dir.file("no/a.bmp"), 0, refused(dir.file("no/a.bmp"), "No such file or directory"), "File Open Error"},
-        {"/dev/full", 0, refused("/dev/full", "Is a device, not a regular file"), "File Open Error"},
-        {dir.file("fifo.bmp"), 0, refused(dir.file("fifo.bmp"), "Is a named pipe, not a regular file"), "File Open Error"},
-        {dir.file("locked.bmp"), 0, refused(dir.file("locked.bmp"), "Permission denied"), "File Open Error", old.size()},
-        {dir.file("header.bmp"), 30, full("header.bmp"), "File Write Error", old.size()},
-        {dir.file("pixels.bmp"), 1000, full("pixels.bmp"), "File Write Error", old.size()},
-    });
+    // 100 x 100 grey: a BMP file of 54 + 30000 bytes, a FITS file of 2880 + 10000 + 1520.
+    for (const auto& [write, extension, limits] : {std::tuple{&bmp::writeBmp, ".bmp", std::array<rlim_t, 3>{30, 1000, 20000}},
+                                                   {&bmp::writeFits, ".fit", {1000, 2880 + 9999, 14399}}}) {
+        SCOPED_TRACE(extension);
+        TempDir dir;
+        const auto path = [&](const char* name) { return dir.file(name + std::string(extension)); };
+        const auto refused = [&](const std::string& file, const char* reason) {
+            return "Cannot open file " + file + " for writing:\n" + reason;
+        };
+        const auto full = [&](const char* name) { return "Cannot write file " + path(name) + ":\nFile too large"; };
+        const std::string old = "the picture of last night";
+        for (const char* name : {"a", "b", "c", "locked"})
+            writeFile(path(name), old);
+        ::chmod(path("locked").c_str(), 0444);
+        ::mkfifo(path("fifo").c_str(), 0644);
+        expectWriteFailures(std::vector<std::uint8_t>(100 * 100, 77), 100, 100, write, {
+            {path("no/a"), 0, refused(path("no/a"), "No such file or directory"), "File Open Error"},
+            {"/dev/full", 0, refused("/dev/full", "Is a device, not a regular file"), "File Open Error"},
+            {path("fifo"), 0, refused(path("fifo"), "Is a named pipe, not a regular file"), "File Open Error"},
+            {path("locked"), 0, refused(path("locked"), "Permission denied"), "File Open Error", old.size()},
+            {path("a"), limits[0], full("a"), "File Write Error", old.size()},
+            {path("b"), limits[1], full("b"), "File Write Error", old.size()},
+            {path("c"), limits[2], full("c"), "File Write Error", old.size()},
+        });
+        FakeUi ui;
+        bmp empty(ui);
+        EXPECT_EQ((empty.*write)(path("a")), 0);
+        expectOneBox(ui, "No PIC file exists!", "Tarvi");
+        for (const char* name : {"a", "b", "c", "locked"})
+            EXPECT_EQ(readFile(path(name)), old) << name;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 5);
+    }
     ::alarm(0);
-    FakeUi ui;
-    bmp empty(ui);
-    EXPECT_EQ(empty.writeBmp(dir.file("header.bmp")), 0);
-    expectOneBox(ui, "No PIC file exists!", "Tarvi");
-    for (const char* name : {"header.bmp", "pixels.bmp", "locked.bmp"})
-        EXPECT_EQ(readFile(dir.file(name)), old) << name;
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 4);
 }
 
 TEST(BmpRead, RefusedFilesLeaveNoImage)

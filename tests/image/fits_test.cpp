@@ -79,36 +79,6 @@ TEST(FitsWrite, RedBytesTopRowFirstAfterTheCardsPaddedToWholeBlocksAndReadBackAs
     }
 }
 
-TEST(FitsWrite, FailuresAreReportedAndLeaveTheOldFile)
-{
-    ::alarm(10);  // a write that blocks on the fifo ends the run instead of hanging it
-    TempDir dir;
-    const std::string old = "the picture of last night";
-    for (const char* name : {"header.fit", "data.fit", "padding.fit"})
-        writeFile(dir.file(name), old);
-    ::mkfifo(dir.file("fifo.fit").c_str(), 0644);
-    const auto full = [&](const char* name) { return "Cannot write file " + dir.file(name) + ":\nFile too large"; };
-    const auto refused = [&](const char* name, const char* reason) {
-        return "Cannot open file " + dir.file(name) + " for writing:\n" + reason;
-    };
-    const std::vector<std::uint8_t> gray(100 * 100, 5);  // 2880 + 10000 + 1520 bytes
-    expectWriteFailures(gray, 100, 100, &bmp::writeFits, {
-        {dir.file("no/p.fit"), 0, refused("no/p.fit", "No such file or directory"), "File Open Error"},
-        {dir.file("fifo.fit"), 0, refused("fifo.fit", "Is a named pipe, not a regular file"), "File Open Error"},
-        {dir.file("header.fit"), 1000, full("header.fit"), "File Write Error", old.size()},
-        {dir.file("data.fit"), 2880 + 9999, full("data.fit"), "File Write Error", old.size()},
-        {dir.file("padding.fit"), 14399, full("padding.fit"), "File Write Error", old.size()},
-    });
-    ::alarm(0);
-    FakeUi ui;
-    bmp empty(ui);
-    EXPECT_EQ(empty.writeFits(dir.file("data.fit")), 0);
-    expectOneBox(ui, "No PIC file exists!", "Tarvi");
-    for (const char* name : {"header.fit", "data.fit", "padding.fit"})
-        EXPECT_EQ(readFile(dir.file(name)), old) << name;
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 4);
-}
-
 TEST(FitsCards, ObservationKeywordsGoBetweenOurCardsAndEndAndAFullHeaderStaysOneBlock)
 {
     fits::Observation observation;

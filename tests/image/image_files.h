@@ -2,7 +2,6 @@
 
 // Picture files put together byte by byte, and pictures taken apart again.
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,17 +9,11 @@
 #include <array>
 #include <bit>
 #include <cmath>
-#include <cstdint>
 #include <filesystem>
 #include <limits>
-#include <string>
 #include <tuple>
-#include <vector>
 
-#include "image/bmp.h"
-#include "support/fake_ui.h"
 #include "support/image_checks.h"
-#include "support/temp_dir.h"
 
 namespace tarvi::test {
 

@@ -178,29 +178,21 @@ struct RecordingTarget final : DrawTarget {
 
 TEST(BmpDraw, ScaleIsKeptBetweenATenthAndFiveTimesAndARefusingDeviceIsReported)
 {
-    const struct {
-        double requested, used;
-        int destWidth, destHeight;
-    } cases[] = {
+    const std::tuple<double, double, int, int> cases[] = {  // requested, used, and the size painted
         {0.05, 0.1, 19, 16}, {7.5, 5.0, 960, 825}, {2.5, 2.5, 480, 412}, {0.0, 0.1, 19, 16}, {-3.0, 0.1, 19, 16},
-        {std::nan(""), 0.1, 19, 16}, {HUGE_VAL, 5.0, 960, 825},
-    };
+        {std::nan(""), 0.1, 19, 16}, {HUGE_VAL, 5.0, 960, 825}};
     FakeUi ui;
     bmp image(ui);
     RecordingTarget target;
     EXPECT_EQ(image.draw(target, 3.0), 1);  // no image: nothing painted, the scale stays
-    EXPECT_TRUE(target.calls.empty());
-    EXPECT_EQ(image.getScale(), 1.0);
+    EXPECT_TRUE(target.calls.empty() && image.getScale() == 1.0);
     const auto gray = ramp(192 * 165);
     image.createFromGray(gray.data(), 192, 165);
     const auto pixels = reinterpret_cast<std::intptr_t>(image.getPixels());
-    for (const auto& c : cases) {
+    for (const auto& [requested, used, destWidth, destHeight] : cases) {
         target.calls.clear();
-        EXPECT_EQ(image.draw(target, c.requested), 1);
-        EXPECT_EQ(image.getScale(), c.used) << c.requested;
-        EXPECT_EQ(target.calls, (std::vector<std::array<std::intptr_t, 6>>{
-                                    {pixels, 192, 165, 576, c.destWidth, c.destHeight}}))
-            << c.requested;
+        EXPECT_TRUE(image.draw(target, requested) == 1 && image.getScale() == used) << requested;
+        EXPECT_EQ(target.calls, (std::vector<std::array<std::intptr_t, 6>>{{pixels, 192, 165, 576, destWidth, destHeight}}));
     }
     EXPECT_TRUE(ui.boxes.empty());
     target.answer = false;
@@ -210,20 +202,15 @@ TEST(BmpDraw, ScaleIsKeptBetweenATenthAndFiveTimesAndARefusingDeviceIsReported)
 
 TEST(Centroid, IntensityWeightedAndTruncated)
 {
-    const struct {
-        int width, height;
-        std::vector<std::pair<int, int>> spots;  // (index, value)
-        CentroidPoint expected;
-    } cases[] = {
-        {192, 165, {{20 * 192 + 10, 255}}, {10, 20}}, {10, 10, {{22, 100}, {68, 100}}, {5, 4}},
-        {4, 1, {{0, 1}, {1, 2}}, {0, 0}},             {4, 1, {{0, 1}, {3, 3}}, {2, 0}},
-        {3, 5, {{13, 9}}, {1, 4}},                    {192, 165, {}, {96, 82}}, {5, 7, {}, {2, 3}},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::uint8_t> plane(static_cast<std::size_t>(c.width * c.height), 0);
-        for (const auto& [index, value] : c.spots)
+    // Width, height, the lit pixels as (index, value), and the centroid; single spots are the center test's.
+    const std::tuple<int, int, std::vector<std::pair<int, int>>, CentroidPoint> cases[] = {
+        {10, 10, {{22, 100}, {68, 100}}, {5, 4}}, {4, 1, {{0, 1}, {1, 2}}, {0, 0}}, {4, 1, {{0, 1}, {3, 3}}, {2, 0}},
+        {3, 5, {{13, 9}}, {1, 4}}, {5, 7, {}, {2, 3}}};
+    for (const auto& [width, height, spots, expected] : cases) {
+        std::vector<std::uint8_t> plane(static_cast<std::size_t>(width * height), 0);
+        for (const auto& [index, value] : spots)
             plane[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(value);
-        EXPECT_EQ(findCentroid(plane.data(), c.width, c.height), c.expected) << c.width << "x" << c.height;
+        EXPECT_EQ(findCentroid(plane.data(), width, height), expected) << width << "x" << height;
     }
     EXPECT_EQ(findCentroid(nullptr, 0, 0), CentroidPoint{});
     EXPECT_EQ(findCentroid(nullptr, 4, 6), (CentroidPoint{2, 3}));

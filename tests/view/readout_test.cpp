@@ -19,8 +19,7 @@ TEST(Readout, PixelUnderThePointerThroughScrollAndScaleKeptInsideThePicture)
     test::FakeUi ui;
     bmp image(ui);
     image.createFromGray(gray.data(), 192, 165);
-    image.getPixels()[(164 - 25) * 576 + 3 * 50] = 7;     // blue of the pixel at (50, 25) from the top left
-    image.getPixels()[(164 - 25) * 576 + 3 * 50 + 1] = 8;  // green
+    image.getPixels()[(164 - 25) * 576 + 3 * 50] = 7, image.getPixels()[(164 - 25) * 576 + 3 * 50 + 1] = 8;  // at (50, 25)
     const std::tuple<int, int, int, int, double, int, int> cases[] = {
         {300, 200, 0, 0, 1.0, 191, 164}, {0, 0, 0, 0, 1.0, 0, 0}, {100, 50, 0, 0, 2.0, 50, 25}, {100, 50, 40, 60, 2.0, 70, 55},
         {10, 10, 0, 0, 0.5, 20, 20}, {-5, -1, 0, 0, 1.0, 0, 0}, {3, 3, 0, 0, 0.0, 3, 3}, {191, 164, 0, 0, 1.0, 191, 164},
@@ -44,14 +43,9 @@ TEST(Readout, MeanLevelLeavesTheRowPaddingOut)
     const std::vector<std::uint8_t> gray{10, 20, 30, 40, 50, 60, 70, 80, 90, 100};  // width 5: one padding byte a row
     bmp image(ui);
     image.createFromGray(gray.data(), 5, 2);
-    image.getPixels()[15] = 255;
-    image.getPixels()[31] = 255;
+    image.getPixels()[15] = 255, image.getPixels()[31] = 255;
     image.getPixels()[0] = 13;  // a blue byte counts as much as the others
     EXPECT_DOUBLE_EQ(computeMeanLevel(image), 55.1);
-    const std::vector<std::uint8_t> black(192 * 165, 0);
-    bmp dark(ui);
-    dark.createFromGray(black.data(), 192, 165);
-    EXPECT_DOUBLE_EQ(computeMeanLevel(dark), 0.0);
     bmp empty(ui);
     EXPECT_DOUBLE_EQ(computeMeanLevel(empty), 0.0);
 }

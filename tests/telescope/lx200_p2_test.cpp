@@ -82,7 +82,6 @@ TEST_F(ObjectsPageP2Test, GetSendsTheCatalogCommandsAndWaitsForThePlanetNumbers)
     const std::vector<std::tuple<int, const char*, Strings, std::vector<std::size_t>>> cases{
         {3, "42", {":LM 42#", ":LI#", ":Gr#", ":Gd#"}, {513, 100, 100}},
         {0, "905", {":Ls 0#", ":LS 905#", ":LI#", "wait after read 1", ":Gr#", ":Gd#"}, {50, 513, 100, 100}},
-        {4, "905", {":Lo 0#", ":LC 905#", ":LI#", "wait after read 1", ":Gr#", ":Gd#"}, {50, 513, 100, 100}},
         {7, "910", {":Lo 2#", ":LC 910#", ":LI#", ":Gr#", ":Gd#"}, {50, 513, 100, 100}},
     };
     for (const auto& [catalog, number, traffic, reads] : cases) {
@@ -126,8 +125,6 @@ TEST_F(ObjectsPageP2Test, GoToSendsOnlyTheFixedFormsAndShowsTheTelescopesRefusal
     const std::vector<Case> cases{
         {"00:00:00", "+10:00:00", "0", go, {}},
         {"24:00:00", "+10:00:00", "1Below Horizon.#", go, {"Cannot Slew to the current object: Below Horizon."}},
-        {"00:00:00", "+10:00:00", "2Below Higher#", go, {"Cannot Slew to the current object: Below Higher"}},
-        {"12:34", "+10:00:00", "0", {}, {}},
         {"12:34:56", "+22:00", "0", {}, {}},
         {nullptr, nullptr, "0", {}, {"I'm not going anywhere like this...: GO TO coordinates not available..."}},
     };
@@ -198,7 +195,7 @@ TEST_F(ObjectsPageP2Test, BadNumberUnknownCatalogOrClosedPortSendNothing)
 {
     const std::string refused = "Tarvi: Object number is not a number.  Operation cancelled.";
     const std::vector<std::tuple<const char*, const char*, Strings>> cases{
-        {"Messier", "", {refused}}, {"Messier", "4a", {refused}}, {"ngc", "42", {}}, {"Andromeda", "1", {}}};
+        {"Messier", "4a", {refused}}, {"ngc", "42", {}}};
     for (const auto& [catalog, number, shown] : cases) {
         page->catalogBox()->setEditText(QString::fromLatin1(catalog));
         QTest::keyClicks(page->numberEdit(), "1");

@@ -9,7 +9,6 @@
 #include <numeric>
 
 #include "camera/st4_protocol.h"
-#include "sim/pseudo_terminal.h"
 #include "sim/sim_line.h"
 
 namespace tarvi::sim {
@@ -22,37 +21,14 @@ using test::Line;
 
 const Bytes versionReply{0x02, 0x01, 0x03, 0x06};
 
-TEST(PseudoTerminal, SpeedSeenBytesBothWaysCloseAndInterrupt)
-{
-    PseudoTerminal pty;
-    Line line(pty.slavePath(), B57600);
-    EXPECT_EQ(pty.lineSpeed()->baud, 57600u);
-    line.setSpeed(B1200);
-    EXPECT_EQ(pty.lineSpeed()->baud, 1200u);
-    const Bytes out{0x00, 0x11, 0x0D, 0x0A, 0x7F, 0xFF};
-    ASSERT_EQ(pty.write(out, 1s).status, PseudoTerminal::Status::ok);
-    EXPECT_EQ(line.receive(out.size()), out);
-    line.send(Bytes{0x13, 0x0D, 0x03});
-    std::uint8_t buffer[8];
-    const auto got = pty.read(buffer, 10s);
-    EXPECT_EQ(Bytes(buffer, buffer + got.count), (Bytes{0x13, 0x0D, 0x03}));
-    std::thread waker([&] { std::this_thread::sleep_for(20ms), pty.interrupt(); });
-    EXPECT_EQ(pty.read(buffer, 100s).status, PseudoTerminal::Status::interrupted);
-    waker.join();
-    pty.close();
-    errno = 0;
-    EXPECT_LE(::read(line.fd(), buffer, 1), 0);
-    EXPECT_NE(errno, EAGAIN);
-}
-
 class CameraSimulatorTest : public ::testing::Test {
 protected:
     std::unique_ptr<CameraSimulator> camera;
     std::unique_ptr<Line> line;
 
-    void start(CameraOptions options = {}, speed_t speed = B9600, double timeScale = 0)
+    void start(CameraOptions options = {}, speed_t speed = B9600)
     {
-        options.timeScale = timeScale;
+        options.timeScale = 0;
         camera = std::make_unique<CameraSimulator>(options);
         camera->start();
         line = std::make_unique<Line>(camera->slavePath(), speed);
@@ -148,38 +124,6 @@ TEST_F(CameraSimulatorTest, AnswersOnlyAtItsSpeedWhichTheDivisorAndAPowerCutSet)
     line->setSpeed(B9600);
     EXPECT_EQ(readByte(st4::ram::baseline), 0);
     EXPECT_EQ(readByte(st4::ram::divisor), 0xFA);
-}
-
-TEST_F(CameraSimulatorTest, BusyBitsStayUntilTheExposureTimeHasPassed)
-{
-    start({}, B9600, 1000);
-    ASSERT_TRUE(writeRam(st4::ram::exposure, {50, 0}));
-    for (const auto& [mode, done] : {std::pair{0xF0, 0xC0}, {0xB7, 0x83}}) {
-        camera->setTimeScale(1000);
-        ASSERT_TRUE(writeRam(st4::ram::mode, {std::uint8_t(mode)}));
-        EXPECT_EQ(readByte(st4::ram::mode), mode);
-        camera->setTimeScale(0);
-        ASSERT_TRUE(eventually([&] { return readByte(st4::ram::mode) == done; })) << mode;
-    }
-    EXPECT_EQ(camera->stats().exposuresFinished, 2u);
-}
-
-TEST_F(CameraSimulatorTest, DarkFrameIsSubtractedAndTheBaselineAdded)
-{
-    CameraOptions still;  // no noise, no drift: two exposures alike give the same frame
-    still.sky.readNoise = still.sky.electronsPerAdu = still.sky.driftPerSecond = 0;
-    start(still);
-    const Bytes dark = expose(0xB0);
-    EXPECT_EQ(camera->darkFrame(), dark);
-    const Bytes image = expose(0xF0);
-    const Bytes subtracted = expose(0xF4);
-    ASSERT_TRUE(writeRam(st4::ram::baseline, {20}));
-    const Bytes lifted = expose(0xF0);
-    EXPECT_NE(subtracted, image);
-    for (std::size_t i = 0; i < image.size(); ++i) {
-        ASSERT_EQ(subtracted[i], std::max(0, image[i] - dark[i])) << i;
-        ASSERT_EQ(lifted[i], std::min(255, image[i] + 20)) << i;
-    }
 }
 
 TEST_F(CameraSimulatorTest, DownloadsTheFrameItTookRawAndCompressedPacedOrNot)

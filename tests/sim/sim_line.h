@@ -95,7 +95,6 @@ public:
         pollfd p{fd_, POLLIN, 0};
         return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
     }
-    int fd() const { return fd_; }
 
 private:
     int fd_;

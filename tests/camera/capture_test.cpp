@@ -52,8 +52,17 @@ protected:
     RecordedWindows windows;
     std::unique_ptr<CTarviApp> app;
 
+    // A fresh camera and program; what an earlier start recorded is forgotten.
     void start(const std::string& values = "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", double timeScale = 0)
     {
+        if (camera)
+            camera->stop();
+        app.reset();
+        ui = test::FakeUi{};
+        windows = RecordedWindows{};
+        clock.clearSleeps();
+        clock.onSleep = nullptr;
+        std::filesystem::remove_all(dir.file("tarvitemp.bmp"));
         sim::CameraOptions options;
         options.startSpeedIndex = 0;
         options.timeScale = timeScale;
@@ -88,6 +97,17 @@ protected:
                 texts.push_back(text);
         }
         return texts;
+    }
+
+    // What followed the prefix in each pane-0 text that began with it.
+    std::vector<std::string> counted(const std::string& prefix) const
+    {
+        std::vector<std::string> numbers;
+        for (const auto& text : paneTexts()) {
+            if (text.rfind(prefix, 0) == 0)
+                numbers.push_back(text.substr(prefix.size()));
+        }
+        return numbers;
     }
 
     std::uint8_t modeSent() const
@@ -127,18 +147,6 @@ TEST_F(CaptureTest, HalfASecondIsOneSleepWithoutACountdown)
     EXPECT_EQ(ui.progress.back(), (std::pair<int, int>{0, 0}));
 }
 
-TEST_F(CaptureTest, TenSecondsCountDownFromTenToZero)
-{
-    start("0 0 0 1 1 0 10 0 0 0 0 0 0 1 -1 -1 0");
-    ASSERT_EQ(app->captureImage(), 1);
-    std::vector<std::string> countdown;
-    for (const auto& text : paneTexts()) {
-        if (text.rfind("Exposure underway.  Seconds remaining:  ", 0) == 0)
-            countdown.push_back(text.substr(40));
-    }
-    EXPECT_EQ(countdown, (std::vector<std::string>{"10", "9", "8", "7", "6", "5", "4", "3", "2", "1", "0"}));
-}
-
 TEST_F(CaptureTest, EveryWaitOfACapturePaintsTheWindowsAndEscapeEndsItAtOnce)
 {
     struct Case {
@@ -154,9 +162,6 @@ TEST_F(CaptureTest, EveryWaitOfACapturePaintsTheWindowsAndEscapeEndsItAtOnce)
         {"0 0 0 1 1 0 10 2 0 0 0 0 0 1 -1 -1 0", "Exposure underway.  Seconds remaining:  7", 0, 6000, 1},
     };
     for (const Case& c : cases) {
-        ui = test::FakeUi{};
-        clock.clearSleeps();
-        std::filesystem::remove(dir.file("tarvitemp.bmp"));
         start(c.values);
         const std::string escapeWhile = c.escapeWhile != nullptr ? c.escapeWhile : "";
         ui.onPump = [&](PumpMode) { return PumpReport{.escapeTyped = ui.paneText(0) == escapeWhile}; };
@@ -172,8 +177,10 @@ TEST_F(CaptureTest, EveryWaitOfACapturePaintsTheWindowsAndEscapeEndsItAtOnce)
         EXPECT_EQ(std::filesystem::exists(dir.file("tarvitemp.bmp")), c.result == 1) << escapeWhile;
         if (c.result == 0) {
             EXPECT_EQ(paneTexts().back(), "Image capture TERMINATED");
+        } else {
+            EXPECT_EQ(counted("Exposure underway.  Seconds remaining:  "),
+                      (std::vector<std::string>{"10", "9", "8", "7", "6", "5", "4", "3", "2", "1", "0"}));
         }
-        camera->stop();
     }
 }
 
@@ -181,12 +188,7 @@ TEST_F(CaptureTest, DelayCountsDownWithASoundEachStep)
 {
     start("0 0 0 1 1 0 .5 3 0 0 0 0 0 1 -1 -1 0");
     ASSERT_EQ(app->captureImage(), 1);
-    std::vector<std::string> delay;
-    for (const auto& text : paneTexts()) {
-        if (text.rfind("Exposure Delay - Seconds remaining:  ", 0) == 0)
-            delay.push_back(text.substr(37));
-    }
-    EXPECT_EQ(delay, (std::vector<std::string>{"3", "2", "1", "1", "1", "1", "1"}));
+    EXPECT_EQ(counted("Exposure Delay - Seconds remaining:  "), (std::vector<std::string>{"3", "2", "1", "1", "1", "1", "1"}));
     const std::vector<std::int64_t> first(clock.waits.begin(), clock.waits.begin() + 7);
     EXPECT_EQ(first, (std::vector<std::int64_t>{1000, 1000, 200, 200, 200, 200, 200}));
     // Seven during the delay, one before the download, two at the end.
@@ -205,18 +207,6 @@ TEST_F(CaptureTest, PcSubtractsTheConstantDownToZero)
     EXPECT_EQ(camera->ram()[0x34], 0) << "the camera is told to subtract nothing";
 }
 
-TEST_F(CaptureTest, CameraSideOperationsLeaveThePictureAsDownloadedAndTheDarkFrameInTheCamera)
-{
-    start("0 0 1 0 1 0 .5 0 0 10 0 0 0 1 -1 -1 0");
-    app->captureDarkFrame();
-    EXPECT_EQ(paneTexts().back(), "Dark-frame exposure completed");
-    for (const auto& frame : camera->receivedFrames())
-        EXPECT_FALSE(frame.bytes.size() == 2 && frame.bytes[0] >= 0x40) << "no row was fetched";
-    EXPECT_TRUE(std::all_of(app->darkFrame.begin(), app->darkFrame.end(), [](auto v) { return v == 0; }));
-    ASSERT_EQ(app->captureImage(), 1);
-    EXPECT_EQ(app->cameraImage, sentFrame());
-}
-
 // The camera smooths and subtracts only when the PC does not.
 TEST_F(CaptureTest, ModeByteFollowsTheSwitches)
 {
@@ -229,7 +219,6 @@ TEST_F(CaptureTest, ModeByteFollowsTheSwitches)
         start("0 " + std::string(switches) + " 0 .5 0 0 0 0 0 0 1 -1 -1 0");
         ASSERT_EQ(app->captureImage(), 1);
         EXPECT_EQ(modeSent(), mode) << switches;
-        camera->stop();
     }
 }
 
@@ -356,102 +345,103 @@ TEST_F(CaptureTest, ACameraLostDuringTheExposureIsOneMessageAndThePollEndsAtOnce
     EXPECT_TRUE(ui.boxes.empty());
 }
 
-TEST_F(CaptureTest, DarkFrameInThePcIsDownloadedShownAndLoadedBack)
+// In the camera the dark frame stays there and the picture comes as
+// downloaded; in the PC it is downloaded, shown, and loaded back from a file
+// of the frame's size only.
+TEST_F(CaptureTest, DarkFramesInTheCameraAndInThePc)
 {
+    start("0 0 1 0 1 0 .5 0 0 10 0 0 0 1 -1 -1 0");
+    app->captureDarkFrame();
+    EXPECT_EQ(paneTexts().back(), "Dark-frame exposure completed");
+    for (const auto& frame : camera->receivedFrames())
+        EXPECT_FALSE(frame.bytes.size() == 2 && frame.bytes[0] >= 0x40) << "no row was fetched";
+    EXPECT_TRUE(std::all_of(app->darkFrame.begin(), app->darkFrame.end(), [](auto v) { return v == 0; }));
+    ASSERT_EQ(app->captureImage(), 1);
+    EXPECT_EQ(app->cameraImage, sentFrame());
+
     start("0 0 1 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0");
     app->captureDarkFrame();
     EXPECT_EQ(paneTexts().back(), "Dark image upload finished");
     EXPECT_EQ(app->darkFrame, sentFrame());
     app->showDarkFrame();
     EXPECT_EQ(windows.opened.size(), 1u);
-    // The shown picture, saved, reads back as the same dark frame.
     const CTarviApp::Frame taken = app->darkFrame;
     app->darkFrame.fill(0);
     app->loadDarkFrame(dir.file("tarvitemp.bmp"));
     EXPECT_EQ(app->darkFrame, taken);
-}
-
-TEST_F(CaptureTest, DarkFrameOfAnotherSizeIsRefused)
-{
-    start();
-    app->darkFrame.fill(7);
-    test::FakeUi quiet;
     const std::vector<std::uint8_t> gray(100 * 100, 200);
-    bmp small(quiet);
+    bmp small(ui);
     small.createFromGray(gray.data(), 100, 100);
     ASSERT_EQ(small.writeBmp(dir.file("small.bmp")), 1);
     app->loadDarkFrame(dir.file("small.bmp"));
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_NE(ui.boxes[0].text.find("192 x 165"), std::string::npos);
-    EXPECT_TRUE(std::all_of(app->darkFrame.begin(), app->darkFrame.end(), [](auto v) { return v == 7; }));
+    EXPECT_EQ(app->darkFrame, taken);
 }
 
-TEST_F(CaptureTest, AutoshootSavesEachFrameUntilEscapeAndShowsTheAverage)
+// Each frame is saved until Escape or a failed capture; the frames taken so
+// far are averaged into a window of their own.
+TEST_F(CaptureTest, AutoshootSavesEachFrameUntilItIsStoppedAndShowsTheAverage)
 {
-    start();
-    app->newWindowPerImage = 0;
-    app->autosaveFits = 1;
-    app->autosaveBmp = 1;
-    app->fitsDirectory = dir.file("fits");
-    app->bmpDirectory = dir.file("bmp");
-    std::filesystem::create_directory(app->fitsDirectory);
-    std::filesystem::create_directory(app->bmpDirectory);
-    // Escape arrives while the third frame's rows come in.
-    int pumps = 0;
-    ui.onPump = [&](PumpMode mode) {
-        return PumpReport{.escapeTyped = mode == PumpMode::one && ++pumps == 2 * 165 + 10};
+    const struct {
+        int escapeAtPump;     // counted in one-message pumps; 0: never
+        int silentAtExposure; // the camera stops answering in this exposure; -1: never
+        std::vector<std::string> saved, opened;
+        std::size_t boxes;    // ten failed reads, then the give-up
+        int averaged;
+    } cases[] = {
+        {2 * 165 + 10, -1, {"F-0001.bmp.fit", "F-0002.bmp.fit"}, {"F-0001.bmp", ""}, 0, 2},
+        {0, 2, {"F-0001.bmp.fit"}, {"F-0001.bmp", ""}, 11, 1},
+        {1, -1, {}, {}, 0, 0},
     };
-    app->autoShoot();
-    EXPECT_TRUE(std::filesystem::exists(dir.file("fits/F-0001.bmp.fit")));
-    EXPECT_TRUE(std::filesystem::exists(dir.file("fits/F-0002.bmp.fit")));
-    EXPECT_TRUE(std::filesystem::exists(dir.file("bmp/F-0002.bmp.bmp")));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("fits/F-0003.bmp.fit"))) << "the stopped frame is not saved";
-    // The capture window, then the average's.
-    EXPECT_EQ(windows.opened, (std::vector<std::string>{"F-0001.bmp", ""}));
-    EXPECT_EQ(app->averagedFrameCount, 2);
-}
-
-TEST_F(CaptureTest, AutoshootEndsWhenACaptureFailsAndShowsTheFramesSoFar)
-{
-    start();
-    app->newWindowPerImage = 0;
-    // The second exposure never finishes: the camera stops answering.
-    int exposures = 0;
-    ui.onStatus = [&](int, const std::string& text) { exposures += text == "Begin exposure" ? 1 : 0; };
-    clock.onSleep = [&](std::int64_t) {
-        if (exposures == 2)
-            camera->setSilent(true);
-    };
-    app->autoShoot();
-    ASSERT_EQ(ui.boxes.size(), 11u) << "ten failed reads, then the give-up";
-    EXPECT_EQ(ui.boxes.back().text, "The camera did not finish the exposure.");
-    EXPECT_EQ(windows.opened, (std::vector<std::string>{"F-0001.bmp", ""})) << "the capture's window, then the average's";
-    EXPECT_EQ(app->averagedFrameCount, 1);
-    EXPECT_EQ(app->averageImage, app->cameraImage);
-}
-
-TEST_F(CaptureTest, AutoshootStoppedInItsFirstCaptureShowsNoAverage)
-{
-    start();
-    ui.onPump = [](PumpMode) { return PumpReport{.escapeTyped = true}; };
-    app->autoShoot();
-    EXPECT_TRUE(windows.opened.empty());
-    EXPECT_EQ(app->averagedFrameCount, 0);
+    for (const auto& c : cases) {
+        start();
+        app->newWindowPerImage = 0;
+        app->autosaveFits = 1;
+        app->autosaveBmp = 1;
+        app->fitsDirectory = dir.file("fits");
+        app->bmpDirectory = dir.file("bmp");
+        for (const auto& folder : {app->fitsDirectory, app->bmpDirectory}) {
+            std::filesystem::remove_all(folder);
+            std::filesystem::create_directory(folder);
+        }
+        int pumps = 0;
+        int exposures = 0;
+        ui.onPump = [&](PumpMode mode) { return PumpReport{.escapeTyped = mode == PumpMode::one && ++pumps == c.escapeAtPump}; };
+        ui.onStatus = [&](int, const std::string& text) { exposures += text == "Begin exposure" ? 1 : 0; };
+        clock.onSleep = [&](std::int64_t) {
+            if (exposures == c.silentAtExposure)
+                camera->setSilent(true);
+        };
+        app->autoShoot();
+        std::vector<std::string> saved;
+        for (const auto& entry : std::filesystem::directory_iterator(app->fitsDirectory))
+            saved.push_back(entry.path().filename().string());
+        std::sort(saved.begin(), saved.end());
+        EXPECT_EQ(saved, c.saved) << "the stopped frame is not saved";
+        EXPECT_EQ(std::filesystem::exists(dir.file("bmp/F-0001.bmp.bmp")), !c.saved.empty());
+        EXPECT_EQ(windows.opened, c.opened);
+        EXPECT_EQ(ui.boxes.size(), c.boxes);
+        EXPECT_EQ(app->averagedFrameCount, c.averaged);
+        if (c.averaged == 1) {
+            EXPECT_EQ(app->averageImage, app->cameraImage);
+        }
+    }
 }
 
 TEST(AutosaveName, NumbersTheNextCapture)
 {
-    EXPECT_EQ(nextAutosaveName("F-0001.bmp"), "F-0002.bmp");
-    EXPECT_EQ(nextAutosaveName("M42"), "M42-0001.bmp");
-    EXPECT_EQ(nextAutosaveName("M42-7"), "M42-7-0001.bmp");
-    EXPECT_EQ(nextAutosaveName("M42-0007.BMP"), "M42-0008.bmp");
-    EXPECT_EQ(nextAutosaveName("X-9999.BMP"), "X-10000.bmp");
-    EXPECT_EQ(nextAutosaveName("a-b-0041.bmp"), "a-b-0042.bmp");
-    EXPECT_EQ(nextAutosaveName(""), "-0001.bmp");
-    // At the top of the number's range a new count starts.
-    EXPECT_EQ(nextAutosaveName("M42-9223372036854775806.bmp"), "M42-9223372036854775807.bmp");
-    EXPECT_EQ(nextAutosaveName("M42-9223372036854775807.bmp"), "M42-9223372036854775807-0001.bmp");
-    EXPECT_EQ(nextAutosaveName("M42-99999999999999999999.bmp"), "M42-99999999999999999999-0001.bmp");
+    const std::pair<const char*, const char*> cases[] = {
+        {"F-0001.bmp", "F-0002.bmp"}, {"M42", "M42-0001.bmp"}, {"M42-7", "M42-7-0001.bmp"},
+        {"M42-0007.BMP", "M42-0008.bmp"}, {"X-9999.BMP", "X-10000.bmp"}, {"a-b-0041.bmp", "a-b-0042.bmp"},
+        {"", "-0001.bmp"},
+        // At the top of the number's range a new count starts.
+        {"M42-9223372036854775806.bmp", "M42-9223372036854775807.bmp"},
+        {"M42-9223372036854775807.bmp", "M42-9223372036854775807-0001.bmp"},
+        {"M42-99999999999999999999.bmp", "M42-99999999999999999999-0001.bmp"},
+    };
+    for (const auto& [name, next] : cases)
+        EXPECT_EQ(nextAutosaveName(name), next);
 }
 
 // With the setting on, zfits.fit tells when, how long and where, as cfitsio

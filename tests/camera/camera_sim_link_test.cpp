@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <vector>
-#include <ostream>
 
 #include "app/tarvi_app.h"
 #include "camera/st4_protocol.h"
@@ -29,6 +28,10 @@ protected:
 
     void start(int cameraSpeedIndex, const std::string& values, sim::CameraFaults faults = {})
     {
+        if (camera)
+            camera->stop();
+        app.reset();
+        ui = test::FakeUi{};
         sim::CameraOptions options;
         options.startSpeedIndex = cameraSpeedIndex;
         options.timeScale = 0;
@@ -96,42 +99,33 @@ protected:
     }
 };
 
-struct SpeedCase {
-    int cameraAt;       // the camera's speed when the program comes
-    const char* values; // settings: wanted speed (12th), speed in use (13th)
-    const char* pane;
-    int inUse;
-};
-
-void PrintTo(const SpeedCase& c, std::ostream* out)
+TEST_F(CameraSimLinkTest, SpeedSearchFindsTheCameraAndSetsTheWantedSpeed)
 {
-    *out << "camera at " << c.cameraAt << ", " << c.values;
-}
-
-class CameraSpeedSearch : public CameraSimLinkTest, public ::testing::WithParamInterface<SpeedCase> {};
-
-TEST_P(CameraSpeedSearch, FindsTheCameraAndSetsTheWantedSpeed)
-{
-    start(GetParam().cameraAt, GetParam().values);
-    ASSERT_EQ(app->openCameraPort(), 1);
-    EXPECT_EQ(ui.paneText(1), GetParam().pane);
-    EXPECT_EQ(app->settings.cameraSpeedInUse, GetParam().inUse);
-    EXPECT_EQ(camera->baud(), st4::baudRates[std::size_t(GetParam().inUse)]);
-    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
-    EXPECT_EQ(camera->ram()[0x2F], 0x20);
-    EXPECT_EQ(camera->ram()[0x35], 255);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Speeds, CameraSpeedSearch,
-    ::testing::Values(
-        SpeedCase{0, "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", "Baud rate: 56.6K.  ST-4 Version:  3", 0},
-        SpeedCase{1, "0 0 0 1 1 0 .5 0 0 0 0 1 1 1 -1 -1 0", "Baud rate: 19.2K.  ST-4 Version:  3", 1},
-        SpeedCase{3, "0 0 0 1 1 0 .5 0 0 0 0 2 3 1 -1 -1 0", "Baud rate: 9600.  ST-4 Version:  3", 2},
+    const struct {
+        int cameraAt;        // the camera's speed when the program comes
+        const char* values;  // settings: wanted speed (12th), speed in use (13th)
+        const char* pane;
+        int inUse;
+    } cases[] = {
+        {0, "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", "Baud rate: 56.6K.  ST-4 Version:  3", 0},
+        {3, "0 0 0 1 1 0 .5 0 0 0 0 2 3 1 -1 -1 0", "Baud rate: 9600.  ST-4 Version:  3", 2},
         // Found at the wanted speed on the second probe.
-        SpeedCase{1, "0 0 0 1 1 0 .5 0 0 0 0 1 3 1 -1 -1 0", "Baud rate: 19.2K.  ST-4 Version:  3", 1},
+        {1, "0 0 0 1 1 0 .5 0 0 0 0 1 3 1 -1 -1 0", "Baud rate: 19.2K.  ST-4 Version:  3", 1},
         // After a power cut: 9600 on the third probe, then 57600 as wanted.
-        SpeedCase{2, "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", "Baud rate: 56.6K.  ST-4 Version:  3", 0}));
+        {2, "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", "Baud rate: 56.6K.  ST-4 Version:  3", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.values);
+        start(c.cameraAt, c.values);
+        ASSERT_EQ(app->openCameraPort(), 1);
+        EXPECT_EQ(ui.paneText(1), c.pane);
+        EXPECT_EQ(app->settings.cameraSpeedInUse, c.inUse);
+        EXPECT_EQ(camera->baud(), st4::baudRates[std::size_t(c.inUse)]);
+        EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+        EXPECT_EQ(camera->ram()[0x2F], 0x20);
+        EXPECT_EQ(camera->ram()[0x35], 255);
+    }
+}
 
 TEST_F(CameraSimLinkTest, SilentCameraIsReportedAndThePortClosed)
 {
@@ -146,49 +140,41 @@ TEST_F(CameraSimLinkTest, SilentCameraIsReportedAndThePortClosed)
               std::string::npos);
 }
 
+// A row late on a busy machine or spoilt on the line is fetched again; one
+// that keeps failing is reported to the caller, never taken as it came. A
+// camera that goes away is said once.
 TEST_F(CameraSimLinkTest, WholeFramesArriveAsTheCameraSentThem)
 {
     start(0, "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0");
     ASSERT_EQ(app->openCameraPort(), 1);
+    // Setting the same line twice is no failure on a pseudo-terminal.
+    EXPECT_EQ(app->configurePort(CTarviApp::cameraPortSelector, 0), 1);
     CTarviApp::Frame frame{};
-    ASSERT_TRUE(exposeAndDownload(0xF0, frame));
-    // A row late on a busy machine is fetched again; none may be lost.
-    EXPECT_TRUE(failedRows.empty());
-    EXPECT_TRUE(sameAsTheCameraSent(frame));
-    ASSERT_TRUE(exposeAndDownload(0xF2, frame));
-    EXPECT_TRUE(failedRows.empty());
-    EXPECT_TRUE(sameAsTheCameraSent(frame));
+    for (const std::uint8_t mode : std::initializer_list<std::uint8_t>{0xF0, 0xF2}) {
+        ASSERT_TRUE(exposeAndDownload(mode, frame));
+        EXPECT_TRUE(failedRows.empty());
+        EXPECT_TRUE(sameAsTheCameraSent(frame));
+    }
     // The compressed frame was sent compressed.
-    const auto replies = camera->sentReplies();
-    ASSERT_FALSE(replies.empty());
-    EXPECT_LT(replies.back().bytes.size(), 195u);
-    EXPECT_TRUE(ui.boxes.empty());
-}
+    EXPECT_LT(camera->sentReplies().back().bytes.size(), 195u);
+    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
 
-// A row spoilt on the line fails its checksum and is fetched again; one that
-// keeps failing is reported to the caller, never taken as it came.
-TEST_F(CameraSimLinkTest, CorruptedRowsAreFetchedAgainOrReported)
-{
-    start(0, "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0");
-    ASSERT_EQ(app->openCameraPort(), 1);
     sim::CameraFaults noisy;
     noisy.corruptFraction = 0.0005;
     camera->setFaults(noisy);
-    CTarviApp::Frame frame{};
     ASSERT_TRUE(exposeAndDownload(0xF0, frame));
     EXPECT_GT(retries, 0);
     EXPECT_LE(failedRows.size(), 3u);
     EXPECT_TRUE(sameAsTheCameraSent(frame));
-}
 
-TEST_F(CameraSimLinkTest, SettingTheSameLineTwiceIsNoFailureOnAPseudoTerminal)
-{
-    start(0, "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0");
-    ASSERT_EQ(app->openCameraPort(), 1);
-    EXPECT_EQ(app->configurePort(CTarviApp::cameraPortSelector, 0), 1);
-    EXPECT_EQ(app->configurePort(CTarviApp::cameraPortSelector, 0), 1);
-    app->closePort(CTarviApp::cameraPortSelector);
-    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+    camera->hangUp();
+    ui.boxes.clear();
+    EXPECT_EQ(app->downloadRow(0, frame.data()), 0);
+    EXPECT_EQ(app->settings.cameraHandle, -1);
+    const auto said = ui.boxes.size();
+    EXPECT_GE(said, 1u);
+    EXPECT_EQ(app->downloadRow(1, frame.data()), 0);
+    EXPECT_LE(ui.boxes.size(), said + 1) << "only the row's own report may follow";
 }
 
 TEST_F(CameraSimLinkTest, ACameraLostDuringTheSpeedSearchIsSaidOnceAndNeverCountsAsFound)
@@ -204,20 +190,6 @@ TEST_F(CameraSimLinkTest, ACameraLostDuringTheSpeedSearchIsSaidOnceAndNeverCount
     EXPECT_EQ(app->settings.cameraHandle, -1);
     EXPECT_EQ(ui.paneText(0), "");
     EXPECT_EQ(ui.paneText(1), "");
-}
-
-TEST_F(CameraSimLinkTest, CameraThatGoesAwayIsSaidOnceAndFoundAgainLater)
-{
-    start(0, "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0");
-    ASSERT_EQ(app->openCameraPort(), 1);
-    camera->hangUp();
-    std::array<std::uint8_t, 192> row{};
-    EXPECT_EQ(app->downloadRow(0, row.data()), 0);
-    EXPECT_EQ(app->settings.cameraHandle, -1);
-    const auto said = ui.boxes.size();
-    EXPECT_GE(said, 1u);
-    EXPECT_EQ(app->downloadRow(1, row.data()), 0);
-    EXPECT_LE(ui.boxes.size(), said + 1) << "only the row's own report may follow";
 }
 
 }  // namespace

@@ -164,46 +164,32 @@ TEST_F(LX200P1Test, BacklashNeedsTwoDigitsAndAProductName)
     }
 }
 
-TEST_F(LX200P1Test, TrackingRateGetKeepsTheOldTextOnlyForA200Reply)
+TEST_F(LX200P1Test, TrackingRateIsKeptOnlyWhenTheTelescopeTakesItAndReadUnlessItSays200)
 {
     connect();
     const struct {
-        std::vector<std::string> reply;
-        const char* shown;
-    } cases[] = {{{"200.0#"}, "???.?"}, {{"60.1#"}, "60.1"}};
-    for (const auto& c : cases) {
-        forget();
-        page->trackingRate = "???.?";
-        page->trackingRateEdit()->setText("057.9");
-        replies[":Gs#"] = c.reply;
-        page->onGetTrackingRate();
-        EXPECT_EQ(sent(), Sent{":Gs#"});
-        EXPECT_EQ(script->readSizes, (std::vector<std::size_t>{50}));
-        EXPECT_EQ(page->trackingRateEdit()->text(), c.shown);
-    }
-}
-
-TEST_F(LX200P1Test, TrackingRateSetKeepsTheTypedRateOnlyWhenTheTelescopeTakesIt)
-{
-    connect();
-    const struct {
-        const char* typed;
+        void (LX200P1::*handler)();
+        const char *typed, *command;
         std::vector<std::string> reply;
         Sent expected;
         const char* shown;
     } cases[] = {
-        {"060.1", {"1"}, {":S060.1#"}, "???.?"},  // a bare digit arrives empty
-        {"060.1", {"1#"}, {":S060.1#"}, "060.1"}, {"60.1", {"1#"}, {}, "???.?"},
+        {&LX200P1::onSetTrackingRate, "060.1", ":S060.1#", {"1"}, {":S060.1#"}, "???.?"},  // a bare digit arrives empty
+        {&LX200P1::onSetTrackingRate, "060.1", ":S060.1#", {"1#"}, {":S060.1#"}, "060.1"},
+        {&LX200P1::onSetTrackingRate, "60.1", ":S60.1#", {"1#"}, {}, "???.?"},
+        {&LX200P1::onGetTrackingRate, "057.9", ":Gs#", {"200.0#"}, {":Gs#"}, "???.?"},
+        {&LX200P1::onGetTrackingRate, "057.9", ":Gs#", {"60.1#"}, {":Gs#"}, "60.1"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.typed);
+        SCOPED_TRACE(std::string(c.command) + c.reply.at(0));
         forget();
         page->trackingRate = "???.?";
-        replies[std::string(":S") + c.typed + "#"] = c.reply;
+        replies[c.command] = c.reply;
         page->trackingRateEdit()->setText(c.typed);
-        page->onSetTrackingRate();
+        (page.get()->*c.handler)();
         EXPECT_EQ(sent(), c.expected);
         EXPECT_EQ(page->trackingRateEdit()->text(), c.shown);
+        EXPECT_TRUE(c.command[1] == 'S' || script->readSizes == std::vector<std::size_t>{50});
     }
 }
 

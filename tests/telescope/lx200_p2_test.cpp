@@ -100,7 +100,7 @@ TEST_F(ObjectsPageP2Test, GetSendsTheCatalogCommandsAndWaitsForThePlanetNumbers)
     EXPECT_TRUE(boxes().empty());
 }
 
-TEST_F(ObjectsPageP2Test, DeclinationDegreeSignComesBackIntoGoTo)
+TEST_F(ObjectsPageP2Test, DeclinationDegreeSignComesBackIntoGoToSyncAsksAndTooRefuses)
 {
     replies[":Gd#"] = {"+22\xDF" "00:52#"};
     getObject(3, "13");
@@ -110,6 +110,23 @@ TEST_F(ObjectsPageP2Test, DeclinationDegreeSignComesBackIntoGoTo)
     page->goToButton()->click();
     EXPECT_EQ(sent(), (Strings{":Sr05:35:15#", ":Sd+22\xDF" "00:52#", ":MS#"}));
     EXPECT_EQ(script->readSizes, (std::vector<std::size_t>{50, 50, 100}));
+
+    // Sync asks first and goes only on Yes.
+    for (const Answer answer : {Answer::yes, Answer::no}) {
+        ui.answers = {answer};
+        page->syncButton()->click();
+        EXPECT_EQ(boxes(), Strings{"Sync: Are you sure you want to SYNC?"});
+        EXPECT_EQ(sent(), answer == Answer::yes ? Strings{":CM#"} : Strings{});
+    }
+    EXPECT_EQ(script->readSizes.back(), 100u);
+
+    // "Too" in the object information refuses the object.
+    replies[":LI#"] = {"Too Low#"};
+    page->getButton()->click();
+    EXPECT_EQ(sent(), (Strings{":LM 13#", ":LI#"}));
+    EXPECT_EQ(boxes(), Strings{"Tarvi: Too Low"});
+    EXPECT_EQ(page->raEdit()->text() + page->decEdit()->text(), "");
+    EXPECT_EQ(getGoToSync(), (Flags{true, false, true}));
 }
 
 TEST_F(ObjectsPageP2Test, GoToSendsOnlyTheFixedFormsAndShowsTheTelescopesRefusal)
@@ -164,31 +181,6 @@ TEST_F(ObjectsPageP2Test, ListedObjectClearsTheCatalogAndTypingLeavesGetOff)
     page->listButton()->click();
     EXPECT_EQ(page->catalogBox()->currentText() + page->numberEdit()->text(), "NGC224");
     EXPECT_EQ(getGoToSync(), (Flags{false, true, true}));
-}
-
-TEST_F(ObjectsPageP2Test, SyncAsksFirstAndSendsOnlyOnYes)
-{
-    getObject(3, "42");
-    sent();
-    for (const Answer answer : {Answer::yes, Answer::no}) {
-        ui.answers = {answer};
-        page->syncButton()->click();
-        EXPECT_EQ(boxes(), Strings{"Sync: Are you sure you want to SYNC?"});
-        EXPECT_EQ(sent(), answer == Answer::yes ? Strings{":CM#"} : Strings{});
-    }
-    EXPECT_EQ(script->readSizes.back(), 100u);
-}
-
-TEST_F(ObjectsPageP2Test, TooInTheObjectInformationRefusesTheObject)
-{
-    getObject(3, "42");
-    replies[":LI#"] = {"Too Low#"};
-    sent();
-    page->getButton()->click();
-    EXPECT_EQ(sent(), (Strings{":LM 42#", ":LI#"}));
-    EXPECT_EQ(boxes(), Strings{"Tarvi: Too Low"});
-    EXPECT_EQ(page->raEdit()->text() + page->decEdit()->text(), "");
-    EXPECT_EQ(getGoToSync(), (Flags{true, false, true}));
 }
 
 TEST_F(ObjectsPageP2Test, BadNumberUnknownCatalogOrClosedPortSendNothing)

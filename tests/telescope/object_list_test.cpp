@@ -32,8 +32,14 @@ protected:
     void TearDown() override { std::filesystem::current_path(startDirectory); }
 };
 
-TEST_F(ObjectListTest, EveryLineIsARowOfSixColumns)
+TEST_F(ObjectListTest, EveryLineIsARowOfSixColumnsAndAMissingFileIsSaid)
 {
+    {
+        objectList missing(ui);
+        EXPECT_EQ(ui.boxes.at(0).caption + ": " + ui.boxes[0].text, "Problem: Cannot open objects.txt.");
+        EXPECT_EQ(missing.list()->topLevelItemCount(), 0);
+        ui.boxes.clear();
+    }
     test::writeFile(dir.file("objects.txt"), m42Line + "\n\r\nG\xDCnther 1 2\n");
     objectList dialog(ui);
     QTreeWidget* list = dialog.list();
@@ -78,13 +84,6 @@ TEST_F(ObjectListTest, OkOrADoubleClickHandsBackTheChosenRowInFixedWidth)
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
         EXPECT_EQ(dialog.selection, selection) << row;
     }
-}
-
-TEST_F(ObjectListTest, MissingFileIsReportedAndTheListStaysEmpty)
-{
-    objectList dialog(ui);
-    EXPECT_EQ(ui.boxes.at(0).caption + ": " + ui.boxes[0].text, "Problem: Cannot open objects.txt.");
-    EXPECT_EQ(dialog.list()->topLevelItemCount(), 0);
 }
 
 TEST_F(ObjectListTest, ObjectsPageRunsTheListAndTakesItsChoice)

@@ -71,7 +71,8 @@ TEST_F(LX200P1Test, SiteDateAndTimeAreCheckedBeforeAnythingIsSent)
         {&LX200P1::onSetDate, "", "", "00/00/05", "", "", {":SC  00/00/05#", ":GC#"}, ""},
         {&LX200P1::onSetTime, "", "", "", "1:00:00", "03/15/06#", refreshTraffic, timeRefusedMessage},
         // No date to compute the sidereal time from: the local time alone goes.
-        {&LX200P1::onSetTime, "", "", "", "21:30:00", "#", set + refreshTraffic + refreshTraffic, siderealTimeNotSetMessage},
+        {&LX200P1::onSetTime, "", "", "", "21:30:00", "#", set + refreshTraffic + refreshTraffic,
+         siderealTimeNotSetMessage},
         {&LX200P1::onSetTime, "", "", "", "21:30:00", "3/15/06#", set + refreshTraffic + refreshTraffic,
          siderealTimeNotSetMessage},
     };

@@ -66,8 +66,9 @@ TEST_F(SkyFlatsPageTest, RunDriftsNorthEastSouthWestUntilTheButtonIsPressed)
     EXPECT_EQ(page.decEdit()->text(), "-05:23:28");
 }
 
-TEST_F(SkyFlatsPageTest, EveryTwoHundredAndFirstLegReturnsHomeAsReadAtTheStart)
+TEST_F(SkyFlatsPageTest, EveryTwoHundredAndFirstLegReturnsHomeAsReadAtTheStartAndARefusalIsSaid)
 {
+    replies[":MS#"] = {"1Below#"};
     page.millisecondsEdit()->setText("0");
     pressAfterLegs(402);
     page.onStart();
@@ -86,28 +87,12 @@ TEST_F(SkyFlatsPageTest, EveryTwoHundredAndFirstLegReturnsHomeAsReadAtTheStart)
     EXPECT_EQ(homes[0], 8 + 201 * 4);
     EXPECT_EQ(homes[1], 8 + 402 * 4 + 3);
     EXPECT_EQ(clock.waits, std::vector<std::int64_t>(4, 500)) << "two stops, two returns, no wait for legs of 0 ms";
+    // The run goes on past a refused return.
+    EXPECT_EQ(boxTexts(), Strings(2, "Coordinates point to location below horizon - Canceled"));
+    EXPECT_EQ(traffic.back(), ":RG#");
 }
 
-TEST_F(SkyFlatsPageTest, RefusedReturnHomeIsReportedAndTheRunGoesOn)
-{
-    replies[":MS#"] = {"1Below#"};
-    pressAfterLegs(203);
-    page.onStart();
-    EXPECT_EQ(boxTexts(), Strings{"Coordinates point to location below horizon - Canceled"});
-    EXPECT_EQ(sent().back(), ":RG#");
-}
-
-TEST_F(SkyFlatsPageTest, StartWithoutAPortSendsAndShowsNothing)
-{
-    page.setPort(PortTable::closed);
-    pressAfterLegs(1);
-    page.onStart();
-    EXPECT_TRUE(script->writes.empty());
-    page.onStop();
-    EXPECT_EQ(boxTexts(), Strings{"Telescope port is not open."});
-}
-
-TEST_F(SkyFlatsPageTest, LegLengthOutOfRangeIsRefusedAndNoRunStarts)
+TEST_F(SkyFlatsPageTest, LegLengthOutOfRangeOrNoPortStartsNoRun)
 {
     page.millisecondsEdit()->setText("20001");
     page.onStart();
@@ -117,6 +102,13 @@ TEST_F(SkyFlatsPageTest, LegLengthOutOfRangeIsRefusedAndNoRunStarts)
     pressAfterLegs(1);
     page.onStart();
     EXPECT_EQ(clock.waits, (std::vector<std::int64_t>{500, 20000, 500}));
+
+    forget();
+    page.setPort(PortTable::closed);
+    page.onStart();
+    EXPECT_TRUE(script->writes.empty());
+    page.onStop();
+    EXPECT_EQ(boxTexts(), Strings{"Telescope port is not open."});
 }
 
 TEST_F(SkyFlatsPageTest, SilentTelescopeIsReportedAtEveryRefreshAndLeavingThePageStopsEveryMotion)

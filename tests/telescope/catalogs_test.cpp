@@ -49,9 +49,6 @@ TEST(CatalogRequest, ThePlanetNumbersWaitInEveryCatalogAndTooRefuses)
 
 TEST(ListedObject, FixedColumnsOfTheSelectionAndTheGoToCheck)
 {
-    const ListedObject object = listedObject(objectSelection({"M42", "05:35:16", "-05:23:14", "4.0", "85", "Orion"}));
-    EXPECT_EQ(object.name, "M42" + std::string(22, ' '));
-    EXPECT_EQ(object.ra + object.dec, "05:35:16-05:23:14");
     // Too long a name pushes the coordinates out of their columns.
     const ListedObject shifted = listedObject(objectSelection({std::string(30, 'N'), "05:35:16", "-05:23:14", "", "", ""}));
     EXPECT_EQ(shifted.ra, "NNNN 05:");
@@ -63,9 +60,8 @@ TEST(ListedObject, FixedColumnsOfTheSelectionAndTheGoToCheck)
         const char *ra, *dec;
         GoToCheck check;
     } checks[] = {
-        {"", "+22:00:52", GoToCheck::missing},        {"00:00:00", "", GoToCheck::missing},
-        {"12:34", "+22:00:52", GoToCheck::malformed}, {"12:34:56", "+22:00", GoToCheck::malformed},
-        {"00:00:00", "+22:00:52", GoToCheck::ready},  {"24:00:00", "+99:00:00", GoToCheck::ready},
+        {"00:00:00", "", GoToCheck::missing}, {"12:34", "+22:00:52", GoToCheck::malformed},
+        {"24:00:00", "+99:00:00", GoToCheck::ready},
     };
     for (const auto& c : checks)
         EXPECT_EQ(goToCheck(c.ra, c.dec), c.check) << c.ra << " " << c.dec;

@@ -27,159 +27,72 @@ public:
     std::map<int, QString> texts;
 };
 
-struct SeenBox {
-    QString title;
-    QString text;
-    QStringList buttons;
-    bool owned = false;
-};
-
-TEST(QtUi, MessageBoxesShowTheirCaptionButtonsAndGiveTheAnswer)
-{
-    QtUi ui;
-    QWidget main;
-    RecordingPanes panes;
-    ui.setMainWindow(&main, &panes);
-
-    struct Case {
-        Buttons buttons;
-        const char* click;
-        QStringList shown;
-        Answer answer;
-    };
-    const Case cases[] = {
-        {Buttons::ok, "OK", {"OK"}, Answer::ok},
-        {Buttons::ok, "", {"OK"}, Answer::ok},
-        {Buttons::retryCancel, "Retry", {"Retry", "Cancel"}, Answer::retry},
-        {Buttons::retryCancel, "Cancel", {"Retry", "Cancel"}, Answer::cancel},
-        {Buttons::retryCancel, "", {"Retry", "Cancel"}, Answer::cancel},
-        {Buttons::yesNo, "Yes", {"Yes", "No"}, Answer::yes},
-        {Buttons::yesNo, "No", {"Yes", "No"}, Answer::no},
-        {Buttons::yesNoCancel, "Cancel", {"Yes", "No", "Cancel"}, Answer::cancel},
-    };
-    for (const auto& c : cases) {
-        SeenBox seen;
-        QTimer::singleShot(0, [&seen, &c] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            ASSERT_NE(box, nullptr);
-            seen.title = box->windowTitle();
-            seen.text = box->text();
-            seen.owned = box->parentWidget() != nullptr;
-            for (QAbstractButton* button : box->buttons())
-                seen.buttons << button->text().remove('&');
-            for (QAbstractButton* button : box->buttons()) {
-                if (QString(c.click) == button->text().remove('&')) {
-                    button->click();
-                    return;
-                }
-            }
-            box->reject();
-        });
-        const Answer answer = ui.messageBox("Attempt to retrieve row 7 failed", {}, c.buttons, {});
-        EXPECT_EQ(answer, c.answer) << c.click;
-        EXPECT_EQ(seen.title, "Tarvi");
-        EXPECT_EQ(seen.text, "Attempt to retrieve row 7 failed");
-        EXPECT_TRUE(seen.owned);
-        QStringList sortedSeen = seen.buttons;
-        QStringList sortedWanted = c.shown;
-        sortedSeen.sort();
-        sortedWanted.sort();
-        EXPECT_EQ(sortedSeen, sortedWanted);
-    }
-}
-
-TEST(QtUi, BoxWithoutOwnerAndForegroundStyle)
-{
-    QtUi ui;
-    QWidget main;
-    ui.setMainWindow(&main, nullptr);
-    bool owned = true;
-    bool onTop = false;
-    QString title;
-    QTimer::singleShot(0, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        owned = box->parentWidget() != nullptr;
-        onTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
-        title = box->windowTitle();
-        box->accept();
-    });
-    ui.messageBox("Cannot get settings", "Information", Buttons::ok, BoxStyle{.setForeground = true, .noOwner = true});
-    EXPECT_FALSE(owned);
-    EXPECT_TRUE(onTop);
-    EXPECT_EQ(title, "Information");
-}
-
-TEST(QtUi, StatusTextsWaitForTheMainWindow)
+// Boxes, the status panes and the wait cursor, as the logic asks for them.
+TEST(QtUi, BoxesPanesAndTheWaitCursorDoWhatTheLogicAsks)
 {
     QtUi ui;
     ui.setStatusText(0, "Please Wait.  Establishing telescope communications");
     ui.setStatusText(1, "Baud rate: 9600.  ST-4 Version:  2");
-    RecordingPanes panes;
     QWidget main;
+    RecordingPanes panes;
     ui.setMainWindow(&main, &panes);
-    EXPECT_EQ(panes.texts[0], "Please Wait.  Establishing telescope communications");
+    EXPECT_EQ(panes.texts[0], "Please Wait.  Establishing telescope communications") << "texts wait for the window";
     EXPECT_EQ(panes.texts[1], "Baud rate: 9600.  ST-4 Version:  2");
-    ui.setStatusText(0, "");
-    EXPECT_EQ(panes.texts[0], "");
     ui.setProgress(12, 165);
     EXPECT_EQ(panes.progress, (std::pair<int, int>{12, 165}));
-}
 
-TEST(QtUi, WaitCursorNestsAndComesBack)
-{
-    QtUi ui;
+    const BoxStyle alone{.setForeground = true, .noOwner = true};
+    const struct {
+        Buttons buttons;
+        const char* click;  // "": closed without a button
+        QStringList shown;
+        Answer answer;
+        BoxStyle style = {};
+        const char* caption = "";
+    } cases[] = {
+        {Buttons::ok, "OK", {"OK"}, Answer::ok},
+        {Buttons::ok, "", {"OK"}, Answer::ok},
+        {Buttons::retryCancel, "Retry", {"Cancel", "Retry"}, Answer::retry},
+        {Buttons::retryCancel, "", {"Cancel", "Retry"}, Answer::cancel},
+        {Buttons::yesNo, "Yes", {"No", "Yes"}, Answer::yes},
+        {Buttons::yesNo, "No", {"No", "Yes"}, Answer::no},
+        {Buttons::yesNoCancel, "Cancel", {"Cancel", "No", "Yes"}, Answer::cancel},
+        {Buttons::ok, "OK", {"OK"}, Answer::ok, alone, "Information"},
+    };
+    for (const auto& c : cases) {
+        QStringList seen;  // title, text, owned, on top, then the buttons in order
+        QTimer::singleShot(0, [&seen, &c] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            seen << box->windowTitle() << box->text() << QString::number(box->parentWidget() != nullptr)
+                 << QString::number(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+            QAbstractButton* clicked = nullptr;
+            QStringList buttons;
+            for (QAbstractButton* button : box->buttons()) {
+                buttons << button->text().remove('&');
+                clicked = buttons.back() == c.click ? button : clicked;
+            }
+            buttons.sort();
+            seen << buttons;
+            clicked != nullptr ? clicked->click() : box->reject();
+        });
+        EXPECT_EQ(ui.messageBox("Attempt to retrieve row 7 failed", c.caption, c.buttons, c.style), c.answer) << c.click;
+        const QString title = *c.caption != '\0' ? c.caption : "Tarvi";
+        EXPECT_EQ(seen, (QStringList{title, "Attempt to retrieve row 7 failed", QString::number(!c.style.noOwner),
+                                     QString::number(c.style.setForeground)} << c.shown)) << c.click;
+    }
+
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     {
         WaitCursor outer(ui);
         ASSERT_NE(QApplication::overrideCursor(), nullptr);
         EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-        {
-            WaitCursor inner(ui);
-        }
-        ASSERT_NE(QApplication::overrideCursor(), nullptr);
+        { WaitCursor inner(ui); }
+        EXPECT_NE(QApplication::overrideCursor(), nullptr);
     }
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     ui.endWaitCursor();  // one too many is harmless
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-}
-
-TEST(QtUi, PumpReportsEscapeAndTheLeftButton)
-{
-    QtUi ui;
-    QWidget target;
-    target.resize(100, 100);
-    target.show();
-
-    EXPECT_FALSE(ui.pumpMessages(PumpMode::all).escapeTyped);
-
-    QCoreApplication::postEvent(&target, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
-    PumpReport report = ui.pumpMessages(PumpMode::one);
-    EXPECT_TRUE(report.escapeTyped);
-    EXPECT_FALSE(report.leftButtonPressed);
-
-    // What went by is reported once.
-    EXPECT_FALSE(ui.pumpMessages(PumpMode::all).escapeTyped);
-
-    QCoreApplication::postEvent(&target, new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a"));
-    EXPECT_FALSE(ui.pumpMessages(PumpMode::all).escapeTyped);
-
-    const QPointF at(10, 10);
-    QCoreApplication::postEvent(&target, new QMouseEvent(QEvent::MouseButtonPress, at, at, Qt::LeftButton,
-                                                         Qt::LeftButton, Qt::NoModifier));
-    report = ui.pumpMessages(PumpMode::all);
-    EXPECT_TRUE(report.leftButtonPressed);
-    EXPECT_FALSE(report.leftButtonReleased);
-
-    QCoreApplication::postEvent(&target, new QMouseEvent(QEvent::MouseButtonRelease, at, at, Qt::LeftButton,
-                                                         Qt::NoButton, Qt::NoModifier));
-    report = ui.pumpMessages(PumpMode::all);
-    EXPECT_TRUE(report.leftButtonReleased);
-
-    QCoreApplication::postEvent(&target, new QMouseEvent(QEvent::MouseButtonPress, at, at, Qt::RightButton,
-                                                         Qt::RightButton, Qt::NoModifier));
-    report = ui.pumpMessages(PumpMode::all);
-    EXPECT_FALSE(report.leftButtonPressed);
 }
 
 // Writes down the input it is given, a letter a message as in Step::post, and
@@ -223,7 +136,7 @@ enum class Do {
     box,      // pump; inside, a message box is answered with a click
     dialog,   // pump; inside, a plain modal dialog is answered the same way
     nested,   // post, then pump; inside, a pump of everything, after which c is typed
-    loop      // post, then run the event loop with no pump
+    loop      // run the event loop with no pump
 };
 
 struct Step {
@@ -291,28 +204,19 @@ void runPumpCase(const PumpCase& c, bool throughWindow)
         QObject* to = throughWindow ? static_cast<QObject*>(window->windowHandle()) : child;
         const QPointF at = throughWindow ? QPointF(30, 30) : QPointF(10, 10);
         const QPointF global = child->mapToGlobal(QPointF(10, 10));
-        const auto mouse = [&](QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons down) {
+        const auto mouse = [&](QEvent::Type type, Qt::MouseButton button) {
+            const Qt::MouseButtons down = type == QEvent::MouseButtonPress ? button : Qt::NoButton;
             return static_cast<QEvent*>(new QMouseEvent(type, at, global, button, down, Qt::NoModifier));
         };
         for (const char* letter = letters; *letter != '\0'; ++letter) {
             QEvent* event = nullptr;
-            switch (*letter) {
-            case 'p':
-                event = mouse(QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton);
-                break;
-            case 'q':
-                event = mouse(QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton);
-                break;
-            case 'r':
-                event = mouse(QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton);
-                break;
-            case '!':
-                event = new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-                break;
-            default:
-                event = new QKeyEvent(QEvent::KeyPress, Qt::Key_A + (*letter - 'a'), Qt::NoModifier);
-                break;
-            }
+            if (*letter == 'p' || *letter == 'q')
+                event = mouse(QEvent::MouseButtonPress, *letter == 'p' ? Qt::LeftButton : Qt::RightButton);
+            else if (*letter == 'r')
+                event = mouse(QEvent::MouseButtonRelease, Qt::LeftButton);
+            else
+                event = new QKeyEvent(QEvent::KeyPress, *letter == '!' ? Qt::Key_Escape : Qt::Key_A + (*letter - 'a'),
+                                      Qt::NoModifier);
             QCoreApplication::postEvent(to, event);
         }
     };
@@ -322,11 +226,9 @@ void runPumpCase(const PumpCase& c, bool throughWindow)
         SCOPED_TRACE(testing::Message() << "step " << index);
         childLog.clear();
         parentLog.clear();
-        switch (step.what) {
-        case Do::pump:
-        case Do::box:
-        case Do::dialog:
-        case Do::nested: {
+        if (step.what == Do::loop) {
+            runEventLoop();
+        } else {
             post(step.post);
             // Timers and posted events run in every mode.
             QCoreApplication::postEvent(child, new QEvent(QEvent::User));
@@ -358,12 +260,6 @@ void runPumpCase(const PumpCase& c, bool throughWindow)
             if (step.what == Do::box || step.what == Do::dialog) {
                 EXPECT_EQ(answer, Answer::yes);
             }
-            break;
-        }
-        case Do::loop:
-            post(step.post);
-            runEventLoop();
-            break;
         }
         EXPECT_EQ(childLog, QString::fromLatin1(step.got));
         // Each message the widget did not take reached its parent too, at once.

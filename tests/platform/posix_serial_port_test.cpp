@@ -32,6 +32,11 @@ using test::waitForQueued;
 
 constexpr std::uint32_t maxDword = 0xFFFFFFFFu;
 
+[[noreturn]] termios fail(const std::string& what)
+{
+    throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
 // A pseudo-terminal: the port under test opens the slave, the test plays the
 // device on the master (where the termios calls act on the slave).
 class PseudoTerminal {
@@ -40,12 +45,11 @@ public:
     {
         char name[128];
         if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 || ::ptsname_r(master_, name, sizeof name) != 0)
-            throw std::runtime_error(std::string("pseudo-terminal: ") + std::strerror(errno));
+            fail("pseudo-terminal");
         slavePath = name;
     }
     ~PseudoTerminal() { hangUp(); }
     PseudoTerminal(const PseudoTerminal&) = delete;
-    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
     std::string slavePath;
     void hangUp() { if (master_ >= 0) ::close(std::exchange(master_, -1)); }
@@ -54,7 +58,7 @@ public:
         for (std::size_t done = 0; done < bytes.size();) {
             const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
             if (n <= 0 && errno != EINTR)
-                throw std::runtime_error(std::string("master write: ") + std::strerror(errno));
+                fail("master write");
             done += n > 0 ? static_cast<std::size_t>(n) : 0;
         }
     }
@@ -76,22 +80,12 @@ public:
     termios state() const
     {
         termios state{};
-        if (::tcgetattr(master_, &state) != 0)
-            throw std::runtime_error(std::string("tcgetattr: ") + std::strerror(errno));
-        return state;
+        return ::tcgetattr(master_, &state) == 0 ? state : fail("tcgetattr");
     }
 
 private:
     int master_;
 };
-
-std::unique_ptr<SerialPort> openPort(const std::string& path)
-{
-    PortOpener::Result opened = PosixSerialPort::open(path);
-    if (opened.error.failed() || !opened.port)
-        throw std::runtime_error(path + ": " + opened.error.text());
-    return std::move(opened.port);
-}
 
 // The program's line: 8 bits, one stop bit, errors reported, raw, no flow control.
 LineSettings line(std::uint32_t baud, Parity parity = Parity::even)
@@ -106,8 +100,7 @@ LineSettings line(std::uint32_t baud, Parity parity = Parity::even)
 Bytes pattern(std::size_t size)
 {
     Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
     return bytes;
 }
 
@@ -149,7 +142,9 @@ void expectCameraLine(const termios& state, bool parityBit)
     EXPECT_EQ(state.c_cc[VTIME], 0);
 }
 
-TEST(Termios, RatesParityBitsAndRefusalsBothWays)
+// Rates, parity and bits both ways; refusals leave the termios alone; settings read from a
+// termios put it back; a half-set flag is completed when asked.
+TEST(Termios, RatesParityBitsRefusalsAndRoundTrips)
 {
     const std::pair<std::uint32_t, speed_t> rates[] = {{57600, B57600}, {19200, B19200}, {9600, B9600}, {1200, B1200},
                                                        {50, B50}, {115200, B115200}, {4000000, B4000000}};
@@ -192,17 +187,11 @@ TEST(Termios, RatesParityBitsAndRefusalsBothWays)
         EXPECT_EQ(applyLineSettings(settings, state).code(), EINVAL);
         EXPECT_TRUE(sameTermios(state, cookedTerminal()));
     }
-}
-
-TEST(Termios, SettingsReadFromATermiosPutItBackAndAHalfSetFlagIsCompletedWhenAsked)
-{
-    termios raw = cookedTerminal();
-    applyLineSettings(line(57600), raw);
-    std::vector<termios> states(7, raw);
+    std::vector<termios> states(7, camera);
     states[0] = cookedTerminal();
     states[1].c_iflag = IXON;
     states[2].c_iflag |= IGNPAR;
-    states[3].c_cflag = (raw.c_cflag & ~CSIZE) | CS7 | PARENB | CMSPAR | CSTOPB;
+    states[3].c_cflag = (camera.c_cflag & ~CSIZE) | CS7 | PARENB | CMSPAR | CSTOPB;
     cfsetospeed(&states[4], B0);
     states[5].c_cc[VMIN] = 4;
     states[5].c_cc[VTIME] = 2;
@@ -333,41 +322,29 @@ TEST(DeviceOpener, PermissionAdviceNamesTheGroupThatOwnsTheDevice)
 class PtyPort : public ::testing::Test {
 protected:
     PseudoTerminal pty;
-    std::unique_ptr<SerialPort> port = openPort(pty.slavePath);
+    std::unique_ptr<SerialPort> port = PosixSerialPort::open(pty.slavePath).port;
     Bytes buffer = Bytes(10, 0xEE);
 
-    void SetUp() override { ASSERT_FALSE(port->setLineSettings(line(9600, Parity::none)).failed()); }
+    void SetUp() override { ASSERT_NE(port, nullptr); }
+    void raw() { ASSERT_FALSE(port->setLineSettings(line(9600, Parity::none)).failed()); }
     void setTimeouts(const PortTimeouts& timeouts) { ASSERT_FALSE(port->setTimeouts(timeouts).failed()); }
 };
 
-TEST_F(PtyPort, TheProgramsSettingsReachTheTerminalAndTheKeptCopyPutsItBack)
+// A fresh pseudo-terminal is cooked: the program's settings reach it, every byte crosses both
+// ways, a read takes its count or what came by its deadline, and the kept copy puts it back.
+TEST_F(PtyPort, SettingsReachTheTerminalEveryByteCrossesAndTheKeptCopyPutsItBack)
 {
-    // A fresh pseudo-terminal is cooked; the kept copy puts it back exactly.
-    LineSettings kept;
-    ASSERT_FALSE(port->getLineSettings(kept).failed());
-    PseudoTerminal fresh;
-    auto other = openPort(fresh.slavePath);
-    const termios cooked = fresh.state();
+    const termios cooked = pty.state();
     ASSERT_NE(cooked.c_lflag & ICANON, 0u);
-    ASSERT_FALSE(other->getLineSettings(kept).failed());
+    LineSettings kept, back;
+    ASSERT_FALSE(port->getLineSettings(kept).failed());
     EXPECT_FALSE(kept.binary);
-    ASSERT_FALSE(other->setLineSettings(line(57600)).failed());
-    expectCameraLine(fresh.state(), false);
-    LineSettings back;
-    ASSERT_FALSE(other->getLineSettings(back).failed());
+    ASSERT_FALSE(port->setLineSettings(line(57600)).failed());
+    expectCameraLine(pty.state(), false);
+    ASSERT_FALSE(port->getLineSettings(back).failed());
     EXPECT_TRUE(back.baud == 57600u && back.parityCheck && back.binary && back.dataBits == 8 && back.stopBits == 1);
     EXPECT_FALSE(back.hardwareFlow || back.softwareFlow || back.dtrOn || back.rtsOn);
-    ASSERT_FALSE(other->setLineSettings(line(1200)).failed());
-    const termios slow = fresh.state();
-    EXPECT_EQ(cfgetospeed(&slow), B1200);
-    EXPECT_EQ(other->setLineSettings(line(31250)).code(), EINVAL);
-    ASSERT_FALSE(other->setLineSettings(kept).failed());
-    EXPECT_TRUE(sameTermios(fresh.state(), cooked));
-}
 
-TEST_F(PtyPort, EveryByteCrossesBothWaysAndAReadTakesItsCountOrWhatCameByItsDeadline)
-{
-    ASSERT_FALSE(port->setLineSettings(line(57600)).failed());
     setTimeouts(readingFor(30000));
     const Bytes bytes = test::everyByteValue();
     const IoResult written = port->write(bytes);
@@ -391,37 +368,26 @@ TEST_F(PtyPort, EveryByteCrossesBothWaysAndAReadTakesItsCountOrWhatCameByItsDead
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 5), (Bytes{'1', '2', ':', '#', 0xEE}));
     const IoResult silent = port->read(buffer);
     EXPECT_TRUE(!silent.error.failed() && silent.count == 0);
-}
 
-TEST_F(PtyPort, TheWaitHookRunsWhileAReadWaitsAndNeverWhenBytesAreIn)
-{
-    setTimeouts(readingFor(180));
-    int hooked = 0;
-    port->setWaitHook([&] { ++hooked; });
-    // A silent device: the windows get their turns through the deadline,
-    // and one at its end, for whatever waits next.
-    EXPECT_EQ(port->read(buffer).count, 0u);
-    EXPECT_GE(hooked, 2);
-    EXPECT_LE(hooked, 4);
-    hooked = 0;
-    pty.send(pattern(10));
-    waitForQueued(*port, 10);
-    EXPECT_EQ(port->read(buffer).count, 10u);
-    EXPECT_EQ(hooked, 0);
+    ASSERT_FALSE(port->setLineSettings(line(1200)).failed());
+    const termios slow = pty.state();
+    EXPECT_EQ(cfgetospeed(&slow), B1200);
+    EXPECT_EQ(port->setLineSettings(line(31250)).code(), EINVAL);
+    ASSERT_FALSE(port->setLineSettings(kept).failed());
+    EXPECT_TRUE(sameTermios(pty.state(), cooked));
 }
 
 TEST_F(PtyPort, ReadDeadlinesAreAboutTheWholeReadAndGapsEndItOnlyWhenAsked)
 {
+    raw();
     PortTimeouts interval;
     interval.readInterval = 100;  // and no total: the first byte is waited for
-    const struct {
+    const struct {  // `before`: a long pause of `pauseMs` after this many bytes
         const char* what;
         PortTimeouts timeouts;
         std::size_t size;
         std::chrono::milliseconds gap;
-        std::size_t before;  // a long pause after this many bytes
-        int pauseMs;
-        std::size_t least, most;
+        std::size_t before, pauseMs, least, most;
     } cases[] = {
         // 1.2 s of bytes, 30 ms apart: a trickle does not stretch the total.
         {"trickle", readingFor(100), 40, 30ms, 0, 0, 0, 39},
@@ -437,7 +403,7 @@ TEST_F(PtyPort, ReadDeadlinesAreAboutTheWholeReadAndGapsEndItOnlyWhenAsked)
         {
             std::jthread far([&](std::stop_token stop) {
                 for (std::size_t i = 0; i < sent.size() && !stop.stop_requested(); ++i) {
-                    for (int waited = 0; i == c.before && waited < c.pauseMs && !stop.stop_requested(); waited += 10)
+                    for (std::size_t waited = 0; i == c.before && waited < c.pauseMs && !stop.stop_requested(); waited += 10)
                         std::this_thread::sleep_for(10ms);
                     pty.send({sent[i]});
                     std::this_thread::sleep_for(c.gap);
@@ -457,9 +423,42 @@ TEST_F(PtyPort, ReadDeadlinesAreAboutTheWholeReadAndGapsEndItOnlyWhenAsked)
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 3), (Bytes{1, 2, 3}));
 }
 
-TEST_F(PtyPort, AHangUpFailsReadsAndWritesAtOnce)
+// A write nobody takes stops at its deadline having sent a prefix; the wait hook runs while a
+// read waits and never when bytes are in; status counts the unread bytes, and a pseudo-terminal
+// never holds for CTS; a hang-up fails reads and writes at once.
+TEST_F(PtyPort, WriteDeadlineWaitHookStatusAndHangUp)
 {
+    raw();
+    setTimeouts({0, 0, 0, 0, 100});
+    const Bytes bytes = pattern(1 << 20);  // far more than the terminal's buffers hold
+    const IoResult written = port->write(bytes);
+    EXPECT_FALSE(written.error.failed());
+    ASSERT_GT(written.count, 0u);
+    ASSERT_LT(written.count, bytes.size());
+    EXPECT_EQ(pty.receive(written.count), Bytes(bytes.begin(), bytes.begin() + std::ptrdiff_t(written.count)));
+    EXPECT_TRUE(pty.nothingWaiting());
+
+    setTimeouts(readingFor(180));
+    int hooked = 0;
+    port->setWaitHook([&] { ++hooked; });
+    // A silent device: the windows get their turns through the deadline, and one at its end.
+    EXPECT_EQ(port->read(buffer).count, 0u);
+    EXPECT_TRUE(hooked >= 2 && hooked <= 4) << hooked;
+    hooked = 0;
+    EXPECT_FALSE(port->setQueueSizes(1200, 1200).failed());
+    pty.send(pattern(10));
+    waitForQueued(*port, 10);
+    LineSettings flow = line(9600);
+    flow.hardwareFlow = true;
+    ASSERT_FALSE(port->setLineSettings(flow).failed());
+    ASSERT_NE(pty.state().c_cflag & CRTSCTS, 0u);
+    PortStatus status;
+    ASSERT_FALSE(port->clearErrors(status).failed());
+    EXPECT_TRUE(status.inQueue == 10u && !status.ctsHold);  // it has no CTS line to wait on
+    EXPECT_EQ(port->read(buffer).count, 10u);  // the status read took nothing
+    EXPECT_EQ(hooked, 0);  // nor did a read with its bytes in wait
     setTimeouts(readingFor(5000));
+
     std::thread unplug([this] {
         std::this_thread::sleep_for(50ms);
         pty.hangUp();
@@ -469,35 +468,6 @@ TEST_F(PtyPort, AHangUpFailsReadsAndWritesAtOnce)
     EXPECT_EQ(waiting.error.code(), EIO) << "a deadline passed instead: " << waiting.error.text();
     EXPECT_EQ(port->read(buffer).error.code(), EIO);
     EXPECT_EQ(port->write(Bytes{':', 'G', 'S', '#'}).error.code(), EIO);
-}
-
-TEST_F(PtyPort, AWriteNobodyTakesStopsAtItsDeadlineHavingSentAPrefix)
-{
-    setTimeouts({0, 0, 0, 0, 100});
-    const Bytes bytes = pattern(1 << 20);  // far more than the terminal's buffers hold
-    const IoResult written = port->write(bytes);
-    EXPECT_FALSE(written.error.failed());
-    ASSERT_GT(written.count, 0u);
-    ASSERT_LT(written.count, bytes.size());
-    EXPECT_EQ(pty.receive(written.count), Bytes(bytes.begin(), bytes.begin() + std::ptrdiff_t(written.count)));
-    EXPECT_TRUE(pty.nothingWaiting());
-}
-
-TEST_F(PtyPort, StatusCountsTheUnreadBytesAndAPseudoTerminalNeverHoldsForCts)
-{
-    EXPECT_FALSE(port->setQueueSizes(1200, 1200).failed());
-    pty.send(pattern(7));
-    waitForQueued(*port, 7);
-    LineSettings flow = line(9600);
-    flow.hardwareFlow = true;
-    ASSERT_FALSE(port->setLineSettings(flow).failed());
-    ASSERT_NE(pty.state().c_cflag & CRTSCTS, 0u);
-    PortStatus status;
-    ASSERT_FALSE(port->clearErrors(status).failed());
-    EXPECT_EQ(status.inQueue, 7u);
-    EXPECT_FALSE(status.ctsHold);  // it has no CTS line to wait on
-    setTimeouts(readingFor(100));
-    EXPECT_EQ(port->read(buffer).count, 7u);  // the status read took nothing
 }
 
 }  // namespace

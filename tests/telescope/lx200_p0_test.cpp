@@ -71,8 +71,10 @@ protected:
     std::string savedSettings() { return IniFile(dir.file("LX200P0.ini")).readString("Settings", "Values", ""); }
 };
 
-TEST_F(MotionPageTest, NorthPressedSendsTheRateAndMovesReleasedStopsAndFollowsThePosition)
+TEST_F(MotionPageTest, NorthPressedMovesReleasedStopsReleasedOutsideKeepsMovingUntilHalt)
 {
+    page->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(page.get()));
     connect();
     page->rateButtons()[2]->setChecked(true);  // Center
     page->press(centre(Button::north));
@@ -86,9 +88,22 @@ TEST_F(MotionPageTest, NorthPressedSendsTheRateAndMovesReleasedStopsAndFollowsTh
     EXPECT_EQ(page->raEdit()->text() + page->decEdit()->text(), "12:00:05+10:00:00");
     EXPECT_EQ(page->buttonFill(Button::north), LX200P0::normalFill);
     EXPECT_EQ(clock.waits, (std::vector<std::int64_t>{250, 250}));
+
+    forget();
+    page->rateButtons()[3]->setChecked(true);
+    page->press(centre(Button::north));
+    page->release(QPoint(2, 2));
+    EXPECT_EQ(sent(), (Strings{":RG#", ":Mn#"}));
+    ASSERT_EQ(page->buttonFill(Button::north), LX200P0::pressedFill);
+    forget();
+    click(Button::halt);
+    EXPECT_EQ(sent(), (Strings{":Qn#", ":Qs#", ":Qe#", ":Qw#"}));
+    EXPECT_EQ(clock.waits, (std::vector<std::int64_t>{500}));
+    EXPECT_EQ(page->buttonFill(Button::halt), LX200P0::normalFill);
+    EXPECT_EQ(page->buttonFill(Button::north), LX200P0::normalFill);
 }
 
-TEST_F(MotionPageTest, ParkedPageIgnoresGoAndTheDirectionsAndShowsEastRed)
+TEST_F(MotionPageTest, ParkedPageIgnoresGoAndTheDirectionsAndTheCountdownFollowsTheClock)
 {
     connect();
     page->parkBox()->setChecked(true);
@@ -115,32 +130,28 @@ TEST_F(MotionPageTest, ParkedPageIgnoresGoAndTheDirectionsAndShowsEastRed)
     EXPECT_EQ(sent(), (Strings{":Qe#", ":GR#", ":GD#", ":GR#", ":GD#"}));
     EXPECT_TRUE(page->rateButtons()[0]->isEnabled());
     EXPECT_EQ(savedSettings(), "0 4");
-}
 
-TEST_F(MotionPageTest, ParkCountdownFollowsTheClockAClickStopsItAndAtZeroItParks)
-{
-    connect();
+    // A countdown: EAST is not painted while it runs, yet it still moves east.
+    forget();
     page->parkSecondsEdit()->setText("10");
     page->parkBox()->setChecked(true);
     page->onPark();
     EXPECT_TRUE(sent().empty());
-    // EAST is not painted while the countdown runs, yet it still moves east.
     shownFill(Button::east);
     EXPECT_FALSE(page->buttonShown(Button::east));
     page->rateButtons()[0]->setChecked(true);
     page->press(centre(Button::east));
     EXPECT_EQ(sent(), (Strings{":RS#", ":Me#"}));
     forget();
-    // Ticks arrive late: the seconds shown follow the clock, not the ticks.
+    // Ticks arrive late: the seconds shown follow the clock, not the ticks; a click stops it.
     clock.advance(3000);
     page->onTimer(1);
     EXPECT_EQ(page->parkSecondsEdit()->text(), "7");
     page->onPark();
-    EXPECT_EQ(page->parkTimer, 0);
-    EXPECT_EQ(page->parked, 0);
+    EXPECT_EQ(page->parkTimer + page->parked, 0);
     EXPECT_EQ(page->parkSecondsEdit()->text(), "0");
     EXPECT_EQ(sent(), (Strings{":Qe#", ":GR#", ":GD#"})) << "the position is as shown";
-
+    // Left to run out, it parks on the tick after zero.
     forget();
     page->parkSecondsEdit()->setText("10");
     page->parkBox()->setChecked(true);
@@ -159,10 +170,7 @@ TEST_F(MotionPageTest, GoToSendsTheTargetOneSecondEarlierOrSaysWhyNot)
 {
     connect();
     const Strings go{":Sr23:59:59#", ":Sd-05\xDF" "30:15#", ":MS#", ":GR#", ":GD#", ":GR#", ":GD#"};
-    const struct {
-        const char *ra, *dec, *slew;
-        Strings traffic, messages;
-    } cases[] = {
+    const struct { const char *ra, *dec, *slew; Strings traffic, messages; } cases[] = {
         {"00:00:00", "-05:30:15", "0", go, {}},
         {"00:00:00", "-05:30:15", "1Object Below Horizon#", go, {"Coordinates point to location below horizon - Canceled"}},
         // Refused before anything goes out, with the texts the coordinate check gives.
@@ -183,7 +191,7 @@ TEST_F(MotionPageTest, GoToSendsTheTargetOneSecondEarlierOrSaysWhyNot)
     }
 }
 
-TEST_F(MotionPageTest, WithoutAPortGetSaysSoAndASilentTelescopeIsReportedOncePerEmptyBoxTwicePerShownPosition)
+TEST_F(MotionPageTest, WithoutAPortGetSaysSoHandOverSetsThePrecisionAndKeepsTheSettingsFile)
 {
     page->setPort(PortTable::closed);
     click(Button::get);
@@ -195,26 +203,11 @@ TEST_F(MotionPageTest, WithoutAPortGetSaysSoAndASilentTelescopeIsReportedOncePer
     EXPECT_EQ(page->buttonFill(Button::north), LX200P0::normalFill);
     EXPECT_TRUE(script->writes.empty());
 
-    connect();
-    replies.clear();
-    for (const auto& [ra, dec, times] : {std::tuple{"", "", 1}, {"12:00:00", "+10:00:00", 2}}) {
-        forget();
-        page->ra = ra;
-        page->dec = dec;
-        page->updateFields(false);
-        page->getPosition();
-        EXPECT_EQ(boxTexts(), Strings(std::size_t(times), "Telescope not responding"));
-    }
-}
-
-TEST_F(MotionPageTest, HandOverSetsThePrecisionAndKeepsTheSettingsFile)
-{
+    forget();
     replies[":GD#"] = {"+10\xDF" "00#"};
     page->setPort(addPort());
-    const Strings expected{":Q#", ":Qn#", ":Qs#", ":Qe#", ":Qw#", ":GD#", ":U#", ":GD#", ":FQ#",  // the precision set-up
-                           ":Qe#", ":GR#", ":GD#", ":GR#", ":GD#",  // unparked
-                           ":GR#", ":GD#"};                         // the position
-    EXPECT_EQ(sent(), expected);
+    EXPECT_EQ(sent(), (Strings{":Q#", ":Qn#", ":Qs#", ":Qe#", ":Qw#", ":GD#", ":U#", ":GD#", ":FQ#",  // precision
+                               ":Qe#", ":GR#", ":GD#", ":GR#", ":GD#", ":GR#", ":GD#"}));  // unparked, position
     EXPECT_EQ(savedSettings(), "0 4");
     EXPECT_EQ(page->slowStepper, 1);
 
@@ -238,23 +231,29 @@ TEST_F(MotionPageTest, HandOverSetsThePrecisionAndKeepsTheSettingsFile)
     EXPECT_EQ(boxTexts(), Strings{"Cannot open file " + fifo + ":\nIs a named pipe, not a regular file"});
     struct stat info {};
     EXPECT_TRUE(::stat(fifo.c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
+
+    // A silent telescope is reported once for empty boxes, twice for a shown position.
+    replies.clear();
+    for (const auto& [ra, dec, times] : {std::tuple{"", "", 1}, {"12:00:00", "+10:00:00", 2}}) {
+        forget();
+        page->ra = ra;
+        page->dec = dec;
+        page->updateFields(false);
+        page->getPosition();
+        EXPECT_EQ(boxTexts(), Strings(std::size_t(times), "Telescope not responding"));
+    }
 }
 
 // Continuous speeds count by how long the button was held, from the typed
 // counter; pulsed ones go on until the release reaches the loop's message step.
+// Dynamic focus pulses outward, waits while the telescope is busy, and keeps its steps in range.
 TEST_F(MotionPageTest, FocusCountsByTheHoldOrThePulsesUntilTheButtonComesUp)
 {
     connect();
     const Strings fast{":FF#", ":FF#", ":F-#", ":FQ#"}, slow{":FS#", ":FS#", ":F+#", ":FQ#"};
     const Strings pulsed{pulseOut, pulseOut, pulseOut, ":FQ#", ":FQ#"};
-    const struct {
-        int speed, pumps;
-        std::int64_t heldMs;
-        Button button;
-        const char *typed, *counter;
-        Strings traffic;
-        std::vector<std::int64_t> waits;
-    } cases[] = {
+    const struct { int speed, pumps; std::int64_t heldMs; Button button; const char *typed, *counter;
+                   Strings traffic; std::vector<std::int64_t> waits; } cases[] = {
         {0, 0, 500, Button::out, "0", "-15", slow, {500}},
         {2, 0, 500, Button::in, "100", "131", fast, {500}},
         {1, 4, 0, Button::in, "0", "8", {":FS#", pulseIn, pulseIn, pulseIn, pulseIn, ":FQ#", ":FQ#"},
@@ -285,11 +284,11 @@ TEST_F(MotionPageTest, FocusCountsByTheHoldOrThePulsesUntilTheButtonComesUp)
         EXPECT_EQ(page->lastFocusDirection, c.button == Button::in ? 1 : 2);
         EXPECT_EQ(page->focusLoopRunning, 0);
     }
-}
 
-TEST_F(MotionPageTest, DynamicFocusPulsesOutwardWaitsWhileTheTelescopeIsBusyAndOutStepsStayInRange)
-{
-    connect();
+    forget();
+    ui.onPump = nullptr;
+    page->counterEdit()->setText("0");
+    chooseSpeed(4);
     page->stepsPerHourEdit()->setText("7200");
     page->dynamicFocusBox()->setChecked(true);
     page->onDynamicFocus();
@@ -310,24 +309,6 @@ TEST_F(MotionPageTest, DynamicFocusPulsesOutwardWaitsWhileTheTelescopeIsBusyAndO
     page->stepsPerHourEdit()->setText("9999");
     page->updateFields(true);
     EXPECT_EQ(page->stepsPerHourEdit()->text(), "7200");
-}
-
-TEST_F(MotionPageTest, ReleasedOutsideKeepsMovingUntilHaltStopsEveryDirectionAndWaits)
-{
-    page->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(page.get()));
-    connect();
-    page->rateButtons()[3]->setChecked(true);
-    page->press(centre(Button::north));
-    page->release(QPoint(2, 2));
-    EXPECT_EQ(sent(), (Strings{":RG#", ":Mn#"}));
-    ASSERT_EQ(page->buttonFill(Button::north), LX200P0::pressedFill);
-    forget();
-    click(Button::halt);
-    EXPECT_EQ(sent(), (Strings{":Qn#", ":Qs#", ":Qe#", ":Qw#"}));
-    EXPECT_EQ(clock.waits, (std::vector<std::int64_t>{500}));
-    EXPECT_EQ(page->buttonFill(Button::halt), LX200P0::normalFill);
-    EXPECT_EQ(page->buttonFill(Button::north), LX200P0::normalFill);
 }
 
 }  // namespace

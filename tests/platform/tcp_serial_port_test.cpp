@@ -14,7 +14,6 @@
 #include <array>
 #include <cstring>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "platform/device_opener.h"
@@ -55,16 +54,13 @@ public:
     Bytes receive(std::size_t count) const
     {
         Bytes got;
-        const auto giveUp = std::chrono::steady_clock::now() + 5s;
-        while (got.size() < count && std::chrono::steady_clock::now() < giveUp) {
+        for (const auto giveUp = std::chrono::steady_clock::now() + 5s;
+             got.size() < count && std::chrono::steady_clock::now() < giveUp;) {
             pollfd entry{fd_, POLLIN, 0};
-            if (::poll(&entry, 1, 100) <= 0)
-                continue;
             std::uint8_t chunk[4096];
-            const ssize_t n = ::recv(fd_, chunk, std::min(sizeof chunk, count - got.size()), 0);
-            if (n <= 0)
-                break;
-            got.insert(got.end(), chunk, chunk + n);
+            const ssize_t n = ::poll(&entry, 1, 100) <= 0 ? 0 : ::recv(fd_, chunk, std::min(sizeof chunk, count - got.size()), 0);
+            if (n > 0)
+                got.insert(got.end(), chunk, chunk + n);
         }
         return got;
     }
@@ -123,19 +119,6 @@ private:
     std::uint16_t port_ = 0;
 };
 
-struct Connection {
-    std::unique_ptr<SerialPort> port;
-    std::unique_ptr<Peer> peer;
-};
-
-Connection connect(const LoopbackServer& server, const std::string& device)
-{
-    PortOpener::Result opened = TcpSerialPort::open(device);
-    if (opened.error.failed() || !opened.port)
-        throw std::runtime_error(device + ": " + opened.error.text());
-    return {std::move(opened.port), server.accept()};
-}
-
 // The port's own socket, found among this process's descriptors by the
 // address the peer sees it connect from.
 int portSocket(const Peer& peer)
@@ -145,11 +128,9 @@ int portSocket(const Peer& peer)
     if (::getpeername(peer.fd(), reinterpret_cast<sockaddr*>(&from), &fromSize) != 0)
         fail("getpeername");
     for (int fd = 3; fd < 1024; ++fd) {
-        if (fd == peer.fd())
-            continue;
         sockaddr_storage local{};
         socklen_t size = sizeof local;
-        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) == 0 && size == fromSize &&
+        if (fd != peer.fd() && ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) == 0 && size == fromSize &&
             std::memcmp(&local, &from, size) == 0)
             return fd;
     }
@@ -177,107 +158,89 @@ TEST(ParseTcpDevice, HostAndPortInEachFormAndMalformedDevicesRefused)
     }
 }
 
-// Host names, IPv6 literals, and the scheme in either case through the
-// program's own opener; a listener that has gone refuses.
-TEST(TcpSerialPort, EveryFormOfAddressConnectsAndARefusalGivesTheSystemsReason)
+// Host names, IPv6 literals and the scheme in either case connect through the program's own
+// opener, with Nagle off and keep-alive on, and carry every byte; reads end at their deadline.
+// A peer that closes after its last bytes, or resets (a bridge that crashed), fails reads once
+// what came is taken, and writes at once. A listener that has gone refuses.
+TEST(TcpSerialPort, EveryFormOfAddressCarriesALineUntilThePeerClosesOrResets)
 {
     LoopbackServer v4, v6(AF_INET6), gone;
     const std::string port = std::to_string(v4.port());
-    const std::pair<const LoopbackServer*, std::string> devices[] = {
-        {&v4, "tcp:localhost:" + port}, {&v6, v6.device()}, {&v4, "tcp:127.0.0.1:" + port}, {&v4, "TCP:127.0.0.1:" + port}};
+    const struct {
+        const LoopbackServer* server;
+        std::string device;
+        bool reset;
+    } rows[] = {{&v4, "tcp:localhost:" + port, false}, {&v6, v6.device(), true},
+                {&v4, "tcp:127.0.0.1:" + port, true},  {&v4, "TCP:127.0.0.1:" + port, false}};
     DeviceOpener opener;
-    for (const auto& [server, device] : devices) {
+    for (const auto& [server, device, reset] : rows) {
+        SCOPED_TRACE(device);
         PortOpener::Result opened = opener.open(device);
-        ASSERT_NE(opened.port, nullptr) << device << ": " << opened.error.text();
+        ASSERT_NE(opened.port, nullptr) << opened.error.text();
         const auto peer = server->accept();
-        const Bytes probe = {':', 'G', 'S', '#'};
-        EXPECT_EQ(opened.port->write(probe).count, probe.size());
-        EXPECT_EQ(peer->receive(probe.size()), probe) << device;
+        SerialPort& link = *opened.port;
+        const int fd = portSocket(*peer);
+        ASSERT_GE(fd, 0);
+        int nagleOff = 0, keepAlive = 0;
+        socklen_t size = sizeof nagleOff;
+        ASSERT_EQ(::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nagleOff, &size), 0);
+        ASSERT_EQ(::getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &keepAlive, &size), 0);
+        EXPECT_TRUE(nagleOff != 0 && keepAlive != 0);
+
+        // Line settings and queue sizes are accepted and kept; a socket never holds for CTS.
+        EXPECT_FALSE(link.setQueueSizes(1200, 1200).failed());
+        LineSettings settings, back;
+        settings.baud = 57600;
+        settings.parity = Parity::even;
+        ASSERT_FALSE(link.setLineSettings(settings).failed());
+        ASSERT_FALSE(link.getLineSettings(back).failed());
+        EXPECT_TRUE(back.baud == 57600u && back.parity == Parity::even);
+        PortTimeouts timeouts;
+        ASSERT_FALSE(link.setTimeouts(readingFor(2000)).failed());
+        ASSERT_FALSE(link.getTimeouts(timeouts).failed());
+        EXPECT_TRUE(timeouts.readTotalConstant == 2000u && timeouts.writeTotalConstant == 300u);
+
+        const Bytes bytes = everyByteValue();
+        const IoResult written = link.write(bytes);
+        EXPECT_TRUE(!written.error.failed() && written.count == bytes.size()) << written.error.text();
+        EXPECT_EQ(peer->receive(bytes.size()), bytes);
+        peer->send(bytes);
+        Bytes got(bytes.size());
+        const IoResult read = link.read(got);
+        EXPECT_FALSE(read.error.failed()) << read.error.text();
+        ASSERT_EQ(read.count, bytes.size());
+        EXPECT_EQ(got, bytes);
+
+        ASSERT_FALSE(link.setTimeouts(readingFor(100)).failed());
+        Bytes buffer(10, 0xEE);
+        const IoResult silent = link.read(buffer);
+        EXPECT_TRUE(!silent.error.failed() && silent.count == 0);
+        peer->send({'1', '#', 0x06});
+        waitForQueued(link, 3);
+        PortStatus status;
+        ASSERT_FALSE(link.clearErrors(status).failed());
+        EXPECT_FALSE(status.ctsHold);
+        const IoResult partial = link.read(buffer);
+        EXPECT_FALSE(partial.error.failed());
+        ASSERT_EQ(partial.count, 3u);
+        EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 4), (Bytes{'1', '#', 0x06, 0xEE}));
+
+        ASSERT_FALSE(link.setTimeouts(readingFor(5000)).failed());
+        if (!reset)
+            peer->send({'a', 'b'});
+        reset ? peer->reset() : peer->close();
+        const IoResult last = link.read(buffer);
+        EXPECT_EQ(last.error.code(), ECONNRESET) << "a deadline passed instead: " << last.error.text();
+        ASSERT_EQ(last.count, reset ? 0u : 2u);
+        EXPECT_TRUE(reset || (buffer[0] == 'a' && buffer[1] == 'b'));
+        EXPECT_EQ(link.read(buffer).error.code(), ECONNRESET);
+        const IoResult refusedWrite = link.write(Bytes{':', 'Q', '#'});
+        EXPECT_TRUE(refusedWrite.error.code() == EPIPE && refusedWrite.count == 0u);
     }
     gone.stopListening();
     PortOpener::Result refused = TcpSerialPort::open(gone.device());
     EXPECT_EQ(refused.error.code(), ECONNREFUSED);
     EXPECT_EQ(refused.port, nullptr);
-}
-
-TEST(TcpSerialPort, ALineWithNagleOffAndKeepAliveCarriesEveryByteAndReadsToItsDeadline)
-{
-    LoopbackServer server;
-    Connection link = connect(server, server.device());
-    SerialPort& port = *link.port;
-    const int fd = portSocket(*link.peer);
-    ASSERT_GE(fd, 0);
-    int nagleOff = 0, keepAlive = 0;
-    socklen_t size = sizeof nagleOff;
-    ASSERT_EQ(::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nagleOff, &size), 0);
-    ASSERT_EQ(::getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &keepAlive, &size), 0);
-    EXPECT_TRUE(nagleOff != 0 && keepAlive != 0);
-
-    // Line settings and queue sizes are accepted and kept; a socket never holds for CTS.
-    EXPECT_FALSE(port.setQueueSizes(1200, 1200).failed());
-    LineSettings settings;
-    settings.baud = 57600;
-    settings.parity = Parity::even;
-    ASSERT_FALSE(port.setLineSettings(settings).failed());
-    LineSettings back;
-    ASSERT_FALSE(port.getLineSettings(back).failed());
-    EXPECT_TRUE(back.baud == 57600u && back.parity == Parity::even);
-    PortTimeouts timeouts;
-    ASSERT_FALSE(port.setTimeouts(readingFor(2000)).failed());
-    ASSERT_FALSE(port.getTimeouts(timeouts).failed());
-    EXPECT_TRUE(timeouts.readTotalConstant == 2000u && timeouts.writeTotalConstant == 300u);
-
-    const Bytes bytes = everyByteValue();
-    const IoResult written = port.write(bytes);
-    EXPECT_TRUE(!written.error.failed() && written.count == bytes.size()) << written.error.text();
-    EXPECT_EQ(link.peer->receive(bytes.size()), bytes);
-    link.peer->send(bytes);
-    Bytes got(bytes.size());
-    const IoResult read = port.read(got);
-    EXPECT_FALSE(read.error.failed()) << read.error.text();
-    ASSERT_EQ(read.count, bytes.size());
-    EXPECT_EQ(got, bytes);
-
-    ASSERT_FALSE(port.setTimeouts(readingFor(100)).failed());
-    Bytes buffer(10, 0xEE);
-    const IoResult silent = port.read(buffer);
-    EXPECT_TRUE(!silent.error.failed() && silent.count == 0);
-    link.peer->send({'1', '#', 0x06});
-    waitForQueued(port, 3);
-    PortStatus status;
-    ASSERT_FALSE(port.clearErrors(status).failed());
-    EXPECT_FALSE(status.ctsHold);
-    const IoResult partial = port.read(buffer);
-    EXPECT_FALSE(partial.error.failed());
-    ASSERT_EQ(partial.count, 3u);
-    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 4), (Bytes{'1', '#', 0x06, 0xEE}));
-}
-
-// A peer that closes after its last bytes, and one that resets (a bridge
-// that crashed): reads fail once what came is taken, writes fail at once.
-TEST(TcpSerialPort, APeerThatClosesOrResetsFailsReadsAfterItsLastBytesAndWrites)
-{
-    for (const bool reset : {false, true}) {
-        SCOPED_TRACE(reset ? "reset" : "closed");
-        LoopbackServer server;
-        Connection link = connect(server, server.device());
-        ASSERT_FALSE(link.port->setTimeouts(readingFor(5000)).failed());
-        if (reset) {
-            link.peer->reset();
-        } else {
-            link.peer->send({'a', 'b'});
-            link.peer->close();
-        }
-        Bytes buffer(10);
-        const IoResult read = link.port->read(buffer);
-        EXPECT_EQ(read.error.code(), ECONNRESET) << "a deadline passed instead: " << read.error.text();
-        ASSERT_EQ(read.count, reset ? 0u : 2u);
-        EXPECT_TRUE(reset || (buffer[0] == 'a' && buffer[1] == 'b'));
-        EXPECT_EQ(link.port->read(buffer).error.code(), ECONNRESET);
-        const IoResult written = link.port->write(Bytes{':', 'Q', '#'});
-        EXPECT_EQ(written.error.code(), EPIPE);
-        EXPECT_EQ(written.count, 0u);
-    }
 }
 
 }  // namespace

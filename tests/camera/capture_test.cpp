@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <ranges>
 
 #include "app/tarvi_app.h"
 #include "camera/autosave_name.h"
@@ -22,24 +23,17 @@ namespace tarvi {
 namespace {
 
 struct RecordedWindows final : CaptureWindows {
-    std::vector<std::string> opened;  // titles given to new windows
-    std::vector<std::string> retitled;
+    std::vector<std::string> opened, retitled;  // titles given to new windows, to the current one
     std::string current;
-    bool hasWindow = false;
 
     void newCaptureWindow(const std::string& title) override
     {
         opened.push_back(title);
         current = title.empty() ? "Tarvi" + std::to_string(opened.size()) : title;
-        hasWindow = true;
     }
-    bool hasCurrentWindow() override { return hasWindow; }
+    bool hasCurrentWindow() override { return !opened.empty(); }
     std::string currentWindowTitle() override { return current; }
-    void retitleAndReloadCurrent(const std::string& title) override
-    {
-        retitled.push_back(title);
-        current = title;
-    }
+    void retitleAndReloadCurrent(const std::string& title) override { retitled.push_back(current = title); }
 };
 
 class CaptureTest : public ::testing::Test {
@@ -117,11 +111,9 @@ TEST_F(CaptureTest, HalfASecondIsOneSleepWithoutACountdown)
     ASSERT_EQ(app->captureImage(), 1);
     EXPECT_NE(std::find(clock.waits.begin(), clock.waits.end(), 1000), clock.waits.end());
     // Before the download the row length, 0x00C0, goes to RAM 0x32.
-    const auto frames = camera->receivedFrames();
-    EXPECT_TRUE(std::any_of(frames.begin(), frames.end(), [](const auto& frame) {
-        return std::vector<std::uint8_t>(frame.bytes.begin(), frame.bytes.begin() + std::min<std::size_t>(7, frame.bytes.size()))
-               == std::vector<std::uint8_t>{0x01, 0x05, 0x01, 0x32, 0x00, 0x00, 0xC0};
-    }));
+    const std::vector<std::uint8_t> rowLength{0x01, 0x05, 0x01, 0x32, 0x00, 0x00, 0xC0};
+    EXPECT_TRUE(std::ranges::any_of(camera->receivedFrames(),
+                                    [&](const auto& frame) { return std::ranges::equal(frame.bytes | std::views::take(7), rowLength); }));
     for (const auto& text : paneTexts())
         EXPECT_EQ(text.find("Exposure underway"), std::string::npos);
     EXPECT_EQ(app->cameraImage, sentFrame());
@@ -183,9 +175,10 @@ TEST_F(CaptureTest, EveryWaitOfACapturePaintsTheWindowsAndEscapeEndsItAtOnce)
     }
 }
 
-TEST_F(CaptureTest, DelayCountsDownWithASoundEachStep)
+// The PC also subtracts the constant, down to zero, and tells the camera to subtract nothing.
+TEST_F(CaptureTest, DelayCountsDownWithASoundEachStepAndThePcSubtractsTheConstant)
 {
-    start("0 0 0 1 1 0 .5 3 0 0 0 0 0 1 -1 -1 0");
+    start("0 0 0 1 1 0 .5 3 0 10 0 0 0 1 -1 -1 0");
     ASSERT_EQ(app->captureImage(), 1);
     EXPECT_EQ(paneTexts("Exposure Delay - Seconds remaining:  "), (std::vector<std::string>{"3", "2", "1", "1", "1", "1", "1"}));
     const std::vector<std::int64_t> first(clock.waits.begin(), clock.waits.begin() + 7);
@@ -193,17 +186,11 @@ TEST_F(CaptureTest, DelayCountsDownWithASoundEachStep)
     // Seven during the delay, one before the download, two at the end.
     EXPECT_EQ(ui.sounds.size(), 10u);
     EXPECT_EQ(ui.sounds.front(), dir.file("place.wav"));
-}
-
-TEST_F(CaptureTest, PcSubtractsTheConstantDownToZero)
-{
-    start("0 0 0 1 1 0 .5 0 0 10 0 0 0 1 -1 -1 0");
-    ASSERT_EQ(app->captureImage(), 1);
     CTarviApp::Frame expected = sentFrame();
     for (auto& v : expected)
         v = std::uint8_t(std::max(0, v - 10));
     EXPECT_EQ(app->cameraImage, expected);
-    EXPECT_EQ(camera->ram()[0x34], 0) << "the camera is told to subtract nothing";
+    EXPECT_EQ(camera->ram()[0x34], 0);
 }
 
 // The camera smooths and subtracts only when the PC does not.
@@ -267,12 +254,11 @@ TEST_F(CaptureTest, CameraThatStopsAnsweringDuringTheExposureIsGivenUpOnAfterTen
     EXPECT_EQ(app->captureImage(), 0);
     // Each unanswered read of the mode byte says so; after the tenth the
     // capture gives up.
-    std::vector<std::string> texts;
-    for (const auto& box : ui.boxes)
-        texts.push_back(box.text);
     std::vector<std::string> expected(10, "readRAM:  Failed to read RAM");
     expected.push_back("The camera did not finish the exposure.");
-    EXPECT_EQ(texts, expected);
+    ASSERT_EQ(ui.boxes.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(ui.boxes[i].text, expected[i]) << i;
     EXPECT_EQ(paneTexts().back(), "Image capture TERMINATED");
     EXPECT_TRUE(windows.opened.empty());
     // A pause between the reads; the 30-second limit was never reached.
@@ -364,8 +350,7 @@ TEST_F(CaptureTest, AutoshootSavesEachFrameUntilItIsStoppedAndShowsTheAverage)
     for (const auto& c : cases) {
         start();
         app->newWindowPerImage = 0;
-        app->autosaveFits = 1;
-        app->autosaveBmp = 1;
+        app->autosaveFits = app->autosaveBmp = 1;
         app->fitsDirectory = dir.file("fits");
         app->bmpDirectory = dir.file("bmp");
         for (const auto& folder : {app->fitsDirectory, app->bmpDirectory}) {
@@ -403,9 +388,8 @@ TEST_F(CaptureTest, AutoshootSavesEachFrameUntilItIsStoppedAndShowsTheAverage)
 TEST(AutosaveName, NumbersTheNextCapture)
 {
     const std::pair<const char*, const char*> cases[] = {
-        {"F-0001.bmp", "F-0002.bmp"}, {"M42", "M42-0001.bmp"}, {"M42-7", "M42-7-0001.bmp"},
+        {"F-0001.bmp", "F-0002.bmp"}, {"M42", "M42-0001.bmp"}, {"M42-7", "M42-7-0001.bmp"}, {"", "-0001.bmp"},
         {"M42-0007.BMP", "M42-0008.bmp"}, {"X-9999.BMP", "X-10000.bmp"}, {"a-b-0041.bmp", "a-b-0042.bmp"},
-        {"", "-0001.bmp"},
         // At the top of the number's range a new count starts.
         {"M42-9223372036854775806.bmp", "M42-9223372036854775807.bmp"},
         {"M42-9223372036854775807.bmp", "M42-9223372036854775807-0001.bmp"},
@@ -430,20 +414,21 @@ TEST_F(CaptureTest, ObservationKeywordsRecordTheExposureAndThePointing)
     });
     app->portMap.setDevice(1, "sim:telescope");
 
+    // The picture as Tarvi writes it without the keywords, in today.fit.
+    const auto plainFits = [&] {
+        bmp plain(ui);
+        plain.createFromGray(app->cameraImage.data(), CTarviApp::frameWidth, CTarviApp::frameHeight);
+        EXPECT_EQ(plain.writeFits(dir.file("today.fit")), 1);
+        return test::readFile(dir.file("today.fit"));
+    };
     ASSERT_EQ(app->captureImage(), 1);
-    bmp plain(ui);
-    plain.createFromGray(app->cameraImage.data(), CTarviApp::frameWidth, CTarviApp::frameHeight);
-    ASSERT_EQ(plain.writeFits(dir.file("today.fit")), 1);
-    EXPECT_EQ(test::readFile(dir.file("zfits.fit")), test::readFile(dir.file("today.fit")));
+    EXPECT_EQ(test::readFile(dir.file("zfits.fit")), plainFits());
 
     app->observationKeywords = true;
     app->objectName = [] { return std::string("M42"); };
     ASSERT_EQ(app->openTelescopePort(), 1);
     std::time_t begun = 0;
-    ui.onStatus = [&](int, const std::string& text) {
-        if (text == "Begin exposure")
-            begun = clock.nowSeconds();
-    };
+    ui.onStatus = [&](int, const std::string& text) { begun = text == "Begin exposure" ? clock.nowSeconds() : begun; };
     ASSERT_EQ(app->captureImage(), 1);
 
     fitsfile* file = nullptr;
@@ -460,11 +445,10 @@ TEST_F(CaptureTest, ObservationKeywordsRecordTheExposureAndThePointing)
         {"INSTRUME", "ST-4"}, {"OBJCTRA", "05:35:17"}, {"OBJCTDEC", "-05:23:28"}, {"OBJECT", "M42"}};
     for (const auto& [key, value] : keys)
         EXPECT_EQ(text(key), value) << key;
-    char type = 0;
-    char value[FLEN_VALUE] = "";
+    char type = 0, value[FLEN_VALUE] = "";
+    double seconds = 0;
     fits_read_keyword(file, "EXPTIME", value, nullptr, &status);
     fits_get_keytype(value, &type, &status);
-    double seconds = 0;
     fits_read_key(file, TDOUBLE, "EXPTIME", &seconds, nullptr, &status);
     EXPECT_EQ(type, 'F');
     EXPECT_DOUBLE_EQ(seconds, 2.5);
@@ -473,9 +457,7 @@ TEST_F(CaptureTest, ObservationKeywordsRecordTheExposureAndThePointing)
 
     // Only the header differs from the file without them, and Tarvi reads
     // the picture as before.
-    plain.createFromGray(app->cameraImage.data(), CTarviApp::frameWidth, CTarviApp::frameHeight);
-    ASSERT_EQ(plain.writeFits(dir.file("today.fit")), 1);
-    EXPECT_EQ(test::readFile(dir.file("zfits.fit")).substr(2880), test::readFile(dir.file("today.fit")).substr(2880));
+    EXPECT_EQ(test::readFile(dir.file("zfits.fit")).substr(2880), plainFits().substr(2880));
     bmp keyed(ui), unkeyed(ui);
     ASSERT_EQ(keyed.readFits(dir.file("zfits.fit"), 1.0, 1.0), 1);
     ASSERT_EQ(unkeyed.readFits(dir.file("today.fit"), 1.0, 1.0), 1);

@@ -55,26 +55,37 @@ Sent operator+(Sent a, const Sent& b)
 
 TEST_F(LX200P1Test, SiteDateAndTimeAreCheckedBeforeAnythingIsSent)
 {
+    page->setPort(PortTable::closed);
+    page->latitudeEdit()->setText("+45:00");
+    page->longitudeEdit()->setText("105:00");
+    page->onSetLocation();
+    page->dateEdit()->setText("03/15/06");
+    page->onSetDate();
+    page->newTimeEdit()->setText("21:30:00");
+    page->onSetTime();  // the time, then the refresh's site read
+    EXPECT_EQ(boxTexts(), Sent(4, "Telescope port is not open."));
+    EXPECT_EQ(ui.boxes[0].caption, "ERROR");
+    EXPECT_TRUE(sent().empty());
+
     connect();
-    const Sent set{":GC#", ":Gg#", ":SL 21:30:00#"};
-    const struct {
-        void (LX200P1::*handler)();
-        const char *latitude, *longitude, *date, *time, *dateReply;
-        Sent expected;
-        std::string_view box;
-    } cases[] = {
-        {&LX200P1::onSetLocation, "+45:00", "360:00", "", "", "", {}, siteRefusedMessage},
-        {&LX200P1::onSetLocation, "+91:00", "105:00", "", "", "", {}, siteRefusedMessage},
-        {&LX200P1::onSetLocation, "+35:41", "-139:45", "", "", "",
+    page->onSetActive();
+    ASSERT_EQ(page->utcOffset, 5);
+    const auto site = &LX200P1::onSetLocation, date = &LX200P1::onSetDate, time = &LX200P1::onSetTime;
+    const Sent set = Sent{":GC#", ":Gg#", ":SL 21:30:00#"}, twice = refreshTraffic + refreshTraffic;
+    const struct { void (LX200P1::*handler)(); const char *latitude, *longitude, *date, *time, *dateReply;
+                   Sent expected; std::string_view box; } cases[] = {
+        {site, "+45:00", "360:00", "", "", "", {}, siteRefusedMessage},
+        {site, "+91:00", "105:00", "", "", "", {}, siteRefusedMessage},
+        {site, "+35:41", "-139:45", "", "", "",
          {":St +35\xDF" "41#", ":Sg 220\xDF" "15#", ":Gt#", ":Gg#", ":GL#", ":GS#"}, ""},
-        {&LX200P1::onSetDate, "", "", "1/15/05", "", "", {}, dateRefusedMessage},
-        {&LX200P1::onSetDate, "", "", "00/00/05", "", "", {":SC  00/00/05#", ":GC#"}, ""},
-        {&LX200P1::onSetTime, "", "", "", "1:00:00", "03/15/06#", refreshTraffic, timeRefusedMessage},
+        {date, "", "", "1/15/05", "", "", {}, dateRefusedMessage},
+        {date, "", "", "00/00/05", "", "", {":SC  00/00/05#", ":GC#"}, ""},
+        {time, "", "", "", "1:00:00", "03/15/06#", refreshTraffic, timeRefusedMessage},
         // No date to compute the sidereal time from: the local time alone goes.
-        {&LX200P1::onSetTime, "", "", "", "21:30:00", "#", set + refreshTraffic + refreshTraffic,
-         siderealTimeNotSetMessage},
-        {&LX200P1::onSetTime, "", "", "", "21:30:00", "3/15/06#", set + refreshTraffic + refreshTraffic,
-         siderealTimeNotSetMessage},
+        {time, "", "", "", "21:30:00", "#", set + twice, siderealTimeNotSetMessage},
+        {time, "", "", "", "21:30:00", "3/15/06#", set + twice, siderealTimeNotSetMessage},
+        // With one, the computed sidereal time follows the local time.
+        {time, "", "", "", "21:30:00", "03/15/06#", set + Sent{":SS 07:04:11#"} + twice, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.latitude) + c.longitude + c.date + c.time + c.dateReply);
@@ -88,6 +99,8 @@ TEST_F(LX200P1Test, SiteDateAndTimeAreCheckedBeforeAnythingIsSent)
         EXPECT_EQ(sent(), c.expected);
         EXPECT_EQ(boxTexts(), c.box.empty() ? Sent{} : Sent{std::string(c.box)});
     }
+    EXPECT_EQ(script->readSizes[3], 10u);
+    EXPECT_EQ(page->siderealEdit()->text() + page->latitudeEdit()->text(), "07:04:10+40:00");
 }
 
 TEST_F(LX200P1Test, DateChangeShowsUpdatingForTenSecondsThenTheSecondReply)
@@ -110,87 +123,38 @@ TEST_F(LX200P1Test, DateChangeShowsUpdatingForTenSecondsThenTheSecondReply)
     EXPECT_EQ(page->dateEdit()->text(), "03/15/06") << "the telescope's own date is shown afterwards";
 }
 
-TEST_F(LX200P1Test, SettingTheTimeSendsTheComputedSiderealTimeAfterTheLocalTime)
+// Backlash needs two digits and a product name; a tracking rate is kept only
+// when the telescope takes it, and read unless it says 200.
+TEST_F(LX200P1Test, BacklashAndTrackingRateAreKeptOnlyWhenTheTelescopeAgrees)
 {
     connect();
-    page->onSetActive();
-    ASSERT_EQ(page->utcOffset, 5);
-    forget();
-    page->newTimeEdit()->setText("21:30:00");
-    page->onSetTime();
-    EXPECT_EQ(sent(), (Sent{":GC#", ":Gg#", ":SL 21:30:00#", ":SS 07:04:11#"} + refreshTraffic + refreshTraffic));
-    EXPECT_EQ(script->readSizes[3], 10u);
-    EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_EQ(page->siderealEdit()->text() + page->latitudeEdit()->text(), "07:04:10+40:00");
-}
-
-TEST_F(LX200P1Test, WithThePortClosedSettingsSayItAndSendNothing)
-{
-    page->setPort(PortTable::closed);
-    page->latitudeEdit()->setText("+45:00");
-    page->longitudeEdit()->setText("105:00");
-    page->onSetLocation();
-    page->dateEdit()->setText("03/15/06");
-    page->onSetDate();
-    page->newTimeEdit()->setText("21:30:00");
-    page->onSetTime();  // the time, then the refresh's site read
-    EXPECT_EQ(boxTexts(), Sent(4, "Telescope port is not open."));
-    EXPECT_EQ(ui.boxes[0].caption, "ERROR");
-    EXPECT_TRUE(sent().empty());
-}
-
-TEST_F(LX200P1Test, BacklashNeedsTwoDigitsAndAProductName)
-{
-    connect();
-    const struct {
-        const char* typed;
-        std::vector<std::string> product;
-        Sent expected;
-        const char* shown;
-    } cases[] = {
-        {"7", {"LX200 Classic#"}, {":GVP#"}, "??"}, {"12", {}, {":GVP#"}, "??"},
-        {"12", {"LX200 Classic#"}, {":GVP#", ":$BA12#"}, "12"},
+    using P = LX200P1;
+    const auto backlash = &P::onSetBacklash, setRate = &P::onSetTrackingRate, getRate = &P::onGetTrackingRate;
+    const struct { void (P::*handler)(); const char *typed, *command; Sent reply, expected; const char* shown;
+                   std::vector<std::size_t> reads; } cases[] = {
+        {backlash, "7", ":GVP#", {"LX200 Classic#"}, {":GVP#"}, "??", {256}},
+        {backlash, "12", ":GVP#", {}, {":GVP#"}, "??", {256}},
+        // Nothing is read after :$BA.
+        {backlash, "12", ":GVP#", {"LX200 Classic#"}, {":GVP#", ":$BA12#"}, "12", {256}},
+        {setRate, "060.1", ":S060.1#", {"1"}, {":S060.1#"}, "???.?", {50}},  // a bare digit arrives empty
+        {setRate, "060.1", ":S060.1#", {"1#"}, {":S060.1#"}, "060.1", {50}},
+        {setRate, "60.1", ":S60.1#", {"1#"}, {}, "???.?", {}},
+        {getRate, "057.9", ":Gs#", {"200.0#"}, {":Gs#"}, "???.?", {50}},
+        {getRate, "057.9", ":Gs#", {"60.1#"}, {":Gs#"}, "60.1", {50}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.typed);
+        SCOPED_TRACE(std::string(c.command) + c.typed);
         forget();
         page->backlash = "??";
-        replies[":GVP#"] = c.product;
-        page->backlashEdit()->setText(c.typed);
-        page->onSetBacklash();
-        EXPECT_EQ(sent(), c.expected);
-        EXPECT_EQ(script->readSizes, (std::vector<std::size_t>{256})) << "nothing is read after :$BA";
-        EXPECT_EQ(page->backlashEdit()->text(), c.shown);
-        EXPECT_TRUE(ui.boxes.empty());
-    }
-}
-
-TEST_F(LX200P1Test, TrackingRateIsKeptOnlyWhenTheTelescopeTakesItAndReadUnlessItSays200)
-{
-    connect();
-    const struct {
-        void (LX200P1::*handler)();
-        const char *typed, *command;
-        std::vector<std::string> reply;
-        Sent expected;
-        const char* shown;
-    } cases[] = {
-        {&LX200P1::onSetTrackingRate, "060.1", ":S060.1#", {"1"}, {":S060.1#"}, "???.?"},  // a bare digit arrives empty
-        {&LX200P1::onSetTrackingRate, "060.1", ":S060.1#", {"1#"}, {":S060.1#"}, "060.1"},
-        {&LX200P1::onSetTrackingRate, "60.1", ":S60.1#", {"1#"}, {}, "???.?"},
-        {&LX200P1::onGetTrackingRate, "057.9", ":Gs#", {"200.0#"}, {":Gs#"}, "???.?"},
-        {&LX200P1::onGetTrackingRate, "057.9", ":Gs#", {"60.1#"}, {":Gs#"}, "60.1"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.command) + c.reply.at(0));
-        forget();
         page->trackingRate = "???.?";
         replies[c.command] = c.reply;
-        page->trackingRateEdit()->setText(c.typed);
+        QLineEdit* edit = c.handler == backlash ? page->backlashEdit() : page->trackingRateEdit();
+        edit->setText(c.typed);
         (page.get()->*c.handler)();
         EXPECT_EQ(sent(), c.expected);
-        EXPECT_EQ(page->trackingRateEdit()->text(), c.shown);
-        EXPECT_TRUE(c.command[1] == 'S' || script->readSizes == std::vector<std::size_t>{50});
+        EXPECT_EQ(script->readSizes, c.reads);
+        EXPECT_EQ(edit->text(), c.shown);
+        EXPECT_TRUE(ui.boxes.empty());
     }
 }
 

@@ -11,7 +11,6 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTextDocumentFragment>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -43,9 +42,7 @@ namespace fs = std::filesystem;
 using test::Bytes;
 const std::string noSuchDevice = std::strerror(ENOENT);
 
-using test::buttonNamed;
-using test::child;
-using test::whenModal;
+using test::buttonNamed, test::child, test::whenModal;
 
 class SetupDialogTest : public ::testing::Test {
 protected:
@@ -89,23 +86,27 @@ void setupCameraWith(CTarviApp& app, const std::function<void(setupCamera&)>& bo
     OnSetupCamera(app, nullptr);
 }
 
-TEST_F(SetupDialogTest, SetupCameraFieldsLoadFromAndStoreToTheirOwnSetting)
+// Each field loads from and stores to its own setting; a refused value keeps
+// the dialog open on the first refused field in exchange order, with its text
+// selected, and Cancel then changes nothing, not even the good change made
+// elsewhere; OK saves the values whether or not the camera is there to be told them.
+TEST_F(SetupDialogTest, SetupCameraLoadsStoresRefusesAndSendsTheValues)
 {
     enum Kind { check, edit, radio };
+    using S = st4Settings;
     const struct {
         const char* control;  // the control of the first value
         Kind kind;
-        int st4Settings::*field;
+        int S::*field;
         int before, after;
     } cases[] = {
-        {"check1013", check, &st4Settings::antiBloom, 0, 1},      {"check1014", check, &st4Settings::smoothImage, 1, 0},
-        {"check1014", check, &st4Settings::smoothImage, 0, 1},    {"check1015", check, &st4Settings::subtractDarkFrame, 0, 1},
-        {"check1017", check, &st4Settings::operationsInPC, 1, 0}, {"check1018", check, &st4Settings::useCompression, 1, 0},
-        {"check1018", check, &st4Settings::useCompression, 0, 1}, {"radio1005", radio, &st4Settings::cameraGain, 0, 3},
-        {"radio1005", radio, &st4Settings::cameraGain, 2, 1},     {"edit1010", edit, &st4Settings::exposureDelay, 7, 99},
-        {"edit1010", edit, &st4Settings::exposureDelay, 5, 0},    {"edit1011", edit, &st4Settings::baselineLevel, 9, 255},
-        {"edit1016", edit, &st4Settings::subtractionConstant, 12, 0},
-        {"edit1016", edit, &st4Settings::subtractionConstant, 0, 254},
+        {"check1013", check, &S::antiBloom, 0, 1},      {"check1014", check, &S::smoothImage, 1, 0},
+        {"check1014", check, &S::smoothImage, 0, 1},    {"check1015", check, &S::subtractDarkFrame, 0, 1},
+        {"check1017", check, &S::operationsInPC, 1, 0}, {"check1018", check, &S::useCompression, 1, 0},
+        {"check1018", check, &S::useCompression, 0, 1}, {"radio1005", radio, &S::cameraGain, 0, 3},
+        {"radio1005", radio, &S::cameraGain, 2, 1},     {"edit1010", edit, &S::exposureDelay, 7, 99},
+        {"edit1010", edit, &S::exposureDelay, 5, 0},    {"edit1011", edit, &S::baselineLevel, 9, 255},
+        {"edit1016", edit, &S::subtractionConstant, 12, 0}, {"edit1016", edit, &S::subtractionConstant, 0, 254},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.control << ' ' << c.before << " -> " << c.after);
@@ -143,13 +144,7 @@ TEST_F(SetupDialogTest, SetupCameraFieldsLoadFromAndStoreToTheirOwnSetting)
     }
     for (const auto& box : ui.boxes)
         EXPECT_EQ(box.text.find("Please enter"), std::string::npos) << box.text;
-}
 
-// A refused value keeps the dialog open on the first refused field in
-// exchange order, with its text selected; Cancel then changes nothing,
-// not even the good change made elsewhere.
-TEST_F(SetupDialogTest, SetupCameraRefusalsKeepTheDialogOpenOnTheFirstRefusedField)
-{
     const char* const exposureRange = "Please enter a number between 0.01 and 600.";
     const char* const byteRange = "Please enter an integer between 0 and 255.";
     const char* const delayRange = "Please enter an integer between 0 and 99.";
@@ -157,7 +152,7 @@ TEST_F(SetupDialogTest, SetupCameraRefusalsKeepTheDialogOpenOnTheFirstRefusedFie
         std::vector<std::pair<const char*, const char*>> typed;
         const char* focus;
         const char* message;
-    } cases[] = {
+    } refusals[] = {
         {{{"edit1009", "0.005"}}, "edit1009", exposureRange}, {{{"edit1009", "601"}}, "edit1009", exposureRange},
         {{{"edit1009", "abc"}}, "edit1009", "Please enter a number."},
         {{{"edit1010", "100"}}, "edit1010", delayRange},      {{{"edit1010", "-1"}}, "edit1010", delayRange},
@@ -169,7 +164,8 @@ TEST_F(SetupDialogTest, SetupCameraRefusalsKeepTheDialogOpenOnTheFirstRefusedFie
     app.settings.antiBloom = 0;
     const std::string before = formatSettingsLine(app.settings);
     fs::remove(app.iniPath);
-    for (const auto& c : cases) {
+    opener.opened.clear();
+    for (const auto& c : refusals) {
         SCOPED_TRACE(c.typed.front().second);
         ui.boxes.clear();
         bool keptOpen = false;
@@ -189,12 +185,8 @@ TEST_F(SetupDialogTest, SetupCameraRefusalsKeepTheDialogOpenOnTheFirstRefusedFie
     }
     EXPECT_TRUE(opener.opened.empty());
     EXPECT_FALSE(fs::exists(app.iniPath));
-}
 
-// OK saves the values whether or not the camera is there to be told them.
-TEST_F(SetupDialogTest, SetupCameraOkSavesAndSendsTheValuesToTheCameraWhenItAnswers)
-{
-    fs::remove(app.iniPath);
+    ui.boxes.clear();
     setupCameraWith(app, [](setupCamera& dialog) {
         child<QLineEdit>(dialog, "edit1009")->setText("12.5");
         EXPECT_FALSE(dialog.observationKeywordsBox()->isChecked());
@@ -238,17 +230,14 @@ TEST_F(SetupDialogTest, SetupCommShowsTheDeviceOfEachPortInGrey)
             auto* label = child<QLabel>(dialog, QStringLiteral("device%1").arg(ids[i]));
             ASSERT_NE(label, nullptr);
             const QString device = QString::fromStdString(devices[i]);
-            // Markup in a device name is shown as it stands.
+            // Markup in a device name is shown as it stands; one too long for
+            // its place is shortened in the middle, not cut off.
             EXPECT_EQ(label->textFormat(), Qt::PlainText);
             EXPECT_EQ(QTextDocumentFragment::fromHtml(label->toolTip()).toPlainText(), device);
-            if (devices[i] != longName) {
-                EXPECT_EQ(label->text(), device);
-            } else {
-                // Too long for its place: shortened in the middle, not cut off.
-                EXPECT_NE(label->text(), device);
-                EXPECT_TRUE(label->text().startsWith("/dev/")) << label->text().toStdString();
-                EXPECT_TRUE(label->text().endsWith("port0")) << label->text().toStdString();
-            }
+            const QString shown = label->text();
+            EXPECT_TRUE(devices[i] != longName ? shown == device
+                                               : shown != device && shown.startsWith("/dev/") && shown.endsWith("port0"))
+                << shown.toStdString();
             EXPECT_LE(label->sizeHint().width(), label->width()) << ids[i];
             EXPECT_NE(label->palette().color(label->foregroundRole()), normalText);
             EXPECT_LT(label->font().pointSizeF(), dialog.font().pointSizeF());
@@ -415,15 +404,10 @@ TEST_F(SetupDialogTest, AutoshootSetupKeepsItsValuesOnlyOnOk)
 void expectNoTextCutOff(QWidget& dialog)
 {
     for (QWidget* widget : dialog.findChildren<QWidget*>()) {
-        QString text;
-        if (auto* button = qobject_cast<QCheckBox*>(widget))
-            text = button->text();
-        else if (auto* radio = qobject_cast<QRadioButton*>(widget))
-            text = radio->text();
-        else if (auto* label = qobject_cast<QLabel*>(widget); label != nullptr && !label->wordWrap())
-            text = label->text();
-        else
+        const auto* label = qobject_cast<QLabel*>(widget);
+        if (!(widget->inherits("QCheckBox") || widget->inherits("QRadioButton") || (label != nullptr && !label->wordWrap())))
             continue;
+        const QString text = label != nullptr ? label->text() : static_cast<QAbstractButton*>(widget)->text();
         EXPECT_LE(widget->sizeHint().width(), widget->width()) << text.toStdString();
         const QRect inDialog(widget->mapTo(&dialog, QPoint(0, 0)), widget->size());
         EXPECT_LE(inDialog.right(), dialog.width()) << text.toStdString() << " runs past the dialog";
@@ -438,11 +422,10 @@ TEST_F(SetupDialogTest, NoTextIsCutOffInAnyFont)
         font.setPointSize(points);
         QApplication::setFont(font);
         setupCamera camera(ui);
-        expectNoTextCutOff(camera);
         setupComm comm(ui, app.portMap);
-        expectNoTextCutOff(comm);
         autoshootsetup autoshoot(ui);
-        expectNoTextCutOff(autoshoot);
+        for (QWidget* dialog : std::initializer_list<QWidget*>{&camera, &comm, &autoshoot})
+            expectNoTextCutOff(*dialog);
     }
     QApplication::setFont(original);
 }

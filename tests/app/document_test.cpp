@@ -4,19 +4,26 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPrinter>
+#include <QProgressBar>
 #include <QScrollBar>
 #include <QSettings>
+#include <QSignalSpy>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTest>
-#include <QTimer>
+#include <QTextBrowser>
+#include <QToolBar>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -27,16 +34,20 @@
 #include <tuple>
 #include <vector>
 
+#include "app/about_dialog.h"
 #include "app/child_frame.h"
 #include "app/command_line.h"
 #include "app/command_table.h"
 #include "app/doc_manager.h"
+#include "app/help_window.h"
 #include "app/main_frame.h"
 #include "app/night_vision.h"
 #include "app/tarvi_doc.h"
 #include "app/tarvi_shell.h"
 #include "image/bmp.h"
 #include "image/fits.h"
+#include "platform/dialog_units.h"
+#include "support/dialog_helpers.h"
 #include "support/fake_ui.h"
 #include "support/temp_dir.h"
 #include "view/display_size_dialog.h"
@@ -53,8 +64,40 @@ void settle()
     }
 }
 
+QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// "title: id|text|shortcut|prompt ..." per menu, "-" for a bar.
+QStringList shownMenus(const CMainFrame& frame)
+{
+    QStringList menus;
+    for (QAction* menuAction : frame.menuBar()->actions()) {
+        QString line = menuAction->text() + ":";
+        for (QAction* item : menuAction->menu()->actions())
+            line += item->isSeparator() ? QString(" -")
+                                        : QString(" %1|%2|%3|%4").arg(item->data().toInt()).arg(item->text(),
+                                              item->shortcut().toString(QKeySequence::PortableText), item->statusTip());
+        menus << line;
+    }
+    return menus;
+}
+
+QStringList tableMenus(int menu)
+{
+    QStringList menus;
+    for (const MenuDef& def : menuLayout(menu)) {
+        QString line = q(def.title) + ":";
+        for (int id : def.items) {
+            const Command* c = findCommand(id);
+            line += c == nullptr ? QString(" -")
+                                 : QString(" %1|%2|%3|%4").arg(id).arg(q(menuItemText(*c)), q(c->shortcut), q(c->prompt));
+        }
+        menus << line;
+    }
+    return menus;
+}
+
 // A grey picture whose value at (col, row from the bottom) is (row + col) % 256.
-void writePicture(const std::string& path, bool fits, int width = 192, int height = 165)
+void writePicture(const std::string& path, bool fits = false, int width = 192, int height = 165)
 {
     test::FakeUi ui;
     std::vector<std::uint8_t> gray(std::size_t(width) * height);
@@ -93,11 +136,18 @@ protected:
     std::vector<QString> proposals;
     QString nextSavePath;
 
+    // The shell, made with no recent files; handlers set on it before start() stay.
+    TarviShell& made()
+    {
+        if (!shell) {
+            QSettings("Local AppWizard-Generated Applications", "Tarvi").remove("Recent File List");
+            shell = std::make_unique<TarviShell>(dir.path(), &ui);
+        }
+        return *shell;
+    }
     void start(const CommandLine& line = {})
     {
-        QSettings("Local AppWizard-Generated Applications", "Tarvi").remove("Recent File List");
-        shell = std::make_unique<TarviShell>(dir.path(), &ui);
-        ASSERT_TRUE(shell->initInstance(line));
+        ASSERT_TRUE(made().initInstance(line));
         docs().chooseSaveFile = [this](const QString& proposal, const QString&) {
             proposals.push_back(proposal);
             return nextSavePath;
@@ -125,14 +175,16 @@ protected:
         return doc;
     }
     std::size_t windows() { return static_cast<std::size_t>(frame().mdiArea()->subWindowList().size()); }
+    bool enabled(int id) { return frame().commandAction(id)->isEnabled(); }
 
     CTarviView* viewOf(CTarviDoc* doc) { return doc == nullptr || doc->views().empty() ? nullptr : doc->views().front(); }
     QMdiSubWindow* frameOf(CTarviDoc* doc) { return qobject_cast<QMdiSubWindow*>(viewOf(doc)->parentWidget()); }
 };
 
+// Then Save As of another new picture proposes a name and writes only BMP and FIT.
 TEST_F(DocumentTest, NewDocumentShowsTheTemporaryImageAsksBeforeClosingAndSavesUnderTheNameChosen)
 {
-    writePicture(dir.file("tarvitemp.bmp"), false);
+    writePicture(dir.file("tarvitemp.bmp"));
     start();
     CTarviDoc* doc = docs().newDocument();
     ASSERT_NE(doc, nullptr);
@@ -173,22 +225,47 @@ TEST_F(DocumentTest, NewDocumentShowsTheTemporaryImageAsksBeforeClosingAndSavesU
     EXPECT_EQ(windows(), 0u);
     EXPECT_EQ(app().currentView, nullptr);
     EXPECT_EQ(frame().currentMenu(), 128);
+
+    doc = docs().newDocument();
+    settle();
+    ASSERT_EQ(doc->title(), "Tarvi3");
+    nextSavePath = file("shot.FIT");
+    route(cmd::fileSaveAs);
+    EXPECT_EQ(proposals, (std::vector<QString>{"Tarvi1.bmp", "Tarvi3.bmp"}));
+    EXPECT_FALSE(QFile::exists(file("shot.FIT")));
+    EXPECT_TRUE(doc->isModified()) << "nothing was written, so the picture is still unsaved";
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    EXPECT_NE(ui.boxes[1].text.find("Nothing was saved"), std::string::npos);
+    for (const auto& [name, startsWith] :
+         {std::pair{"shot.fit", "SIMPLE  ="}, {"shot.bmp.fit", "SIMPLE  ="}, {"shot.bmp", "BM"}}) {
+        doc->setModifiedFlag(true);
+        nextSavePath = file(name);
+        route(cmd::fileSaveAs);
+        EXPECT_EQ(test::readFile(dir.file(name)).rfind(startsWith, 0), 0u) << name;
+        EXPECT_FALSE(doc->isModified()) << name;
+    }
+    // Save As writes a copy: the document keeps its name.
+    EXPECT_EQ(doc->title(), "Tarvi3");
+    EXPECT_TRUE(doc->pathName().isEmpty());
 }
 
 // Files on the command line cascade from (20, 20), wrap past 200, turn no
-// File New away, and fill the recent-file list most recent first.
+// File New away, and fill the recent-file list most recent first; dropped files open.
 TEST_F(DocumentTest, FilesOnTheCommandLineCascadeAndAreTheRecentFiles)
 {
     std::vector<std::string> files;
     for (int i = 1; i <= 10; ++i) {
         files.push_back(dir.file("frame" + std::to_string(i) + ".bmp"));
-        writePicture(files.back(), false);
+        writePicture(files.back());
     }
     files.push_back(dir.file("M42.FTS"));
     writePicture(files.back(), true);
-    writePicture(dir.file("tarvitemp.bmp"), false);
+    writePicture(dir.file("tarvitemp.bmp"));
+    writePicture(dir.file("m31.bmp"));
     start(parseCommandLine(files));
     ASSERT_EQ(docs().documents().size(), 11u);
+    EXPECT_EQ(windows(), 11u);
+    EXPECT_EQ(frame().currentMenu(), 129);
     const std::pair<std::size_t, QPoint> places[] = {{0, {20, 20}}, {1, {40, 40}}, {9, {200, 200}}, {10, {0, 0}}};
     for (const auto& [i, place] : places)
         EXPECT_EQ(frameOf(docs().documents()[i].get())->pos(), place) << i;
@@ -199,10 +276,11 @@ TEST_F(DocumentTest, FilesOnTheCommandLineCascadeAndAreTheRecentFiles)
     ASSERT_EQ(viewOf(fitsDoc)->imageLoaded(), 1);
     EXPECT_EQ(viewOf(fitsDoc)->image()->getWidth(), 192);
     EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_EQ(app().skipNextNewDocument, 0) << "no refusal left for the next new document";
     EXPECT_EQ(docs().newDocument()->title(), "Tarvi1");
 
-    const auto q = [](const std::string& path) { return QString::fromStdString(path); };
-    EXPECT_EQ(docs().recentFiles().files(), (QStringList{q(files[10]), q(files[9]), q(files[8]), q(files[7])}));
+    const auto qs = [](const std::string& path) { return QString::fromStdString(path); };
+    EXPECT_EQ(docs().recentFiles().files(), (QStringList{qs(files[10]), qs(files[9]), qs(files[8]), qs(files[7])}));
     QStringList shown;
     for (QAction* item : frame().menuBar()->actions().value(0)->menu()->actions()) {
         if (item->data().toInt() >= 57616 && item->data().toInt() <= 57619)
@@ -220,14 +298,30 @@ TEST_F(DocumentTest, FilesOnTheCommandLineCascadeAndAreTheRecentFiles)
             item->trigger();
     }
     QCoreApplication::processEvents();
-    EXPECT_EQ(docs().recentFiles().files(), (QStringList{q(files[9]), q(files[10]), q(files[8]), q(files[7])}));
+    EXPECT_EQ(docs().recentFiles().files(), (QStringList{qs(files[9]), qs(files[10]), qs(files[8]), qs(files[7])}));
+
+    QSignalSpy dropped(&frame(), &CMainFrame::filesDropped);
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(file("m31.bmp")), QUrl("https://example.invalid/x.bmp")});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    const std::size_t before = windows();
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame(), &drop);
+    ASSERT_EQ(dropped.count(), 1);
+    EXPECT_EQ(dropped.at(0).at(0).toStringList(), QStringList{file("m31.bmp")});
+    EXPECT_EQ(windows(), before + 1) << "the dropped file opens";
 }
 
 // The pointer's readout, Escape, printing, a second window on the same
-// document, and a window that a capture will reuse.
-TEST_F(DocumentTest, AnOpenedPictureInItsWindows)
+// document, a window that a capture will reuse; then night vision, which
+// changes nothing without a scheme, reaches dialogs, boxes and windows opened
+// later, turns the toolbar red, and Normal brings back the first colours.
+TEST_F(DocumentTest, AnOpenedPictureInItsWindowsAndNightVision)
 {
-    writePicture(dir.file("m42.bmp"), false);
+    writePicture(dir.file("m42.bmp"));
+    writePicture(dir.file("m31.bmp"));
     start();
     CTarviDoc* doc = open("m42.bmp");
     CTarviView* view = viewOf(doc);
@@ -271,11 +365,76 @@ TEST_F(DocumentTest, AnOpenedPictureInItsWindows)
     // Opening the same file again brings its window forward instead.
     EXPECT_EQ(docs().openDocumentFile(file("m42.bmp")), doc);
     EXPECT_EQ(docs().documents().size(), 1u);
-
     for (CTarviView* each : std::vector<CTarviView*>(doc->views().begin(), doc->views().end()))
         each->parentWidget()->close();
     settle();
     EXPECT_EQ(windows(), 0u);
+
+    const QPalette before = QApplication::palette();
+    const QString style = QApplication::style()->name();
+    const QBrush workspace = frame().mdiArea()->background();
+    QAction* fileOpen = frame().commandAction(cmd::fileOpen);
+    const QImage icon = fileOpen->icon().pixmap(QSize(16, 15)).toImage();
+    route(cmd::normalVision);
+    EXPECT_EQ(QApplication::palette(), before);
+    EXPECT_EQ(QApplication::style()->name(), style);
+    EXPECT_EQ(app().colorsSaved, 0);
+
+    route(cmd::nightVisionDark);
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), QColor(80, 0, 0));
+    EXPECT_EQ(QApplication::palette().color(QPalette::WindowText), QColor(0, 0, 0));
+    EXPECT_EQ(QApplication::palette("QMenu").color(QPalette::Window), QColor(100, 0, 0));
+    EXPECT_EQ(frame().mdiArea()->background().color(), QColor(0, 0, 0));
+    EXPECT_EQ(app().colorsSaved, 1);
+    const QImage night = fileOpen->icon().pixmap(QSize(16, 15)).toImage();
+    int lit = 0;
+    for (int y = 0; y < night.height(); ++y) {
+        for (int x = 0; x < night.width(); ++x) {
+            const QColor c = night.pixelColor(x, y);
+            EXPECT_TRUE(c.green() == 0 && c.blue() == 0 && c.red() <= 100) << x << "," << y;
+            lit += c.alpha() > 0 && c.red() > 0;
+        }
+    }
+    EXPECT_GT(lit, 0) << "the picture is still there, in red";
+    QDialog dialog;
+    QLineEdit edit(&dialog);
+    EXPECT_EQ(dialog.palette().color(QPalette::Window), QColor(80, 0, 0));
+    EXPECT_EQ(edit.palette().color(QPalette::Base), QColor(90, 0, 0));
+    EXPECT_EQ(edit.palette().color(QPalette::Text), QColor(0, 0, 0));
+    EXPECT_EQ(QMessageBox().palette().color(QPalette::Window), QColor(80, 0, 0));
+    // Opened at display size two: drawn twice as large, in a window that fits it.
+    app().displaySize = 2.0;
+    doc = open("m31.bmp");
+    view = viewOf(doc);
+    EXPECT_FLOAT_EQ(view->displayScale(), 2.0f);
+    EXPECT_DOUBLE_EQ(view->image()->getScale(), 2.0);
+    EXPECT_TRUE(view->scrollSize() == QSize(384, 330) && view->viewport()->size() == QSize(384, 330));
+    EXPECT_EQ(frameOf(doc)->size(), view->fittedFrameSize());
+    EXPECT_EQ(frameOf(doc)->palette().color(QPalette::Highlight), QColor(60, 0, 0));
+    // Nothing but red in the window's title bar: no white text or buttons.
+    const QImage frameShot = frameOf(doc)->grab().toImage();
+    const int titleHeight = view->mapTo(frameOf(doc), QPoint(0, 0)).y();
+    ASSERT_GT(titleHeight, 4);
+    int notRed = 0;
+    for (int y = 0; y < titleHeight; ++y) {
+        for (int x = 0; x < frameShot.width(); ++x)
+            notRed += frameShot.pixelColor(x, y).green() > 0 || frameShot.pixelColor(x, y).blue() > 0;
+    }
+    EXPECT_EQ(notRed, 0);
+
+    route(cmd::nightVisionLight);
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), QColor(160, 0, 0));
+    EXPECT_EQ(QApplication::palette().color(QPalette::Base), QColor(180, 0, 0));
+    EXPECT_EQ(QApplication::palette().color(QPalette::HighlightedText), QColor(200, 0, 0));
+    // File dialogs are the program's own, and take the scheme.
+    EXPECT_TRUE(QCoreApplication::testAttribute(Qt::AA_DontUseNativeDialogs));
+    EXPECT_EQ(QFileDialog().palette().color(QPalette::Window), QColor(160, 0, 0));
+
+    route(cmd::normalVision);
+    EXPECT_EQ(QApplication::palette(), before);
+    EXPECT_EQ(frame().mdiArea()->background(), workspace);
+    EXPECT_EQ(app().colorsSaved, 1);
+    EXPECT_EQ(fileOpen->icon().pixmap(QSize(16, 15)).toImage(), icon);
 }
 
 // A fifo is refused at once (opening it to read would wait for ever); a file
@@ -301,57 +460,16 @@ TEST_F(DocumentTest, AFifoIsRefusedAtOnceAndAnUnreadableFileIsReportedOnce)
     route(cmd::center);
     EXPECT_FALSE(doc->isModified());
     // A capture that reuses the window gives it a picture after all.
-    writePicture(dir.file("tarvitemp.bmp"), false);
+    writePicture(dir.file("tarvitemp.bmp"));
     docs().retitleAndReloadCurrent("F-0002.bmp");
     EXPECT_EQ(viewOf(doc)->imageLoaded(), 1);
 }
 
-TEST_F(DocumentTest, SaveAsProposesANameAndWritesOnlyBmpAndFit)
+// What a FITS file holds beyond what Tarvi writes is named, asked about, and a copy offered.
+TEST_F(DocumentTest, SaveOverAFitsFileHoldingMoreAsksAndOffersSaveAs)
 {
-    writePicture(dir.file("tarvitemp.bmp"), false);
-    start();
-    docs().newDocument();
-    CTarviDoc* doc = docs().newDocument();
-    ASSERT_NE(doc, nullptr);
-    settle();
-    ASSERT_EQ(doc->title(), "Tarvi2");
-    ASSERT_TRUE(doc->isModified());
-
-    nextSavePath = file("shot.FIT");
-    route(cmd::fileSaveAs);
-    ASSERT_EQ(proposals.size(), 1u);
-    EXPECT_EQ(proposals[0], "Tarvi2.bmp");
-    EXPECT_FALSE(QFile::exists(file("shot.FIT")));
-    EXPECT_TRUE(doc->isModified()) << "nothing was written, so the picture is still unsaved";
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_NE(ui.boxes[0].text.find("Nothing was saved"), std::string::npos);
-
-    struct Case {
-        const char* name;
-        const char* startsWith;
-    };
-    for (const Case c : {Case{"shot.fit", "SIMPLE  ="}, Case{"shot.bmp.fit", "SIMPLE  ="}, Case{"shot.bmp", "BM"}}) {
-        doc->setModifiedFlag(true);
-        nextSavePath = file(c.name);
-        route(cmd::fileSaveAs);
-        EXPECT_EQ(test::readFile(dir.file(c.name)).rfind(c.startsWith, 0), 0u) << c.name;
-        EXPECT_FALSE(doc->isModified()) << c.name;
-    }
-    // Save As writes a copy: the document keeps its name.
-    EXPECT_EQ(doc->title(), "Tarvi2");
-    EXPECT_TRUE(doc->pathName().isEmpty());
-}
-
-TEST(FitsSaveLoss, NamesWhatTheFileHoldsBeyondWhatTarviWrites)
-{
-    test::TempDir dir;
-    const std::string path = dir.file("x.fit");
-    struct Case {
-        int bits;
-        std::vector<std::string> more;
-        const char* loss;
-    };
-    const Case cases[] = {
+    const std::string x = dir.file("x.fit");
+    const std::tuple<int, std::vector<std::string>, const char*> losses[] = {
         {16, {"OBJECT  = 'M42     '", "EXPTIME =                 30.0", "HISTORY at the club"},
          "x.fit holds 16-bit data and 3 more header cards; saving writes 8-bit data and drops them."},
         {16, {}, "x.fit holds 16-bit data; saving writes 8-bit data."},
@@ -359,22 +477,18 @@ TEST(FitsSaveLoss, NamesWhatTheFileHoldsBeyondWhatTarviWrites)
         {8, {"COMMENT from the camera"}, "x.fit holds 1 more header card; saving drops it."},
         {8, {"DATAMIN =                    0", "DATAMAX =                  255", "HISTORY Created by Tarvi.", ""}, ""},
     };
-    for (const Case& c : cases) {
-        writeFitsFile(path, c.bits, c.more);
-        EXPECT_EQ(fitsSaveLoss(QString::fromStdString(path)).toStdString(), c.loss) << c.bits;
+    for (const auto& [bits, more, loss] : losses) {
+        writeFitsFile(x, bits, more);
+        EXPECT_EQ(fitsSaveLoss(QString::fromStdString(x)).toStdString(), loss) << bits;
     }
-    writePicture(path, true);
-    EXPECT_EQ(fitsSaveLoss(QString::fromStdString(path)), QString()) << "Tarvi's own file";
-    EXPECT_EQ(fitsSaveLoss(QString::fromStdString(dir.file("none.fit"))), QString());
-}
+    writePicture(x, true);
+    EXPECT_EQ(fitsSaveLoss(QString::fromStdString(x)), QString()) << "Tarvi's own file";
+    EXPECT_EQ(fitsSaveLoss(file("none.fit")), QString());
 
-TEST_F(DocumentTest, SaveOverAFitsFileHoldingMoreAsksAndOffersSaveAs)
-{
     writeFitsFile(dir.file("m42.fit"), 16, {"OBJECT  = 'M42     '", "EXPTIME =                 30.0", "HISTORY a"});
     const std::string original = test::readFile(dir.file("m42.fit"));
     start();
-    CTarviDoc* doc = docs().openDocumentFile(file("m42.fit"));
-    settle();
+    CTarviDoc* doc = open("m42.fit");
     ASSERT_EQ(viewOf(doc)->imageLoaded(), 1);
     const std::string question = "m42.fit holds 16-bit data and 3 more header cards; saving writes 8-bit data and "
                                  "drops them.\n\nWrite over m42.fit all the same?\nYes writes over it, No saves a "
@@ -416,7 +530,7 @@ TEST_F(DocumentTest, SaveOverAFitsFileHoldingMoreAsksAndOffersSaveAs)
 TEST_F(DocumentTest, CaptureFromTheSimulatedCameraOpensAWindowWithThePicture)
 {
     // Also the first capture after starting with a file.
-    writePicture(dir.file("m42.bmp"), false);
+    writePicture(dir.file("m42.bmp"));
     start(parseCommandLine({"--simulate", dir.file("m42.bmp")}));
     route(cmd::captureImage);
     settle();
@@ -442,7 +556,7 @@ TEST_F(DocumentTest, CaptureFromTheSimulatedCameraOpensAWindowWithThePicture)
 TEST_F(DocumentTest, LoadDarkFrameFromFileReadsTheChosenPictureAndCancelKeepsTheOldOne)
 {
     start();
-    writePicture(dir.file("dark.bmp"), false);
+    writePicture(dir.file("dark.bmp"));
     app().darkFrame.fill(7);
     int asked = 0;
     shell->chooseDarkFrameFile = [&] {
@@ -464,90 +578,6 @@ TEST_F(DocumentTest, LoadDarkFrameFromFileReadsTheChosenPictureAndCancelKeepsThe
     EXPECT_EQ(app().darkFrame[192 * 3 + 4], 7);
 }
 
-class NightVisionTest : public DocumentTest {};
-
-// Normal Vision without a scheme changes nothing; Dark, Light, Normal brings
-// back the first colours, and the toolbar pictures turn red and come back.
-TEST_F(NightVisionTest, DarkThenLightThenNormalBringsBackTheFirstColours)
-{
-    start();
-    const QPalette before = QApplication::palette();
-    const QString style = QApplication::style()->name();
-    const QBrush workspace = frame().mdiArea()->background();
-    QAction* open = frame().commandAction(cmd::fileOpen);
-    const QImage icon = open->icon().pixmap(QSize(16, 15)).toImage();
-    route(cmd::normalVision);
-    EXPECT_EQ(QApplication::palette(), before);
-    EXPECT_EQ(QApplication::style()->name(), style);
-    EXPECT_EQ(app().colorsSaved, 0);
-
-    route(cmd::nightVisionDark);
-    EXPECT_EQ(QApplication::palette().color(QPalette::Window), QColor(80, 0, 0));
-    EXPECT_EQ(QApplication::palette().color(QPalette::WindowText), QColor(0, 0, 0));
-    EXPECT_EQ(QApplication::palette("QMenu").color(QPalette::Window), QColor(100, 0, 0));
-    EXPECT_EQ(frame().mdiArea()->background().color(), QColor(0, 0, 0));
-    EXPECT_EQ(app().colorsSaved, 1);
-    const QImage night = open->icon().pixmap(QSize(16, 15)).toImage();
-    int lit = 0;
-    for (int y = 0; y < night.height(); ++y) {
-        for (int x = 0; x < night.width(); ++x) {
-            const QColor c = night.pixelColor(x, y);
-            EXPECT_TRUE(c.green() == 0 && c.blue() == 0 && c.red() <= 100) << x << "," << y;
-            lit += c.alpha() > 0 && c.red() > 0;
-        }
-    }
-    EXPECT_GT(lit, 0) << "the picture is still there, in red";
-
-    route(cmd::nightVisionLight);
-    EXPECT_EQ(QApplication::palette().color(QPalette::Window), QColor(160, 0, 0));
-    EXPECT_EQ(QApplication::palette().color(QPalette::Base), QColor(180, 0, 0));
-    EXPECT_EQ(QApplication::palette().color(QPalette::HighlightedText), QColor(200, 0, 0));
-    // File dialogs are the program's own, and take the scheme.
-    EXPECT_TRUE(QCoreApplication::testAttribute(Qt::AA_DontUseNativeDialogs));
-    EXPECT_EQ(QFileDialog().palette().color(QPalette::Window), QColor(160, 0, 0));
-
-    route(cmd::normalVision);
-    EXPECT_EQ(QApplication::palette(), before);
-    EXPECT_EQ(frame().mdiArea()->background(), workspace);
-    EXPECT_EQ(app().colorsSaved, 1);
-    EXPECT_EQ(open->icon().pixmap(QSize(16, 15)).toImage(), icon);
-}
-
-TEST_F(NightVisionTest, ReachesDialogsMessageBoxesAndImageWindowsOpenedLater)
-{
-    writePicture(dir.file("m42.bmp"), false);
-    start();
-    route(cmd::nightVisionDark);
-    QDialog dialog;
-    QLineEdit edit(&dialog);
-    EXPECT_EQ(dialog.palette().color(QPalette::Window), QColor(80, 0, 0));
-    EXPECT_EQ(edit.palette().color(QPalette::Base), QColor(90, 0, 0));
-    EXPECT_EQ(edit.palette().color(QPalette::Text), QColor(0, 0, 0));
-    EXPECT_EQ(QMessageBox().palette().color(QPalette::Window), QColor(80, 0, 0));
-    // Opened at display size two: drawn twice as large, in a window that fits it.
-    app().displaySize = 2.0;
-    CTarviDoc* doc = open("m42.bmp");
-    CTarviView* view = viewOf(doc);
-    EXPECT_FLOAT_EQ(view->displayScale(), 2.0f);
-    EXPECT_DOUBLE_EQ(view->image()->getScale(), 2.0);
-    EXPECT_TRUE(view->scrollSize() == QSize(384, 330) && view->viewport()->size() == QSize(384, 330));
-    EXPECT_EQ(frameOf(doc)->size(), view->fittedFrameSize());
-    EXPECT_EQ(frameOf(doc)->palette().color(QPalette::Highlight), QColor(60, 0, 0));
-    // Nothing but red in the window's title bar: no white text or buttons.
-    const QImage frameShot = frameOf(doc)->grab().toImage();
-    const int titleHeight = view->mapTo(frameOf(doc), QPoint(0, 0)).y();
-    ASSERT_GT(titleHeight, 4);
-    int notRed = 0;
-    for (int y = 0; y < titleHeight; ++y) {
-        for (int x = 0; x < frameShot.width(); ++x) {
-            const QColor c = frameShot.pixelColor(x, y);
-            notRed += c.green() > 0 || c.blue() > 0;
-        }
-    }
-    EXPECT_EQ(notRed, 0);
-    route(cmd::normalVision);
-}
-
 // The value shown follows the scroll bar step by step; only OK changes the display size.
 TEST_F(DocumentTest, DisplaySizeChangesOnlyOnOk)
 {
@@ -560,26 +590,151 @@ TEST_F(DocumentTest, DisplaySizeChangesOnlyOnOk)
         {QAbstractSlider::SliderPageStepSub, 95, " 4.75"},  {QAbstractSlider::SliderToMinimum, 0, " 0.10"},
     };
     for (const bool ok : {false, true}) {
-        QTimer::singleShot(0, [&] {
-            auto* dialog = qobject_cast<SetImageDisplaySize*>(QApplication::activeModalWidget());
-            ASSERT_NE(dialog, nullptr);
-            EXPECT_EQ(dialog->valueEdit()->text(), " 1.00");
-            EXPECT_TRUE(dialog->scrollBar()->value() == 20 && dialog->scrollBar()->maximum() == 100);
+        test::whenModal<SetImageDisplaySize>([&](SetImageDisplaySize& dialog) {
+            QScrollBar* bar = dialog.scrollBar();
+            EXPECT_TRUE(dialog.valueEdit()->text() == " 1.00" && bar->value() == 20 && bar->maximum() == 100);
             for (const auto& [action, position, shown] : steps) {
-                if (action == QAbstractSlider::SliderMove)
-                    dialog->scrollBar()->setSliderPosition(position);
-                else
-                    dialog->scrollBar()->triggerAction(action);
-                EXPECT_EQ(dialog->scrollBar()->value(), position) << shown;
-                EXPECT_EQ(dialog->valueEdit()->text(), shown);
+                action == QAbstractSlider::SliderMove ? bar->setSliderPosition(position) : bar->triggerAction(action);
+                EXPECT_EQ(bar->value(), position) << shown;
+                EXPECT_EQ(dialog.valueEdit()->text(), shown);
             }
             for (int i = 0; i < 11; ++i)
-                dialog->scrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-            ok ? dialog->accept() : dialog->reject();
+                bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+            if (ok)
+                dialog.accept();
         });
         route(cmd::setImageDisplaySize);
         EXPECT_DOUBLE_EQ(app().displaySize, ok ? 0.55 : 1.0);
     }
+}
+
+class MainFrameTest : public DocumentTest {};
+
+// Menus follow the image windows, window commands need one; a highlighted
+// item shows its prompt in pane zero until the menu closes.
+TEST_F(MainFrameTest, HighlightedItemShowsItsPromptInPaneZeroUntilTheMenuCloses)
+{
+    int gammas = 0;
+    made().router().setHandler(Handler::setConversionGammas, [&] { ++gammas; });
+    // Greyed items show no prompt; give these two a routine.
+    shell->router().setHandler(Handler::captureImage, [] {});
+    shell->router().setHandler(Handler::autoshootSetup, [] {});
+    start();
+    EXPECT_TRUE(frame().isVisible());
+    EXPECT_EQ(frame().windowTitle(), "Tarvi");
+    EXPECT_EQ(windows(), 0u);
+    // The File New of the empty command line used up the refusal.
+    EXPECT_EQ(app().skipNextNewDocument, 0);
+    EXPECT_EQ(frame().currentMenu(), 128);
+    EXPECT_EQ(shownMenus(frame()), tableMenus(128));
+    EXPECT_TRUE(shownMenus(frame()).join("").contains(" 145|Set Conversion Gammas...||"));
+    EXPECT_TRUE(enabled(cmd::lx200Controls) && enabled(cmd::appAbout) && enabled(cmd::helpTopics));
+    EXPECT_FALSE(enabled(cmd::windowCascade));
+    frame().commandAction(145)->trigger();
+    EXPECT_EQ(gammas, 1);
+
+    shell->ui().setStatusText(0, "Exposing: 3");
+    QAction* captureAction = frame().menuBar()->actions().value(2);
+    ASSERT_EQ(captureAction->text(), "Capture");
+    QMenu* capture = captureAction->menu();
+    frame().menuBar()->setActiveAction(captureAction);
+    QApplication::processEvents();
+    ASSERT_TRUE(capture->isVisible());
+    for (const int id : {cmd::captureImage, cmd::autoshootSetup}) {
+        capture->setActiveAction(frame().commandAction(id));
+        QApplication::processEvents();
+        EXPECT_EQ(frame().pane(0)->text(), q(findCommand(id)->prompt));
+    }
+    capture->hide();
+    frame().menuBar()->setActiveAction(nullptr);
+    QApplication::processEvents();
+    EXPECT_EQ(frame().pane(0)->text(), "Exposing: 3");
+
+    std::vector<QMdiSubWindow*> opened;
+    for (int i = 0; i < 2; ++i) {
+        opened.push_back(frame().addImageWindow(new QLabel("image")));
+        opened.back()->show();
+        frame().mdiArea()->setActiveSubWindow(opened.back());
+        QApplication::processEvents();
+        EXPECT_EQ(frame().currentMenu(), 129);
+    }
+    EXPECT_EQ(shownMenus(frame()), tableMenus(129));
+    EXPECT_TRUE(shownMenus(frame()).join("").contains(" 147|Set Conversion Gammas...||"));
+    EXPECT_TRUE(enabled(cmd::windowCascade) && enabled(cmd::windowTile));
+    frame().commandAction(147)->trigger();
+    EXPECT_EQ(gammas, 2);
+    for (const int menu : {129, 128}) {
+        opened.front()->close();
+        opened.erase(opened.begin());
+        settle();
+        EXPECT_EQ(frame().currentMenu(), menu);
+    }
+    EXPECT_EQ(shownMenus(frame()), tableMenus(128));
+    EXPECT_FALSE(enabled(cmd::windowCascade));
+    frame().commandAction(cmd::appExit)->trigger();
+    EXPECT_FALSE(frame().isVisible());
+}
+
+// Also the status bar's four panes, the baud pane 200 wide, and the About box.
+TEST_F(MainFrameTest, ToolbarKeysAndBarsThatHide)
+{
+    start();
+    const auto layout = toolbarLayout();
+    const QList<QAction*> tools = frame().toolBar()->actions();
+    ASSERT_EQ(tools.size(), static_cast<qsizetype>(layout.size()));
+    for (qsizetype i = 0; i < tools.size(); ++i) {
+        const int id = layout[static_cast<std::size_t>(i)];
+        EXPECT_EQ(tools[i]->isSeparator() ? cmd::separator : tools[i]->data().toInt(), id);
+        if (id == cmd::separator)
+            continue;
+        EXPECT_EQ(tools[i]->icon().pixmap(QSize(16, 15)).size(), QSize(16, 15)) << id;
+        EXPECT_FALSE(tools[i]->toolTip().isEmpty()) << id;
+    }
+    EXPECT_EQ(frame().toolBar()->iconSize(), QSize(16, 15));
+    for (const Command& command : commandTable())
+        EXPECT_EQ(frame().commandAction(command.id)->shortcut().toString(QKeySequence::PortableText), q(command.shortcut));
+
+    frame().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame()));
+    QTest::keyClick(&frame(), Qt::Key_F1);
+    QApplication::processEvents();
+    ASSERT_NE(shell->helpWindow(), nullptr);
+    EXPECT_TRUE(shell->helpWindow()->isVisible());
+    EXPECT_TRUE(shell->helpWindow()->browser()->toPlainText().contains("COM1"));
+    EXPECT_EQ(HelpWindow::userGuide("# Tarvi\n\n    scripts/run\n\n## User guide\n\nText.\n"), "## User guide\n\nText.\n");
+    EXPECT_EQ(HelpWindow::userGuide("no guide"), "no guide");
+
+    EXPECT_TRUE(frame().pane(4) == nullptr && frame().pane(-1) == nullptr);
+    EXPECT_EQ(frame().pane(1)->width(), 200);
+    EXPECT_TRUE(frame().pane(2)->width() == 0 && frame().pane(3)->width() == 0);
+    shell->ui().setStatusText(1, "Baud rate: 56.6K.  ST-4 Version:  3");
+    EXPECT_EQ(frame().pane(1)->text(), "Baud rate: 56.6K.  ST-4 Version:  3");
+    // The pane grows where the font needs more than 200 pixels for the text.
+    QApplication::processEvents();
+    EXPECT_GE(frame().pane(1)->width(), frame().pane(1)->fontMetrics().horizontalAdvance(frame().pane(1)->text()));
+    // The download's progress bar shows only while rows come in.
+    EXPECT_TRUE(frame().progressBar()->isHidden());
+    shell->ui().setProgress(40, 165);
+    EXPECT_FALSE(frame().progressBar()->isHidden());
+    EXPECT_TRUE(frame().progressBar()->value() == 40 && frame().progressBar()->maximum() == 165);
+    shell->ui().setProgress(0, 0);
+    EXPECT_TRUE(frame().progressBar()->isHidden());
+
+    for (const auto& [id, bar] : {std::pair<int, QWidget*>{cmd::viewToolbar, frame().toolBar()}, {cmd::viewStatusBar, frame().statusBar()}}) {
+        QAction* toggle = frame().commandAction(id);
+        EXPECT_TRUE(toggle->isChecked());
+        toggle->trigger();
+        EXPECT_TRUE(bar->isHidden() && !toggle->isChecked());
+        toggle->trigger();
+        EXPECT_FALSE(bar->isHidden());
+    }
+
+    test::whenModal<CAboutDlg>([](CAboutDlg& box) { EXPECT_EQ(box.windowTitle(), "About Tarvi"); });
+    frame().commandAction(cmd::appAbout)->trigger();
+    CAboutDlg about;
+    EXPECT_EQ(about.size(), DialogUnits(about.font()).size(267, 98));
+    EXPECT_TRUE(about.findChild<QLabel*>("aboutVersion")->text().startsWith("Tarvi Version "));
+    EXPECT_FALSE(about.findChild<QLabel*>("aboutIcon")->pixmap().isNull());
 }
 
 }  // namespace

@@ -76,7 +76,7 @@ protected:
     }
 };
 
-TEST_F(ObjectsPageP2Test, GetSendsTheCatalogCommandsAndWaitsForThePlanetNumbers)
+TEST_F(ObjectsPageP2Test, GetSendsTheCatalogCommandsAndWaitsForThePlanetNumbersOrSendsNothing)
 {
     EXPECT_EQ(getGoToSync(), (Flags{false, false, false}));
     const std::vector<std::tuple<int, const char*, Strings, std::vector<std::size_t>>> cases{
@@ -93,11 +93,30 @@ TEST_F(ObjectsPageP2Test, GetSendsTheCatalogCommandsAndWaitsForThePlanetNumbers)
         EXPECT_EQ(script->readSizes, reads) << number;
         EXPECT_EQ(clock.waits, traffic.size() == 6 ? std::vector<std::int64_t>{1000} : std::vector<std::int64_t>{})
             << number;
-        EXPECT_EQ(page->raEdit()->text(), "05:35:16");
-        EXPECT_EQ(page->decEdit()->text(), "-05:23:14");
+        EXPECT_EQ(page->raEdit()->text() + page->decEdit()->text(), "05:35:16-05:23:14");
         EXPECT_EQ(getGoToSync(), (Flags{true, true, true}));
     }
     EXPECT_TRUE(boxes().empty());
+
+    // A bad number, an unknown catalog or a closed port send nothing.
+    const std::string refused = "Tarvi: Object number is not a number.  Operation cancelled.";
+    for (const auto& [catalog, number, shown] :
+         {std::tuple{"Messier", "4a", Strings{refused}}, {"ngc", "42", Strings{}}}) {
+        page->catalogBox()->setEditText(QString::fromLatin1(catalog));
+        QTest::keyClicks(page->numberEdit(), "1");
+        page->numberEdit()->setText(QString::fromLatin1(number));
+        page->getButton()->click();
+        EXPECT_EQ(sent(), Strings{}) << catalog << number;
+        EXPECT_EQ(boxes(), shown) << catalog << number;
+        EXPECT_EQ(page->catalogBox()->currentText(), QString::fromLatin1(catalog));
+    }
+    page->haltButton()->click();
+    EXPECT_EQ(sent(), Strings{":Q#"});
+
+    page->setPort(PortTable::closed);
+    getObject(3, "42");
+    EXPECT_EQ(sent(), Strings{});
+    EXPECT_EQ(boxes(), Strings{"ERROR: Telescope port is not open."});
 }
 
 TEST_F(ObjectsPageP2Test, DeclinationDegreeSignComesBackIntoGoToSyncAsksAndTooRefuses)
@@ -129,15 +148,33 @@ TEST_F(ObjectsPageP2Test, DeclinationDegreeSignComesBackIntoGoToSyncAsksAndTooRe
     EXPECT_EQ(getGoToSync(), (Flags{true, false, true}));
 }
 
-TEST_F(ObjectsPageP2Test, GoToSendsOnlyTheFixedFormsAndShowsTheTelescopesRefusal)
+TEST_F(ObjectsPageP2Test, ListedObjectClearsTheCatalogTypingLeavesGetOffAndGoToSendsOnlyTheFixedForms)
 {
-    struct Case {
-        const char* ra;  // nullptr: OK with no row selected
-        const char* dec;
-        const char* slew;
-        Strings traffic;
-        Strings shown;
-    };
+    getObject(3, "42");
+    listObject("18:36:56", "+38:47:01");
+    EXPECT_EQ(page->catalogBox()->currentIndex(), 8);
+    EXPECT_EQ(page->catalogBox()->currentText() + page->numberEdit()->text(), "");
+    EXPECT_EQ(page->raEdit()->text() + page->decEdit()->text(), "18:36:56+38:47:01");
+    EXPECT_EQ(page->listedNameEdit()->text(), QString("Vega").leftJustified(25));
+    EXPECT_EQ(getGoToSync(), (Flags{false, true, false}));
+
+    QTest::keyClicks(page->numberEdit(), "7");
+    EXPECT_EQ(getGoToSync(), (Flags{false, false, false}));
+    EXPECT_EQ(page->raEdit()->text(), "");
+
+    // A catalog picked again empties the name; Cancel then leaves Get off.
+    listObject("18:36:56", "+38:47:01");
+    getObject(4, "224");
+    EXPECT_EQ(page->listedNameEdit()->text(), "");
+    listChoice.reset();
+    page->listButton()->click();
+    EXPECT_EQ(page->catalogBox()->currentText() + page->numberEdit()->text(), "NGC224");
+    EXPECT_EQ(getGoToSync(), (Flags{false, true, true}));
+
+    // Go To sends only the fixed forms and shows the telescope's refusal.
+    sent();
+    // A null ra: OK with no row selected.
+    struct Case { const char *ra, *dec, *slew; Strings traffic, shown; };
     const Strings go{":Sr23:59:59#", ":Sd+10\xDF" "00:00#", ":MS#"};
     const std::vector<Case> cases{
         {"00:00:00", "+10:00:00", "0", go, {}},
@@ -156,54 +193,6 @@ TEST_F(ObjectsPageP2Test, GoToSendsOnlyTheFixedFormsAndShowsTheTelescopesRefusal
         }
         EXPECT_EQ(boxes(), c.shown) << c.slew;
     }
-}
-
-TEST_F(ObjectsPageP2Test, ListedObjectClearsTheCatalogAndTypingLeavesGetOff)
-{
-    getObject(3, "42");
-    listObject("18:36:56", "+38:47:01");
-    EXPECT_EQ(page->catalogBox()->currentIndex(), 8);
-    EXPECT_EQ(page->catalogBox()->currentText(), "");
-    EXPECT_EQ(page->numberEdit()->text(), "");
-    EXPECT_EQ(page->raEdit()->text() + page->decEdit()->text(), "18:36:56+38:47:01");
-    EXPECT_EQ(page->listedNameEdit()->text(), QString("Vega").leftJustified(25));
-    EXPECT_EQ(getGoToSync(), (Flags{false, true, false}));
-
-    QTest::keyClicks(page->numberEdit(), "7");
-    EXPECT_EQ(getGoToSync(), (Flags{false, false, false}));
-    EXPECT_EQ(page->raEdit()->text(), "");
-
-    // A catalog picked again empties the name; Cancel then leaves Get off.
-    listObject("18:36:56", "+38:47:01");
-    getObject(4, "224");
-    EXPECT_EQ(page->listedNameEdit()->text(), "");
-    listChoice.reset();
-    page->listButton()->click();
-    EXPECT_EQ(page->catalogBox()->currentText() + page->numberEdit()->text(), "NGC224");
-    EXPECT_EQ(getGoToSync(), (Flags{false, true, true}));
-}
-
-TEST_F(ObjectsPageP2Test, BadNumberUnknownCatalogOrClosedPortSendNothing)
-{
-    const std::string refused = "Tarvi: Object number is not a number.  Operation cancelled.";
-    const std::vector<std::tuple<const char*, const char*, Strings>> cases{
-        {"Messier", "4a", {refused}}, {"ngc", "42", {}}};
-    for (const auto& [catalog, number, shown] : cases) {
-        page->catalogBox()->setEditText(QString::fromLatin1(catalog));
-        QTest::keyClicks(page->numberEdit(), "1");
-        page->numberEdit()->setText(QString::fromLatin1(number));
-        page->getButton()->click();
-        EXPECT_EQ(sent(), Strings{}) << catalog << number;
-        EXPECT_EQ(boxes(), shown) << catalog << number;
-        EXPECT_EQ(page->catalogBox()->currentText(), QString::fromLatin1(catalog));
-    }
-    page->haltButton()->click();
-    EXPECT_EQ(sent(), Strings{":Q#"});
-
-    page->setPort(PortTable::closed);
-    getObject(3, "42");
-    EXPECT_EQ(sent(), Strings{});
-    EXPECT_EQ(boxes(), Strings{"ERROR: Telescope port is not open."});
 }
 
 }  // namespace

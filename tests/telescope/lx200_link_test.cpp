@@ -33,11 +33,7 @@ protected:
 
 TEST_F(LinkTest, RepliesAreCutAtTheirLastByteAndDegreeSignsBecomeColons)
 {
-    const struct {
-        std::string arrives;
-        unsigned capacity;
-        std::string text;
-    } cases[] = {
+    const struct { std::string arrives; unsigned capacity; std::string text; } cases[] = {
         {"1", 50, ""}, {"#", 20, ""}, {"", 20, ""},  // a bare digit loses itself; silence
         {"+45\xDF" "12:34#", 20, "+45:12:34"}, {"\xDF\xDF" "1\xDF#", 20, "::1:"},
         {"12:34:56#", 5, "12:3"},  // longer than the capacity
@@ -63,20 +59,7 @@ TEST_F(LinkTest, RepliesAreCutAtTheirLastByteAndDegreeSignsBecomeColons)
     EXPECT_EQ(script->readSizes, (std::vector<std::size_t>{5, 20}));
 }
 
-TEST_F(LinkTest, APortNotOpenSendsAndReadsNothingAndRepaintsTheButtons)
-{
-    link.setHandle(PortTable::closed);
-    EXPECT_EQ(link.portOpen, 0);
-    script->arrive(bytesOf("12:00:00#"));
-    EXPECT_EQ(link.send(":Mn#"), 0);
-    EXPECT_EQ(link.query(":GR#", 20), "");
-    EXPECT_TRUE(script->writes.empty());
-    EXPECT_TRUE(script->readSizes.empty());
-    EXPECT_EQ(repaints, 3) << "the write, the query's write and its read";
-    EXPECT_TRUE(ui.boxes.empty());
-}
-
-TEST_F(LinkTest, AShortWriteAnsweredRetryWritesTheWholeCommandAgain)
+TEST_F(LinkTest, AShortWriteAnsweredRetryWritesAgainAndAPortNotOpenSendsNothingAndRepaints)
 {
     script->writeLimit = 2;
     ui.answers = {Answer::retry, Answer::cancel};
@@ -88,6 +71,17 @@ TEST_F(LinkTest, AShortWriteAnsweredRetryWritesTheWholeCommandAgain)
     ui.answers = {};
     EXPECT_EQ(link.send(":GR#"), 1);
     EXPECT_GT(ui.waitCursorShown, 0);
+
+    forget();
+    link.setHandle(PortTable::closed);
+    EXPECT_EQ(link.portOpen, 0);
+    script->arrive(bytesOf("12:00:00#"));
+    EXPECT_EQ(link.send(":Mn#"), 0);
+    EXPECT_EQ(link.query(":GR#", 20), "");
+    EXPECT_TRUE(script->writes.empty());
+    EXPECT_TRUE(script->readSizes.empty());
+    EXPECT_EQ(repaints, 3) << "the write, the query's write and its read";
+    EXPECT_TRUE(ui.boxes.empty());
 }
 
 // A telescope that goes away: the line says so once, the rest of the command
@@ -194,10 +188,8 @@ TEST_F(LinkTest, PrecisionSetUpLeavesTheTelescopeInTheFormatWithTheLongerDeclina
 {
     // The first ":U#" made the reply shorter: toggled back. Longer or as long: kept.
     const std::string longDec = "+45\xDF" "12:34#", shortDec = "+45\xDF" "12#";
-    const struct {
-        std::string before, after;
-        bool toggledBack;
-    } cases[] = {{longDec, shortDec, true}, {shortDec, longDec, false}, {shortDec, shortDec, false}};
+    const struct { std::string before, after; bool toggledBack; } cases[] = {
+        {longDec, shortDec, true}, {shortDec, longDec, false}, {shortDec, shortDec, false}};
     for (const auto& c : cases) {
         forget();
         script->device = [&, first = true](const Bytes& written) mutable {
@@ -216,11 +208,7 @@ TEST_F(LinkTest, PrecisionSetUpLeavesTheTelescopeInTheFormatWithTheLongerDeclina
 
 TEST(MotionRules, FocusCounterFollowsTheRampAndTheSpeed)
 {
-    const struct {
-        std::int64_t ms;
-        bool stepped, fast;
-        int change;
-    } cases[] = {
+    const struct { std::int64_t ms; bool stepped, fast; int change; } cases[] = {
         {1000, false, true, 125}, {2000, false, true, 187},  {2000, false, false, 93}, {-500, false, false, -15},
         {-10, false, true, -1},   {0, false, false, 1},      {-32, true, false, -2},  {3200, true, true, 200},
         {3200, true, false, 100}, {1016, false, true, 126},
@@ -230,7 +218,7 @@ TEST(MotionRules, FocusCounterFollowsTheRampAndTheSpeed)
             << c.ms << " ms stepped " << c.stepped << " fast " << c.fast;
 }
 
-TEST(MotionRules, FocusModesDynamicFocusAndParkCountdown)
+TEST(MotionRules, FocusModesDynamicFocusParkCountdownAndTheSettingsLine)
 {
     using F = motion::FocusFlags;
     const std::pair<int, F> modes[] = {
@@ -247,18 +235,13 @@ TEST(MotionRules, FocusModesDynamicFocusAndParkCountdown)
     EXPECT_EQ(motion::parkSecondsLeft(10, 1000, 1003), 7);
     EXPECT_EQ(motion::parkSecondsLeft(10, 1000, 1012), 0);
     EXPECT_EQ(motion::parkSecondsLeft(10, 1000, 990), 10) << "a clock set back does not add seconds";
-}
 
-TEST(MotionRules, PageSettingsLineKeepsWhatItLacks)
-{
-    const struct {
-        const char* line;
-        int parked, speed;
-    } cases[] = {{"0 4", 0, 4}, {"1 2", 1, 2}, {"7 1", 0, 1}, {"1", 1, 4}, {"junk", 0, 4}, {"1 9", 1, 9}, {"", 0, 4}};
-    for (const auto& c : cases) {
+    // The settings line keeps what it lacks.
+    const struct { const char* line; int parked, speed; } settings[] = {
+        {"0 4", 0, 4}, {"1 2", 1, 2}, {"7 1", 0, 1}, {"1", 1, 4}, {"junk", 0, 4}, {"1 9", 1, 9}, {"", 0, 4}};
+    for (const auto& c : settings) {
         const auto read = motion::parsePageSettings(c.line, {0, 4});
-        EXPECT_EQ(read.parked, c.parked) << c.line;
-        EXPECT_EQ(read.focusSpeed, c.speed) << c.line;
+        EXPECT_EQ(std::pair(read.parked, read.focusSpeed), std::pair(c.parked, c.speed)) << c.line;
     }
     EXPECT_EQ(motion::formatPageSettings({1, 3}), "1 3");
 }

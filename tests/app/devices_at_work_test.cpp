@@ -57,6 +57,11 @@ protected:
         // real windows and event loop.
         ui.desktop = &shell->ui();
         shell->pageSettingsDirectory = dir.path();
+        // A fixed sky: a November night in Montreal with 02:43 of sidereal
+        // time on the meridian, so that the go-tos below are above the
+        // telescope's limit whatever the hour the tests run.
+        shell->telescopeOptions.localTime = sim::CivilTime{2026, 11, 14, 23, 0, 0};
+        shell->telescopeOptions.utcOffsetHours = 5;
         ASSERT_TRUE(shell->initInstance(parseCommandLine({"--simulate"})));
         TearDown();
         app().log = [](const std::string&) {};

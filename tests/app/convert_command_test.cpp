@@ -30,25 +30,22 @@ using namespace std::string_literals;
 
 TEST(ConvertArguments, UsableLines)
 {
-    const struct {
-        std::vector<std::string> arguments;
-        int outputType;
-        std::string outputDir;
-        double gamma1, gamma2;
-        std::vector<std::string> files;
-    } cases[] = {
-        {{"--to", "fits", "--out", "/o", "a.bmp"}, fitsOutput, "/o", 1.0, 1.0, {"a.bmp"}},
-        {{"--to=bmp", "--out=/o", "a.fit", "b.fts"}, bmpOutput, "/o", 1.0, 1.0, {"a.fit", "b.fts"}},
-        {{"a.fit", "--out", "/o", "--to", "bmp", "-"}, bmpOutput, "/o", 1.0, 1.0, {"a.fit", "-"}},
-        {{"--to", "fits", "--out", "/o", "--gamma1", "+2.2", "--gamma2=0.5", "x.fit"}, fitsOutput, "/o", 2.2, 0.5, {"x.fit"}},
-        {{"--to", "fits", "--out", "/o", "--gamma1", "0", "--gamma2", "100", "x.fit"}, fitsOutput, "/o", 0.0, 100.0, {"x.fit"}},
-        {{"--to", "fits", "--out", "/o", "--", "-dark.bmp", "--to"}, fitsOutput, "/o", 1.0, 1.0, {"-dark.bmp", "--to"}},
-        {{"--to", "fits", "--out", "/a", "--out", "/b", "x.bmp"}, fitsOutput, "/b", 1.0, 1.0, {"x.bmp"}},
+    using Files = std::vector<std::string>;
+    const int fits = fitsOutput, bmp = bmpOutput;
+    // The arguments; the output type, directory, both gammas and the files they give.
+    const std::pair<Files, std::tuple<int, std::string, double, double, Files>> cases[] = {
+        {{"--to", "fits", "--out", "/o", "a.bmp"}, {fits, "/o", 1.0, 1.0, {"a.bmp"}}},
+        {{"--to=bmp", "--out=/o", "a.fit", "b.fts"}, {bmp, "/o", 1.0, 1.0, {"a.fit", "b.fts"}}},
+        {{"a.fit", "--out", "/o", "--to", "bmp", "-"}, {bmp, "/o", 1.0, 1.0, {"a.fit", "-"}}},
+        {{"--to", "fits", "--out", "/o", "--gamma1", "+2.2", "--gamma2=0.5", "x.fit"}, {fits, "/o", 2.2, 0.5, {"x.fit"}}},
+        {{"--to", "fits", "--out", "/o", "--gamma1", "0", "--gamma2", "100", "x.fit"}, {fits, "/o", 0.0, 100.0, {"x.fit"}}},
+        {{"--to", "fits", "--out", "/o", "--", "-dark.bmp", "--to"}, {fits, "/o", 1.0, 1.0, {"-dark.bmp", "--to"}}},
+        {{"--to", "fits", "--out", "/a", "--out", "/b", "x.bmp"}, {fits, "/b", 1.0, 1.0, {"x.bmp"}}},
     };
-    for (const auto& c : cases) {
-        const ConvertArguments l = parseConvertArguments(c.arguments);
-        EXPECT_TRUE(l.error.empty() && !l.help && l.outputType == c.outputType && l.outputDir == c.outputDir
-                    && l.gamma1 == c.gamma1 && l.gamma2 == c.gamma2 && l.files == c.files) << c.arguments[0];
+    for (const auto& [arguments, expected] : cases) {
+        const ConvertArguments l = parseConvertArguments(arguments);
+        EXPECT_TRUE(l.error.empty() && !l.help) << l.error;
+        EXPECT_EQ(std::tuple(l.outputType, l.outputDir, l.gamma1, l.gamma2, l.files), expected) << arguments[0];
     }
 }
 

@@ -24,12 +24,11 @@ const std::string section = "[st4Settings150]\nValues=";
 
 Fields fields(const st4Settings& s)
 {
-    return {double(s.antiBloom),        double(s.smoothImage),   double(s.subtractDarkFrame),
-            double(s.operationsInPC),   double(s.useCompression), double(s.cameraGain),
-            double(s.exposureTime),     double(s.exposureDelay), double(s.baselineLevel),
-            double(s.subtractionConstant), double(s.cameraPort), double(s.cameraSpeed),
-            double(s.cameraSpeedInUse), double(s.telescopePort), double(s.cameraHandle),
-            double(s.telescopeHandle),  double(s.downloadStop)};
+    return {double(s.antiBloom), double(s.smoothImage), double(s.subtractDarkFrame), double(s.operationsInPC),
+            double(s.useCompression), double(s.cameraGain), double(s.exposureTime), double(s.exposureDelay),
+            double(s.baselineLevel), double(s.subtractionConstant), double(s.cameraPort), double(s.cameraSpeed),
+            double(s.cameraSpeedInUse), double(s.telescopePort), double(s.cameraHandle), double(s.telescopeHandle),
+            double(s.downloadStop)};
 }
 
 st4Settings parsed(const std::string& line, int fieldsRead = settingsFieldCount)
@@ -42,7 +41,6 @@ st4Settings parsed(const std::string& line, int fieldsRead = settingsFieldCount)
 TEST(Settings, TheLineIsSeventeenNumbersWithSixDecimalsAndANewline)
 {
     EXPECT_EQ(fields(parsed(std::string(defaultSettingsLine))), defaults);
-    EXPECT_EQ(fields(st4Settings::defaults()), defaults);
     EXPECT_EQ(formatSettingsLine(st4Settings::defaults()), "0 0 0 1 1 0 0.500000 0 0 0 0 0 0 1 -1 -1 0\n");
     EXPECT_EQ(formatSettingsLine(parsed("1 0 1 0 1 3 12.25 99 255 17 2 1 3 3 7 -1 1")),
               "1 0 1 0 1 3 12.250000 99 255 17 2 1 3 3 7 -1 1\n");
@@ -202,8 +200,7 @@ TEST(SettingsFile, AFileThatCannotBeHadIsSaidOnceAndLeftAlone)
         EXPECT_EQ(app.loadSettings(), 0);
         EXPECT_EQ(start.ui.boxes.size(), 2u) << "loadSettings itself always speaks";
         EXPECT_EQ(::lstat(start.ini().c_str(), &after), existed);
-        EXPECT_EQ(after.st_ino, before.st_ino);
-        EXPECT_EQ(after.st_size, before.st_size);
+        EXPECT_EQ(std::pair(after.st_ino, after.st_size), std::pair(before.st_ino, before.st_size));
     }
     ::alarm(0);
 }
@@ -256,12 +253,11 @@ TEST(SettingsFile, TelescopeSharingHasASectionOfItsOwn)
         {"[TelescopeServer]\nPort=1\n", {false, 1, false}},
         {"[TelescopeServer]\nPort=40 30\n", {}},
     };
+    test::TempDir dir;
     for (const auto& c : cases) {
-        test::TempDir dir;
         test::writeFile(dir.file("tarvi.ini"), line + c.section);
         EXPECT_EQ(readTelescopeSharing(IniFile(dir.file("tarvi.ini"))), c.expected) << c.section;
     }
-    test::TempDir dir;
     test::writeFile(dir.file("tarvi.ini"), line);
     IniFile ini(dir.file("tarvi.ini"));
     ASSERT_FALSE(writeTelescopeSharing(ini, {true, 4031, false}).failed());

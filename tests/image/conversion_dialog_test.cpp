@@ -68,14 +68,6 @@ protected:
         });
         return convertFilesCommand(app, nullptr, choosers);
     }
-    std::vector<std::string> outputs() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir.file("out")))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
 };
 
 TEST_F(ImageDialogTest, GammasFrom0To100AreTakenAndOthersRefusedOnTheirField)
@@ -175,7 +167,7 @@ TEST_F(ImageDialogTest, ConversionRunsOnTheFilesOfEveryConfirmedSelectionWithAPr
     selections = {chosen.mid(0, 1), chosen.mid(1, 4)};
     auto result = convert(bmpOutput);
     EXPECT_TRUE(result.has_value() && result->total == 5 && result->converted == 5 && ui.boxes.empty() && shown == 0);
-    EXPECT_EQ(outputs(), (std::vector<std::string>{"f0.bmp", "f1.bmp", "f2.bmp", "f3.bmp", "f4.bmp"}));
+    EXPECT_EQ(namesIn(dir.file("out")), (std::vector<std::string>{"f0.bmp", "f1.bmp", "f2.bmp", "f3.bmp", "f4.bmp"}));
     selections = {chosen};
     result = convert();
     EXPECT_TRUE(result.has_value() && result->converted == 6 && shown > 0 && maximum == 6 && app.conversionImage == nullptr);
@@ -185,7 +177,7 @@ TEST_F(ImageDialogTest, ConversionRunsOnTheFilesOfEveryConfirmedSelectionWithAPr
     watcher.stop();
     ASSERT_TRUE(result.has_value());
     EXPECT_TRUE(result->cancelled && result->converted < 8 && !result->allConverted() && app.conversionImage == nullptr);
-    EXPECT_EQ(static_cast<int>(outputs().size()), result->converted);
+    EXPECT_EQ(static_cast<int>(namesIn(dir.file("out")).size()), result->converted);
     selections = {chosen};
     whenModal<fileConversion>([](fileConversion& dialog) {
         dialog.onSelectFiles();

@@ -46,14 +46,6 @@ protected:
                                         std::string("\0\0\x03\xe8\x07\xd0\x0f\xa0", 8));  // 0, 1000, 2000, 4000
         return data(name);
     }
-    std::vector<std::string> listing() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir.file("out")))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
     std::vector<std::string> boxTexts()
     {
         std::vector<std::string> texts;
@@ -71,7 +63,7 @@ TEST_F(ConversionRun, EachFileIsReadAndWrittenByTheNameGivenAndFailuresAreTheRea
     ConversionResult result = runConversion(
         {out, fitsOutput, {put("M42.BMP"), put("M42.FITS"), data("missing.bmp"), put("Deep.FTS"), data("gone.fit")}}, image, ui);
     EXPECT_TRUE(result.total == 5 && result.converted == 2 && result.notConverted == 3 && !result.allConverted());
-    EXPECT_EQ(listing(), (std::vector<std::string>{"deep.fit", "m42.fit"}));
+    EXPECT_EQ(namesIn(dir.file("out")), (std::vector<std::string>{"deep.fit", "m42.fit"}));
     EXPECT_EQ(boxTexts(), (std::vector<std::string>{
                               "Cannot open file " + data("missing.bmp") + ":\nNo such file or directory | File Open Error",
                               "Cannot open file " + data("gone.fit") + ":\nNo such file or directory | File Open Error"}));
@@ -158,7 +150,7 @@ TEST_F(ConversionRun, ProgressIsToldBeforeEachFileAndAtTheEndAndCancelStopsBefor
     result = runConversion({dir.file("out"), fitsOutput, files}, image, ui, &stopping);
     EXPECT_EQ(stopping.calls, (Calls{{0, 3, true}, {1, 3, false}}));
     EXPECT_TRUE(result.cancelled && result.converted == 1 && result.notConverted == 0 && !result.allConverted());
-    EXPECT_EQ(listing(), std::vector<std::string>{"a.fit"});
+    EXPECT_EQ(namesIn(dir.file("out")), std::vector<std::string>{"a.fit"});
     EXPECT_EQ(image, nullptr);
     result = runConversion({}, image, ui);
     EXPECT_TRUE(result.total == 0 && result.converted == 0 && result.allConverted() && image == nullptr);

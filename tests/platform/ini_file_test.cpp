@@ -1,24 +1,18 @@
 #include "platform/ini_file.h"
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <array>
-#include <csignal>
-#include <filesystem>
 #include <fstream>
 #include <functional>
-#include <optional>
 
-#include "support/image_checks.h"
-#include "support/temp_dir.h"
+#include "image/image_files.h"
+#include "platform/port_map.h"
+#include "support/scripted_port.h"
 
 namespace tarvi {
 namespace {
 
+using test::namesIn;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
@@ -112,15 +106,6 @@ TEST_F(IniFileTest, WriteReplacesTheFileAtomicallyAndLeavesNoTemporaryFile)
     EXPECT_TRUE(std::filesystem::is_symlink(path));
     EXPECT_EQ(readFile(target), "[a]\nx=2\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
-}
-
-std::vector<std::string> namesIn(const std::string& directory)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // Whatever stands at the settings file's name stays exactly as it was when
@@ -229,6 +214,38 @@ TEST(FileReplacement, ATemporaryLeftByAKilledWriterGoesWithTheNextWriteIntoItsDi
     ASSERT_FALSE(replaceFile(dir.file("c.bmp"), "c").failed());
     ASSERT_FALSE(working.commit().failed());
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"b.bmp", "c.bmp"}));
+}
+
+// COM1 to COM4 with no file, then with a Ports section; an empty entry keeps the default.
+TEST_F(IniFileTest, PortsSectionNamesTheDevicesAndTheRestAreTheSerialDevices)
+{
+    const std::string text = "[Ports]\nCOM1=/dev/serial/by-id/usb-0403_6001-if00\ncom2 = sim:telescope\nCOM3=\n"
+                             "COM4=tcp:127.0.0.1:4030\n";
+    const std::vector<std::string> devices[] = {{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"},
+        {"/dev/serial/by-id/usb-0403_6001-if00", "sim:telescope", "/dev/ttyS2", "tcp:127.0.0.1:4030"}};
+    for (const bool withFile : {false, true}) {
+        if (withFile)
+            writeFile(path, text);
+        const PortMap map = PortMap::read(IniFile(path));
+        EXPECT_EQ((std::vector<std::string>{map.device(0), map.device(1), map.device(2), map.device(3)}), devices[withFile]);
+        EXPECT_TRUE(map.device(4).empty() && map.device(-1).empty());
+    }
+    EXPECT_EQ(readFile(path), text);
+    EXPECT_EQ(PortMap::portName(3), "com4");
+}
+
+TEST(PortTable, HandlesNameOpenPortsUntilClosedAndAreNeverReused)
+{
+    PortTable table;
+    const auto script = std::make_shared<test::PortScript>();
+    const int first = table.add(std::make_unique<test::ScriptedPort>(script));
+    const int second = table.add(std::make_unique<test::ScriptedPort>(std::make_shared<test::PortScript>()));
+    EXPECT_TRUE(first != PortTable::closed && first != second && table.find(first) != nullptr);
+    EXPECT_TRUE(table.close(first) && script->closed && table.find(first) == nullptr);
+    EXPECT_FALSE(table.close(first) || table.close(PortTable::closed));
+    const int third = table.add(std::make_unique<test::ScriptedPort>(std::make_shared<test::PortScript>()));
+    EXPECT_TRUE(third != first && third != second && table.size() == 2u);
+    EXPECT_EQ(table.add(nullptr), PortTable::closed);
 }
 
 }  // namespace

@@ -1,22 +1,19 @@
 #include "platform/posix_serial_port.h"
+#include "platform/tcp_serial_port.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pwd.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
-#include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <future>
 #include <stdexcept>
-#include <thread>
-#include <vector>
 
 #include "platform/device_opener.h"
 #include "support/port_checks.h"
@@ -27,6 +24,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
+using test::everyByteValue;
 using test::readingFor;
 using test::waitForQueued;
 
@@ -37,28 +35,22 @@ constexpr std::uint32_t maxDword = 0xFFFFFFFFu;
     throw std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-// A pseudo-terminal: the port under test opens the slave, the test plays the
-// device on the master (where the termios calls act on the slave).
-class PseudoTerminal {
+// The far end of a port under test, as the test plays it: a pseudo-terminal's master or a socket.
+class FarEnd {
 public:
-    PseudoTerminal() : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC))
-    {
-        char name[128];
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 || ::ptsname_r(master_, name, sizeof name) != 0)
-            fail("pseudo-terminal");
-        slavePath = name;
-    }
-    ~PseudoTerminal() { hangUp(); }
-    PseudoTerminal(const PseudoTerminal&) = delete;
+    explicit FarEnd(int fd) : fd_(fd) {}
+    ~FarEnd() { close(); }
+    FarEnd(const FarEnd&) = delete;
+    FarEnd& operator=(const FarEnd&) = delete;
 
-    std::string slavePath;
-    void hangUp() { if (master_ >= 0) ::close(std::exchange(master_, -1)); }
+    int fd() const { return fd_; }
+    void close() { if (fd_ >= 0) ::close(std::exchange(fd_, -1)); }
     void send(const Bytes& bytes) const
     {
         for (std::size_t done = 0; done < bytes.size();) {
-            const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+            const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
             if (n <= 0 && errno != EINTR)
-                fail("master write");
+                fail("far end write");
             done += n > 0 ? static_cast<std::size_t>(n) : 0;
         }
     }
@@ -68,33 +60,74 @@ public:
         Bytes got;
         for (const auto giveUp = std::chrono::steady_clock::now() + 5s;
              got.size() < count && std::chrono::steady_clock::now() < giveUp;) {
-            pollfd entry{master_, POLLIN, 0};
+            pollfd entry{fd_, POLLIN, 0};
             std::uint8_t chunk[4096];
-            const ssize_t n = ::poll(&entry, 1, 100) <= 0 ? 0 : ::read(master_, chunk, std::min(sizeof chunk, count - got.size()));
+            const ssize_t n = ::poll(&entry, 1, 100) <= 0 ? 0 : ::read(fd_, chunk, std::min(sizeof chunk, count - got.size()));
             if (n > 0)
                 got.insert(got.end(), chunk, chunk + n);
         }
         return got;
     }
-    bool nothingWaiting() const { pollfd entry{master_, POLLIN, 0}; return ::poll(&entry, 1, 50) == 0; }
+    bool nothingWaiting() const { pollfd entry{fd_, POLLIN, 0}; return ::poll(&entry, 1, 50) == 0; }
+
+protected:
+    int fd_;
+};
+
+// A pseudo-terminal: the port under test opens the slave, the test plays the
+// device on the master (where the termios calls act on the slave).
+class PseudoTerminal : public FarEnd {
+public:
+    PseudoTerminal() : FarEnd(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC))
+    {
+        char name[128];
+        if (fd_ < 0 || ::grantpt(fd_) != 0 || ::unlockpt(fd_) != 0 || ::ptsname_r(fd_, name, sizeof name) != 0)
+            fail("pseudo-terminal");
+        slavePath = name;
+    }
+
+    std::string slavePath;
+    void hangUp() { close(); }
     termios state() const
     {
         termios state{};
-        return ::tcgetattr(master_, &state) == 0 ? state : fail("tcgetattr");
+        return ::tcgetattr(fd_, &state) == 0 ? state : fail("tcgetattr");
     }
-
-private:
-    int master_;
 };
 
-// The program's line: 8 bits, one stop bit, errors reported, raw, no flow control.
-LineSettings line(std::uint32_t baud, Parity parity = Parity::even)
+// Every byte value crosses both ways; a read with its count in returns at once, status counts
+// the unread bytes, and at its deadline a read gives what arrived, then nothing, and no error.
+void expectEveryByteCrosses(SerialPort& port, const FarEnd& far)
 {
-    LineSettings settings;
-    settings.baud = baud;
-    settings.parity = parity;
-    settings.parityCheck = true;
-    return settings;
+    ASSERT_FALSE(port.setTimeouts(readingFor(30000)).failed());
+    const Bytes bytes = everyByteValue();
+    const IoResult written = port.write(bytes);
+    EXPECT_TRUE(!written.error.failed() && written.count == bytes.size()) << written.error.text();
+    EXPECT_EQ(far.receive(bytes.size()), bytes);
+    far.send(bytes);
+    far.send({'1', '2', ':', '#'});
+    waitForQueued(port, bytes.size() + 4);
+    Bytes got(bytes.size());
+    auto reading = std::async(std::launch::async, [&] { return port.read(got); });
+    ASSERT_EQ(reading.wait_for(10s), std::future_status::ready) << "still waiting with its count in";
+    const IoResult read = reading.get();
+    EXPECT_TRUE(!read.error.failed() && read.count == bytes.size()) << read.error.text();
+    EXPECT_EQ(got, bytes);
+    EXPECT_TRUE(far.nothingWaiting());  // no echo of what came in
+    ASSERT_FALSE(port.setTimeouts(readingFor(100)).failed());
+    Bytes buffer(10, 0xEE);
+    const IoResult partial = port.read(buffer);
+    EXPECT_TRUE(!partial.error.failed() && partial.count == 4u);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 5), (Bytes{'1', '2', ':', '#', 0xEE}));
+    const IoResult silent = port.read(buffer);
+    EXPECT_TRUE(!silent.error.failed() && silent.count == 0);
+}
+
+// The program's line: 8 bits, one stop bit, errors reported, raw, no flow control.
+LineSettings line(std::uint32_t baud, Parity parity = Parity::even, int dataBits = 8, int stopBits = 1)
+{
+    return {.baud = baud, .dataBits = dataBits, .parity = parity, .stopBits = stopBits, .parityCheck = true,
+            .native = {}};
 }
 
 Bytes pattern(std::size_t size)
@@ -169,20 +202,14 @@ TEST(Termios, RatesParityBitsRefusalsAndRoundTrips)
             for (const int stopBits : {1, 2}) {
                 termios state = cookedTerminal();
                 state.c_cflag |= PARENB | PARODD | CMSPAR;  // whatever was there goes
-                LineSettings settings = line(9600, parity);
-                settings.dataBits = dataBits;
-                settings.stopBits = stopBits;
-                ASSERT_FALSE(applyLineSettings(settings, state).failed());
+                ASSERT_FALSE(applyLineSettings(line(9600, parity, dataBits, stopBits), state).failed());
                 EXPECT_EQ(state.c_cflag & (PARENB | PARODD | CMSPAR | CSIZE | CSTOPB), bits | size | (stopBits == 2 ? CSTOPB : 0));
                 const LineSettings back = lineSettingsFromTermios(state);
                 EXPECT_TRUE(back.parity == parity && back.dataBits == dataBits && back.stopBits == stopBits && back.baud == 9600u);
             }
         }
     }
-    LineSettings badSize = line(9600), badStop = line(9600);
-    badSize.dataBits = 9;
-    badStop.stopBits = 3;
-    for (const LineSettings& settings : {line(12345), badSize, badStop}) {
+    for (const LineSettings& settings : {line(12345), line(9600, Parity::even, 9), line(9600, Parity::even, 8, 3)}) {
         termios state = cookedTerminal();
         EXPECT_EQ(applyLineSettings(settings, state).code(), EINVAL);
         EXPECT_TRUE(sameTermios(state, cookedTerminal()));
@@ -345,30 +372,7 @@ TEST_F(PtyPort, SettingsReachTheTerminalEveryByteCrossesAndTheKeptCopyPutsItBack
     EXPECT_TRUE(back.baud == 57600u && back.parityCheck && back.binary && back.dataBits == 8 && back.stopBits == 1);
     EXPECT_FALSE(back.hardwareFlow || back.softwareFlow || back.dtrOn || back.rtsOn);
 
-    setTimeouts(readingFor(30000));
-    const Bytes bytes = test::everyByteValue();
-    const IoResult written = port->write(bytes);
-    EXPECT_TRUE(!written.error.failed() && written.count == bytes.size()) << written.error.text();
-    EXPECT_EQ(pty.receive(bytes.size()), bytes);
-    pty.send(bytes);
-    pty.send({'1', '2', ':', '#'});
-    Bytes got(bytes.size());
-    auto reading = std::async(std::launch::async, [&] { return port->read(got); });
-    ASSERT_EQ(reading.wait_for(10s), std::future_status::ready) << "still waiting with its count in";
-    const IoResult read = reading.get();
-    EXPECT_FALSE(read.error.failed()) << read.error.text();
-    EXPECT_EQ(read.count, bytes.size());
-    EXPECT_EQ(got, bytes);
-    EXPECT_TRUE(pty.nothingWaiting());  // no echo of what came in
-    // The rest stayed queued; at the deadline a read gives what arrived and no error.
-    setTimeouts(readingFor(100));
-    const IoResult partial = port->read(buffer);
-    EXPECT_FALSE(partial.error.failed());
-    ASSERT_EQ(partial.count, 4u);
-    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 5), (Bytes{'1', '2', ':', '#', 0xEE}));
-    const IoResult silent = port->read(buffer);
-    EXPECT_TRUE(!silent.error.failed() && silent.count == 0);
-
+    expectEveryByteCrosses(*port, pty);
     ASSERT_FALSE(port->setLineSettings(line(1200)).failed());
     const termios slow = pty.state();
     EXPECT_EQ(cfgetospeed(&slow), B1200);
@@ -468,6 +472,160 @@ TEST_F(PtyPort, WriteDeadlineWaitHookStatusAndHangUp)
     EXPECT_EQ(waiting.error.code(), EIO) << "a deadline passed instead: " << waiting.error.text();
     EXPECT_EQ(port->read(buffer).error.code(), EIO);
     EXPECT_EQ(port->write(Bytes{':', 'G', 'S', '#'}).error.code(), EIO);
+}
+
+// The far end of a connection.
+class Peer : public FarEnd {
+public:
+    using FarEnd::FarEnd;
+    // A reset rather than an orderly end: what a bridge that crashed sends.
+    void reset()
+    {
+        const linger abort{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        close();
+    }
+};
+
+class LoopbackServer {
+public:
+    explicit LoopbackServer(int family = AF_INET) : family_(family), fd_(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in6 address{};  // room for either family
+        auto& in = reinterpret_cast<sockaddr_in&>(address);
+        if (family == AF_INET)
+            in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        else
+            address.sin6_addr = in6addr_loopback;
+        address.sin6_family = static_cast<sa_family_t>(family);  // the same place in both
+        socklen_t size = family == AF_INET ? sizeof in : sizeof address;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(fd_, 4) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            fail("listen");
+        port_ = ntohs(address.sin6_port);  // the same place in both
+    }
+    ~LoopbackServer() { stopListening(); }
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    std::string device() const { return (family_ == AF_INET ? "tcp:127.0.0.1:" : "tcp:[::1]:") + std::to_string(port_); }
+    std::uint16_t port() const { return port_; }
+    // The connection the port made: it waits in the backlog until taken.
+    std::unique_ptr<Peer> accept() const
+    {
+        pollfd entry{fd_, POLLIN, 0};
+        const int peer = ::poll(&entry, 1, 5000) == 1 ? ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+        if (peer < 0)
+            fail("accept");
+        return std::make_unique<Peer>(peer);
+    }
+    void stopListening() { if (fd_ >= 0) ::close(std::exchange(fd_, -1)); }
+
+private:
+    int family_;
+    int fd_;
+    std::uint16_t port_ = 0;
+};
+
+// The port's own socket, found among this process's descriptors by the
+// address the peer sees it connect from.
+int portSocket(const Peer& peer)
+{
+    sockaddr_storage from{};
+    socklen_t fromSize = sizeof from;
+    if (::getpeername(peer.fd(), reinterpret_cast<sockaddr*>(&from), &fromSize) != 0)
+        fail("getpeername");
+    for (int fd = 3; fd < 1024; ++fd) {
+        sockaddr_storage local{};
+        socklen_t size = sizeof local;
+        if (fd != peer.fd() && ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) == 0 && size == fromSize &&
+            std::memcmp(&local, &from, size) == 0)
+            return fd;
+    }
+    return -1;
+}
+
+TEST(ParseTcpDevice, HostAndPortInEachFormAndMalformedDevicesRefused)
+{
+    const std::array<const char*, 3> rows[] = {
+        {"tcp:127.0.0.1:4030", "127.0.0.1", "4030"}, {"tcp:bridge.local:23", "bridge.local", "23"},
+        {"tcp:[::1]:4030", "::1", "4030"},           {"tcp:[fe80::1%eth0]:65535", "fe80::1%eth0", "65535"},
+        {"tcp:::1:4030", "::1", "4030"},             {"TCP:localhost:1", "localhost", "1"},
+    };
+    for (const auto& [device, host, port] : rows) {
+        const auto address = parseTcpDevice(device);
+        ASSERT_TRUE(address.has_value()) << device;
+        EXPECT_TRUE(address->host == host && address->port == port) << device;
+    }
+    for (const char* device : {"tcp:", "tcp:host", "tcp:host:", "tcp::4030", "tcp:host:0", "tcp:host:65536",
+                               "tcp:host:123456", "tcp:host:40a0", "tcp:host:-1", "tcp:[::1]4030", "tcp:[::1",
+                               "tcp:[]:4030", "udp:host:4030", "/dev/ttyS0", ""}) {
+        EXPECT_FALSE(parseTcpDevice(device).has_value()) << device;
+        PortOpener::Result opened = TcpSerialPort::open(device);
+        EXPECT_TRUE(opened.error.code() == EINVAL && opened.port == nullptr) << device;
+    }
+}
+
+// Host names, IPv6 literals and the scheme in either case connect through the program's own
+// opener, with Nagle off and keep-alive on, and carry every byte; reads end at their deadline.
+// A peer that closes after its last bytes, or resets (a bridge that crashed), fails reads once
+// what came is taken, and writes at once. A listener that has gone refuses.
+TEST(TcpSerialPort, EveryFormOfAddressCarriesALineUntilThePeerClosesOrResets)
+{
+    LoopbackServer v4, v6(AF_INET6), gone;
+    const std::string port = std::to_string(v4.port());
+    const struct {
+        const LoopbackServer* server;
+        std::string device;
+        bool reset;
+    } rows[] = {{&v4, "tcp:localhost:" + port, false}, {&v6, v6.device(), true},
+                {&v4, "tcp:127.0.0.1:" + port, true},  {&v4, "TCP:127.0.0.1:" + port, false}};
+    DeviceOpener opener;
+    for (const auto& [server, device, reset] : rows) {
+        SCOPED_TRACE(device);
+        PortOpener::Result opened = opener.open(device);
+        ASSERT_NE(opened.port, nullptr) << opened.error.text();
+        const auto peer = server->accept();
+        SerialPort& link = *opened.port;
+        const int fd = portSocket(*peer);
+        int nagleOff = 0, keepAlive = 0;
+        socklen_t size = sizeof nagleOff;
+        ASSERT_EQ(::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nagleOff, &size), 0);
+        ASSERT_EQ(::getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &keepAlive, &size), 0);
+        EXPECT_TRUE(nagleOff != 0 && keepAlive != 0);
+
+        // Line settings and queue sizes are accepted and kept; a socket never holds for CTS.
+        EXPECT_FALSE(link.setQueueSizes(1200, 1200).failed());
+        LineSettings back;
+        ASSERT_FALSE(link.setLineSettings(line(57600)).failed());
+        ASSERT_FALSE(link.getLineSettings(back).failed());
+        EXPECT_TRUE(back.baud == 57600u && back.parity == Parity::even);
+        PortTimeouts timeouts;
+        ASSERT_FALSE(link.setTimeouts(readingFor(2000)).failed());
+        ASSERT_FALSE(link.getTimeouts(timeouts).failed());
+        EXPECT_TRUE(timeouts.readTotalConstant == 2000u && timeouts.writeTotalConstant == 300u);
+
+        expectEveryByteCrosses(link, *peer);
+        PortStatus status;
+        ASSERT_FALSE(link.clearErrors(status).failed());
+        EXPECT_FALSE(status.ctsHold);
+        Bytes buffer(10, 0xEE);
+        ASSERT_FALSE(link.setTimeouts(readingFor(5000)).failed());
+        if (!reset)
+            peer->send({'a', 'b'});
+        reset ? peer->reset() : peer->close();
+        const IoResult last = link.read(buffer);
+        EXPECT_EQ(last.error.code(), ECONNRESET) << "a deadline passed instead: " << last.error.text();
+        ASSERT_EQ(last.count, reset ? 0u : 2u);
+        EXPECT_TRUE(reset || (buffer[0] == 'a' && buffer[1] == 'b'));
+        EXPECT_EQ(link.read(buffer).error.code(), ECONNRESET);
+        const IoResult refusedWrite = link.write(Bytes{':', 'Q', '#'});
+        EXPECT_TRUE(refusedWrite.error.code() == EPIPE && refusedWrite.count == 0u);
+    }
+    gone.stopListening();
+    PortOpener::Result refused = TcpSerialPort::open(gone.device());
+    EXPECT_EQ(refused.error.code(), ECONNREFUSED);
+    EXPECT_EQ(refused.port, nullptr);
 }
 
 }  // namespace

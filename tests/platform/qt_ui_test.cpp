@@ -5,7 +5,6 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QTest>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>

@@ -70,8 +70,13 @@ protected:
     std::shared_ptr<test::PortScript> port = opener.add("/dev/ttyS0");
     FakeCamera camera{port};
 
+    // A fresh program and camera line; the ini holds the settings line.
     void start(const std::string& values = "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0")
     {
+        app.reset();
+        ui = test::FakeUi{};
+        *port = test::PortScript{};
+        camera = FakeCamera{port};
         test::writeFile(dir.file("tarvi.ini"), "[st4Settings150]\nValues=" + values + "\n");
         app = std::make_unique<CTarviApp>(ui, clock, dir.path());
         app->setPortOpener(&opener);
@@ -113,83 +118,77 @@ TEST_F(CameraLinkTest, SettingsGoOutInFiveAcknowledgedFrames)
     EXPECT_EQ(port->writes.back(), (Bytes{0x01, 0x04, 0x01, 0x34, 0x00, 99, 0x9D}));
 }
 
-TEST_F(CameraLinkTest, ConnectsAtTheSpeedInUseFirst)
+// The speed search: the speed in use first, then the others, 22 tries each;
+// a camera found elsewhere is set to the wanted speed and the PC follows it.
+TEST_F(CameraLinkTest, ConnectingSearchesTheSpeedsAndSetsTheWantedOne)
 {
-    start("0 0 0 1 1 0 .5 0 0 0 0 1 1 1 -1 -1 0");
-    camera.baud = 19200;
-    ASSERT_EQ(app->openCameraPort(), 1);
-    EXPECT_EQ(port->current.baud, 19200u);
-    EXPECT_EQ(ui.paneText(1), "Baud rate: 19.2K.  ST-4 Version:  3");
-    EXPECT_EQ(ui.paneText(0), "");
-    EXPECT_EQ(ui.statusTexts.front(), (std::pair<int, std::string>{0, "Please Wait.  Establishing camera communications"}));
-    EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_EQ(camera.ram[0x38], 0xFD);
-    EXPECT_EQ(port->timeouts.readTotalConstant, 100u);
-    // Connected: the next camera command costs nothing.
-    const auto writes = port->writes.size();
-    EXPECT_EQ(app->openCameraPort(), 1);
-    EXPECT_EQ(port->writes.size(), writes);
-}
-
-TEST_F(CameraLinkTest, AfterAPowerCutTheCameraIsFoundAtNineThousandSixHundredAndSetToTheWantedSpeed)
-{
-    start("0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0");
-    camera.baud = 9600;  // the power cut put it back to 9600
-    ASSERT_EQ(app->openCameraPort(), 1);
-    EXPECT_EQ(camera.ram[0x38], 0xFF);
-    EXPECT_EQ(camera.baud, 57600u);
-    EXPECT_EQ(port->current.baud, 57600u);
-    EXPECT_EQ(app->settings.cameraSpeedInUse, 0);
-    EXPECT_EQ(ui.paneText(1), "Baud rate: 56.6K.  ST-4 Version:  3");
-    // At 57600 baud both time-outs are short.
-    EXPECT_EQ(port->timeouts.readTotalConstant, 15u);
-    EXPECT_EQ(port->timeouts.writeTotalConstant, 15u);
-    // Two probes went unanswered at 57600 (22 tries each) before 9600.
-    const auto firstFrame = port->writes.front();
-    EXPECT_EQ(std::count(port->writes.begin(), port->writes.end(), firstFrame), 45);
-    EXPECT_EQ(savedLine(), "0 0 0 1 1 0 0.500000 0 0 0 0 0 0 1 1 -1 0");
-}
-
-TEST_F(CameraLinkTest, CameraThatNeverAnswersClosesThePort)
-{
-    start();
-    camera.baud = 4800;
-    EXPECT_EQ(app->openCameraPort(), 0);
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, "Cannot open camera port com1\n/dev/ttyS0: no answer at any speed");
-    EXPECT_EQ(app->settings.cameraHandle, -1);
-    EXPECT_EQ(app->quietComm, 0);
-    EXPECT_TRUE(port->closed);
-    EXPECT_EQ(port->writes.size(), 66u);
-    EXPECT_EQ(app->settings.cameraSpeedInUse, 2);
-    EXPECT_EQ(savedLine(), "0 0 0 1 1 0 0.500000 0 0 0 0 0 2 1 -1 -1 0");
-}
-
-TEST_F(CameraLinkTest, PortThatCannotBeOpenedSaysSoAndSaves)
-{
-    start("0 0 0 1 1 0 .5 0 0 0 2 0 0 1 -1 -1 0");
-    EXPECT_EQ(app->openCameraPort(), 0);
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, "Cannot open/setup camera port com3\n/dev/ttyS2: " + std::string(std::strerror(ENOENT)));
-    EXPECT_EQ(ui.paneText(0), "");
-    EXPECT_EQ(savedLine(), "0 0 0 1 1 0 0.500000 0 0 0 2 0 0 1 -1 -1 0");
-}
-
-TEST_F(CameraLinkTest, CameraThatDoesNotChangeSpeedIsReported)
-{
-    start("0 0 0 1 1 0 .5 0 0 0 0 1 2 1 -1 -1 0");
-    camera.baud = 9600;
-    camera.followsDivisor = false;
-    EXPECT_EQ(app->openCameraPort(), 1);
-    ASSERT_EQ(ui.boxes.size(), 2u);
-    EXPECT_EQ(ui.boxes[0].text, "readRAM:  Failed to read RAM");
-    EXPECT_EQ(ui.boxes[1].text,
-              "Can not change baud rate...\nNOTE if the ST-4 power was interrupted, it reverted to 9600 Baud.  "
-              "You should changeto 9600 Baud, then change to other speeds.");
-    EXPECT_EQ(app->settings.cameraSpeed, 2);
-    EXPECT_EQ(app->settings.cameraSpeedInUse, 2);
-    // The PC side stays where it followed the camera to.
-    EXPECT_EQ(port->current.baud, 19200u);
+    const std::string noAnswer = "Cannot open camera port com1\n/dev/ttyS0: no answer at any speed";
+    const std::string notThere = "Cannot open/setup camera port com3\n/dev/ttyS2: " + std::string(std::strerror(ENOENT));
+    const std::vector<std::string> unchanged = {"readRAM:  Failed to read RAM",
+        "Can not change baud rate...\nNOTE if the ST-4 power was interrupted, it reverted to 9600 Baud.  "
+        "You should changeto 9600 Baud, then change to other speeds."};
+    const struct {
+        const char* what;
+        const char* values;     // wanted speed (12th), speed in use (13th), camera port (11th)
+        std::uint32_t cameraAt;
+        bool follows;           // the camera takes the divisor it is sent
+        int opened;
+        std::vector<std::string> boxes;
+        std::string pane;       // pane 1: speed and version
+        std::uint32_t lineAt;   // the PC's speed afterwards
+        int inUse;
+        std::uint8_t divisor;   // the camera's RAM 0x38; 0: never written
+        long probes;            // the first frame's tries
+        std::uint32_t readMs, writeMs;  // the time-outs' constants; 0: not checked
+        const char* saved;      // the settings line in the ini; nullptr: not checked
+    } cases[] = {
+        {"at the speed in use", "0 0 0 1 1 0 .5 0 0 0 0 1 1 1 -1 -1 0", 19200, true, 1, {},
+         "Baud rate: 19.2K.  ST-4 Version:  3", 19200, 1, 0xFD, 1, 100, 300, nullptr},
+        // Two probes go unanswered at 57600 before 9600.
+        {"after a power cut", "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", 9600, true, 1, {},
+         "Baud rate: 56.6K.  ST-4 Version:  3", 57600, 0, 0xFF, 45, 15, 15, "0 0 0 1 1 0 0.500000 0 0 0 0 0 0 1 1 -1 0"},
+        {"never answers", "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", 4800, true, 0, {noAnswer},
+         "", 57600, 2, 0, 66, 0, 0, "0 0 0 1 1 0 0.500000 0 0 0 0 0 2 1 -1 -1 0"},
+        {"port not there", "0 0 0 1 1 0 .5 0 0 0 2 0 0 1 -1 -1 0", 57600, true, 0, {notThere},
+         "", 9600, 0, 0, 0, 0, 0, "0 0 0 1 1 0 0.500000 0 0 0 2 0 0 1 -1 -1 0"},
+        // The PC side stays where it followed the camera to.
+        {"speed not changed", "0 0 0 1 1 0 .5 0 0 0 0 1 2 1 -1 -1 0", 9600, false, 1, unchanged,
+         "Baud rate: 9600.  ST-4 Version:  0", 19200, 2, 0xFD, 1, 0, 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        start(c.values);
+        camera.baud = c.cameraAt;
+        camera.followsDivisor = c.follows;
+        EXPECT_EQ(app->openCameraPort(), c.opened);
+        std::vector<std::string> said;
+        for (const auto& box : ui.boxes)
+            said.push_back(box.text);
+        EXPECT_EQ(said, c.boxes);
+        EXPECT_EQ(ui.paneText(1), c.pane);
+        EXPECT_EQ(ui.paneText(0), "");
+        EXPECT_EQ(port->current.baud, c.lineAt);
+        EXPECT_EQ(app->settings.cameraSpeedInUse, c.inUse);
+        EXPECT_EQ(camera.ram[0x38], c.divisor);
+        EXPECT_EQ(port->writes.empty() ? 0 : std::count(port->writes.begin(), port->writes.end(), port->writes.front()),
+                  c.probes);
+        EXPECT_EQ(port->closed, c.opened == 0 && c.probes > 0);
+        EXPECT_EQ(app->settings.cameraHandle != -1, c.opened == 1);
+        EXPECT_EQ(app->quietComm, c.opened);
+        EXPECT_TRUE(c.readMs == 0 || port->timeouts.readTotalConstant == c.readMs);
+        EXPECT_TRUE(c.writeMs == 0 || port->timeouts.writeTotalConstant == c.writeMs);
+        if (c.saved != nullptr) {
+            EXPECT_EQ(savedLine(), c.saved);
+        }
+        if (c.opened == 1) {
+            EXPECT_EQ(ui.statusTexts.front(),
+                      (std::pair<int, std::string>{0, "Please Wait.  Establishing camera communications"}));
+            // Connected: the next camera command costs nothing.
+            const auto writes = port->writes.size();
+            EXPECT_EQ(app->openCameraPort(), 1);
+            EXPECT_EQ(port->writes.size(), writes);
+        }
+    }
 }
 
 // A RAM reply is taken only whole and good, in at most two reads; a request
@@ -290,7 +289,10 @@ TEST_F(CameraLinkTest, RowDownloadsTakeOnlyAWholeGoodFrame)
     EXPECT_EQ(port->readSizes, (std::vector<std::size_t>{2, 4}));
 }
 
-TEST_F(CameraLinkTest, StopFlagFromTheIniFailsTheFirstRowAndIsCleared)
+// A stop flag left in the ini fails the first row and is cleared; Escape
+// typed during a row raises the stop request; a request that cannot be
+// written fails the row and says so.
+TEST_F(CameraLinkTest, RowDownloadsStopOnTheSavedFlagAndOnEscapeAndFailOnAShortRequest)
 {
     start("0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 1");
     ASSERT_EQ(app->settings.downloadStop, 1);
@@ -299,28 +301,13 @@ TEST_F(CameraLinkTest, StopFlagFromTheIniFailsTheFirstRowAndIsCleared)
     EXPECT_EQ(app->downloadRow(0, row.data()), 0);
     EXPECT_EQ(app->settings.downloadStop, 0);
     EXPECT_TRUE(port->readSizes.empty());
-    EXPECT_EQ(app->downloadRow(0, row.data()), 1);
-}
-
-TEST_F(CameraLinkTest, EscapeTypedWhileRowsComeInRaisesTheStopRequest)
-{
-    start();
-    connect();
     ui.onPump = [](PumpMode mode) {
         EXPECT_EQ(mode, PumpMode::one);
         return PumpReport{.escapeTyped = true};
     };
-    std::array<std::uint8_t, 192> row{};
     EXPECT_EQ(app->downloadRow(0, row.data()), 1);
     EXPECT_EQ(app->stopRequested, 1);
-}
-
-TEST_F(CameraLinkTest, RowRequestThatCannotBeWrittenIsReported)
-{
-    start();
-    connect();
     port->writeLimit = 1;
-    std::array<std::uint8_t, 192> row{};
     EXPECT_EQ(app->downloadRow(12, row.data()), 0);
     ASSERT_EQ(ui.boxes.size(), 2u);
     EXPECT_EQ(ui.boxes[0].text, "writeCamera:  Write to camera operation failed...");

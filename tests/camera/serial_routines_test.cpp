@@ -46,7 +46,8 @@ protected:
     }
 };
 
-TEST_F(SerialRoutinesTest, CameraLineIsEightBitsEvenParityOneStopAndNoFlowControl)
+// The camera line is eight bits, even parity, one stop bit, no flow control.
+TEST_F(SerialRoutinesTest, EachPortIsSetToItsDevicesLine)
 {
     openCamera();
     EXPECT_EQ(app.configurePort(CTarviApp::cameraPortSelector, 1), 1);
@@ -60,10 +61,7 @@ TEST_F(SerialRoutinesTest, CameraLineIsEightBitsEvenParityOneStopAndNoFlowContro
     EXPECT_EQ((std::array{t.readInterval, t.readTotalMultiplier, t.readTotalConstant, t.writeTotalMultiplier,
                           t.writeTotalConstant}), (std::array<std::uint32_t, 5>{7, 8, 100, 10, 300}));
     EXPECT_TRUE(ui.boxes.empty());
-}
-
-TEST_F(SerialRoutinesTest, TelescopeLineIsNineThousandSixHundredWithoutParity)
-{
+    // The telescope line: 9600 baud, no parity.
     app.settings.telescopeHandle = app.ports.add(opener.open("/dev/ttyS1").port);
     telescope->current.baud = 4800;
     EXPECT_EQ(app.configurePort(CTarviApp::telescopePortSelector, 2), 1);
@@ -139,49 +137,53 @@ TEST_F(SerialRoutinesTest, TelescopeIsProbedWithGetSiderealTime)
     EXPECT_EQ(telescope->writes.size(), 1u);
 }
 
-TEST_F(SerialRoutinesTest, SilentTelescopeClosesThePortAgainAndNoSheetIsBuiltOnIt)
+// A telescope that does not answer, is not there or may not be opened says
+// why, the reason is logged, no sheet is built on it, and closing it saves nothing.
+TEST_F(SerialRoutinesTest, TelescopeThatCannotBeOpenedSaysWhy)
 {
+    const std::string prefix = "Cannot open telescope port ";
+    const struct {
+        int port;
+        int refusal;  // the system's reason for not opening it; 0: opened
+        std::string box;
+    } cases[] = {
+        {1, 0, prefix + "com2\n/dev/ttyS1: no answer"},
+        {3, ENOENT, prefix + "com4\n/dev/ttyS3: " + std::strerror(ENOENT)},
+        {1, EACCES, prefix + "com2\n/dev/ttyS1: " + std::strerror(EACCES) + "\n\n" + permissionAdvice("/dev/ttyS1")},
+    };
     int rebuilt = 0;
     app.telescopeReopened = [&](bool) { ++rebuilt; };
-    EXPECT_EQ(app.openTelescopePort(), 0);
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, "Cannot open telescope port com2\n/dev/ttyS1: no answer");
-    EXPECT_EQ(ui.boxes[0].caption, "Tarvi");
-    EXPECT_EQ(app.settings.telescopeHandle, -1);
-    EXPECT_TRUE(telescope->closed);
-    EXPECT_EQ(rebuilt, 0);
-}
-
-TEST_F(SerialRoutinesTest, MissingTelescopeDeviceIsReportedAndItsReasonLogged)
-{
-    app.settings.telescopePort = 3;  // COM4: /dev/ttyS3, not there
-    EXPECT_EQ(app.openTelescopePort(), 0);
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, "Cannot open telescope port com4\n/dev/ttyS3: " + std::string(std::strerror(ENOENT)));
-    EXPECT_EQ(app.settings.telescopeHandle, -1);
-    ASSERT_EQ(logged.size(), 1u);
-    EXPECT_NE(logged[0].find("/dev/ttyS3"), std::string::npos);
-    EXPECT_NE(logged[0].find(std::strerror(ENOENT)), std::string::npos);
-    std::filesystem::remove(app.iniPath);
-    app.closePort(CTarviApp::telescopePortSelector);
-    EXPECT_FALSE(std::filesystem::exists(app.iniPath));
-}
-
-TEST_F(SerialRoutinesTest, ADeviceThatMayNotBeOpenedSaysHowToGetPermission)
-{
-    opener.refusals = {{"/dev/ttyS0", EACCES}, {"/dev/ttyS1", EACCES}};
-    EXPECT_EQ(app.openCameraPort(), 0);
-    EXPECT_EQ(app.openTelescopePort(), 0);
-    ASSERT_EQ(ui.boxes.size(), 2u);
-    const std::string refused = std::strerror(EACCES);
-    EXPECT_EQ(ui.boxes[0].text,
-              "Cannot open/setup camera port com1\n/dev/ttyS0: " + refused + "\n\n" + permissionAdvice("/dev/ttyS0"));
-    EXPECT_EQ(ui.boxes[1].text,
-              "Cannot open telescope port com2\n/dev/ttyS1: " + refused + "\n\n" + permissionAdvice("/dev/ttyS1"));
-    // Another reason is given without the hint.
-    opener.refusals = {{"/dev/ttyS0", EBUSY}};
-    EXPECT_EQ(app.openCameraPort(), 0);
-    EXPECT_EQ(ui.boxes.back().text, "Cannot open/setup camera port com1\n/dev/ttyS0: " + std::string(strerror(EBUSY)));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.box);
+        ui.boxes.clear();
+        logged.clear();
+        app.settings.telescopePort = c.port;
+        *telescope = test::PortScript{};
+        opener.refusals.clear();
+        if (c.refusal == EACCES)
+            opener.refusals = {{"/dev/ttyS1", EACCES}};
+        EXPECT_EQ(app.openTelescopePort(), 0);
+        ASSERT_EQ(ui.boxes.size(), 1u);
+        EXPECT_EQ(ui.boxes[0].text, c.box);
+        EXPECT_EQ(ui.boxes[0].caption, "Tarvi");
+        EXPECT_EQ(app.settings.telescopeHandle, -1);
+        EXPECT_EQ(telescope->closed, c.refusal == 0);
+        EXPECT_EQ(rebuilt, 0);
+        if (c.refusal != 0) {
+            ASSERT_EQ(logged.size(), 1u);
+            EXPECT_NE(logged[0].find(std::strerror(c.refusal)), std::string::npos);
+        }
+        std::filesystem::remove(app.iniPath);
+        app.closePort(CTarviApp::telescopePortSelector);
+        EXPECT_FALSE(std::filesystem::exists(app.iniPath));
+    }
+    // The camera's port the same; another reason is given without the hint.
+    for (const int refusal : {EACCES, EBUSY}) {
+        opener.refusals = {{"/dev/ttyS0", refusal}};
+        EXPECT_EQ(app.openCameraPort(), 0);
+        EXPECT_EQ(ui.boxes.back().text, "Cannot open/setup camera port com1\n/dev/ttyS0: " + std::string(strerror(refusal)) +
+                                            (refusal == EACCES ? "\n\n" + permissionAdvice("/dev/ttyS0") : ""));
+    }
 }
 
 TEST_F(SerialRoutinesTest, TelescopeRepliesLoseTheirLastByte)
@@ -202,39 +204,41 @@ TEST_F(SerialRoutinesTest, TelescopeRepliesLoseTheirLastByte)
     EXPECT_STREQ(reinterpret_cast<char*>(buffer), "5");
 }
 
-TEST_F(SerialRoutinesTest, AcknowledgementIsTheFirstByteOfTheReply)
+// The acknowledgement is the first byte of the reply; a refusal is written
+// again; a silent camera gets twenty-two tries and, under quietComm, no
+// prompt; a short write under quietComm gives up at once.
+TEST_F(SerialRoutinesTest, CameraWritesWaitForTheAcknowledgement)
 {
-    openCamera();
-    const Bytes frame{0x01, 0x04, 0x01, 0x2F, 0x00, 0x20, 0x55};
-    camera->device = [this](const Bytes&) { camera->arrive({0x06, 0x41, 0x42}); };
-    EXPECT_EQ(app.writeCamera(frame.data(), 7), 1);
-    EXPECT_EQ(camera->writes.size(), 1u);
-
-    // A refusal is written again; an answer on the second try is fine.
-    camera->writes.clear();
-    int answers = 0;
-    camera->device = [&](const Bytes&) { camera->arrive({Bytes{++answers == 1 ? std::uint8_t(0x15) : std::uint8_t(0x06)}}); };
-    EXPECT_EQ(app.writeCamera(frame.data(), 7), 1);
-    EXPECT_EQ(camera->writes.size(), 2u);
-    EXPECT_EQ(camera->readSizes.back(), 1000u);
-}
-
-TEST_F(SerialRoutinesTest, SilentCameraGetsTwentyTwoTriesAndNoPrompt)
-{
+    const struct {
+        const char* what;
+        std::vector<Bytes> replies;  // to the writes in turn; none: silent
+        std::size_t writeLimit;
+        int result;
+        std::size_t writes;
+    } cases[] = {
+        {"acknowledged", {{0x06, 0x41, 0x42}}, SIZE_MAX, 1, 1},
+        {"refused, then acknowledged", {{0x15}, {0x06}}, SIZE_MAX, 1, 2},
+        {"silent", {}, SIZE_MAX, 0, 22},
+        {"short write", {}, 3, 0, 1},
+    };
     openCamera();
     app.quietComm = 1;
     const Bytes frame{0x01, 0x04, 0x01, 0x2F, 0x00, 0x20, 0x55};
-    EXPECT_EQ(app.writeCamera(frame.data(), 7), 0);
-    EXPECT_EQ(camera->writes.size(), 22u);
-    for (const auto& written : camera->writes)
-        EXPECT_EQ(written, frame);
-    EXPECT_TRUE(ui.boxes.empty());
-
-    // A short write under quietComm gives up at once.
-    camera->writes.clear();
-    camera->writeLimit = 3;
-    EXPECT_EQ(app.writeCamera(frame.data(), 7), 0);
-    EXPECT_EQ(camera->writes.size(), 1u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        camera->writes.clear();
+        camera->writeLimit = c.writeLimit;
+        camera->device = [&](const Bytes&) {
+            if (camera->writes.size() <= c.replies.size())
+                camera->arrive(c.replies[camera->writes.size() - 1]);
+        };
+        EXPECT_EQ(app.writeCamera(frame.data(), 7), c.result);
+        ASSERT_EQ(camera->writes.size(), c.writes);
+        for (const auto& written : camera->writes)
+            EXPECT_EQ(written, Bytes(frame.begin(), frame.begin() + long(std::min<std::size_t>(7, c.writeLimit))));
+        EXPECT_TRUE((c.writes == 1 && c.result == 0) || camera->readSizes.back() == 1000u);
+        EXPECT_TRUE(ui.boxes.empty());
+    }
 }
 
 TEST_F(SerialRoutinesTest, ShortTelescopeWriteAsksToRetry)
@@ -270,50 +274,5 @@ TEST_F(SerialRoutinesTest, PortThatGoesAwayIsReportedOnceAndOpenedAfreshNextTime
     EXPECT_EQ(app.writeCameraRaw(frame.data(), 2), 0);
     EXPECT_EQ(ui.boxes.size(), 1u);
 }
-
-
-// Connecting both: a telescope on the camera's port moves off it, and both
-// are opened again; the telescope answers its probe where it ended.
-TEST_F(SerialRoutinesTest, TelescopeMovesOffTheCameraPortAndBothAreOpenedAgain)
-{
-    const std::array<int, 3> cases[] = {{1, 1, 2}, {3, 3, 0}, {0, 2, 2}, {2, 1, 1}};  // camera, telescope, where it ends
-    for (const auto& [cameraPort, telescopePort, endsOn] : cases) {
-        for (int i = 0; i < 4; ++i) {
-            auto script = opener.add("/dev/ttyS" + std::to_string(i));
-            test::PortScript* answering = script.get();  // the script must not own itself
-            script->device = [answering](const Bytes& written) {
-                if (written.size() == 4 && written[1] == 'G')
-                    answering->arrive({'0', '1', ':', '0', '2', ':', '0', '3', '#'});
-            };
-        }
-        app.connectDevices(cameraPort, 2, telescopePort);
-        EXPECT_EQ(app.settings.cameraPort, cameraPort);
-        EXPECT_EQ(app.settings.telescopePort, endsOn);
-        EXPECT_EQ(app.settings.cameraSpeed, 2);
-        EXPECT_NE(app.settings.telescopeHandle, -1);
-        EXPECT_EQ(opener.opened.back(), "/dev/ttyS" + std::to_string(endsOn));
-        EXPECT_NE(test::readFile(app.iniPath).find(" " + std::to_string(endsOn) + " -1 "), std::string::npos)
-            << "the chosen ports are saved";
-    }
-}
-
-TEST_F(SerialRoutinesTest, ConnectWithoutChangesOpensBothPortsAfresh)
-{
-    telescope->device = [this](const Bytes&) { telescope->arrive({'1', '#'}); };
-    openCamera();
-    app.settings.telescopeHandle = app.ports.add(opener.open("/dev/ttyS1").port);
-    const int oldCamera = app.settings.cameraHandle;
-    const int oldTelescope = app.settings.telescopeHandle;
-    app.connectDevices(0, 0, 1);
-    EXPECT_TRUE(camera->closed);
-    EXPECT_EQ(app.ports.find(oldCamera), nullptr);
-    EXPECT_EQ(app.ports.find(oldTelescope), nullptr);
-    EXPECT_NE(app.settings.telescopeHandle, -1);
-    EXPECT_NE(app.settings.telescopeHandle, oldTelescope);
-    // The camera did not answer; it says so, and its port stays closed.
-    EXPECT_EQ(app.settings.cameraHandle, -1);
-    EXPECT_EQ(ui.boxes.back().text, "Cannot open camera port com1\n/dev/ttyS0: no answer at any speed");
-}
-
 }  // namespace
 }  // namespace tarvi

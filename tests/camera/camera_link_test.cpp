@@ -1,3 +1,5 @@
+// The camera's link and the port routines under it, on scripted ports: every
+// byte the program writes and every way the camera or telescope answers.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -478,8 +480,8 @@ TEST_F(SerialRoutinesTest, TelescopeThatCannotBeOpenedSaysWhy)
     for (const int refusal : {EACCES, EBUSY}) {
         opener.refusals = {{"/dev/ttyS0", refusal}};
         EXPECT_EQ(app->openCameraPort(), 0);
-        EXPECT_EQ(ui.boxes.back().text, "Cannot open/setup camera port com1\n/dev/ttyS0: " + std::string(strerror(refusal)) +
-                                            (refusal == EACCES ? "\n\n" + permissionAdvice("/dev/ttyS0") : ""));
+        const std::string hint = refusal == EACCES ? "\n\n" + permissionAdvice("/dev/ttyS0") : "";
+        EXPECT_EQ(ui.boxes.back().text, "Cannot open/setup camera port com1\n/dev/ttyS0: " + std::string(strerror(refusal)) + hint);
     }
 }
 

@@ -59,7 +59,8 @@ protected:
     }
 
     // A fresh camera and program; what an earlier start recorded is forgotten.
-    void start(const std::string& values = "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", sim::CameraOptions options = instant())
+    void start(const std::string& values = "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0",
+               sim::CameraOptions options = instant())
     {
         if (camera)
             camera->stop();
@@ -208,7 +209,8 @@ TEST_F(CameraSimLinkTest, SpeedSearchFindsTheCameraOrSaysOnceWhyNot)
             EXPECT_EQ(camera->ram()[0x35], 255);
         } else {
             EXPECT_EQ(ui.boxes[0].text.rfind(c.box, 0), 0u) << ui.boxes[0].text;
-            EXPECT_NE(test::readFile(dir.file("tarvi.ini")).find("Values=" + formatSettingsLine(app->settings)), std::string::npos);
+            const std::string saved = "Values=" + formatSettingsLine(app->settings);
+            EXPECT_NE(test::readFile(dir.file("tarvi.ini")).find(saved), std::string::npos);
         }
     }
 }

@@ -1,12 +1,16 @@
+// The camera's link and the port routines under it, on scripted ports: every
+// byte the program writes and every way the camera or telescope answers.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
 #include "app/tarvi_app.h"
 #include "camera/st4_protocol.h"
+#include "platform/device_opener.h"
 #include "support/fake_clock.h"
 #include "support/fake_ui.h"
 #include "support/scripted_port.h"
@@ -70,8 +74,13 @@ protected:
     std::shared_ptr<test::PortScript> port = opener.add("/dev/ttyS0");
     FakeCamera camera{port};
 
+    // A fresh program and camera line; the ini holds the settings line.
     void start(const std::string& values = "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0")
     {
+        app.reset();
+        ui = test::FakeUi{};
+        *port = test::PortScript{};
+        camera = FakeCamera{port};
         test::writeFile(dir.file("tarvi.ini"), "[st4Settings150]\nValues=" + values + "\n");
         app = std::make_unique<CTarviApp>(ui, clock, dir.path());
         app->setPortOpener(&opener);
@@ -113,83 +122,77 @@ TEST_F(CameraLinkTest, SettingsGoOutInFiveAcknowledgedFrames)
     EXPECT_EQ(port->writes.back(), (Bytes{0x01, 0x04, 0x01, 0x34, 0x00, 99, 0x9D}));
 }
 
-TEST_F(CameraLinkTest, ConnectsAtTheSpeedInUseFirst)
+// The speed search: the speed in use first, then the others, 22 tries each;
+// a camera found elsewhere is set to the wanted speed and the PC follows it.
+TEST_F(CameraLinkTest, ConnectingSearchesTheSpeedsAndSetsTheWantedOne)
 {
-    start("0 0 0 1 1 0 .5 0 0 0 0 1 1 1 -1 -1 0");
-    camera.baud = 19200;
-    ASSERT_EQ(app->openCameraPort(), 1);
-    EXPECT_EQ(port->current.baud, 19200u);
-    EXPECT_EQ(ui.paneText(1), "Baud rate: 19.2K.  ST-4 Version:  3");
-    EXPECT_EQ(ui.paneText(0), "");
-    EXPECT_EQ(ui.statusTexts.front(), (std::pair<int, std::string>{0, "Please Wait.  Establishing camera communications"}));
-    EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_EQ(camera.ram[0x38], 0xFD);
-    EXPECT_EQ(port->timeouts.readTotalConstant, 100u);
-    // Connected: the next camera command costs nothing.
-    const auto writes = port->writes.size();
-    EXPECT_EQ(app->openCameraPort(), 1);
-    EXPECT_EQ(port->writes.size(), writes);
-}
-
-TEST_F(CameraLinkTest, AfterAPowerCutTheCameraIsFoundAtNineThousandSixHundredAndSetToTheWantedSpeed)
-{
-    start("0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0");
-    camera.baud = 9600;  // the power cut put it back to 9600
-    ASSERT_EQ(app->openCameraPort(), 1);
-    EXPECT_EQ(camera.ram[0x38], 0xFF);
-    EXPECT_EQ(camera.baud, 57600u);
-    EXPECT_EQ(port->current.baud, 57600u);
-    EXPECT_EQ(app->settings.cameraSpeedInUse, 0);
-    EXPECT_EQ(ui.paneText(1), "Baud rate: 56.6K.  ST-4 Version:  3");
-    // At 57600 baud both time-outs are short.
-    EXPECT_EQ(port->timeouts.readTotalConstant, 15u);
-    EXPECT_EQ(port->timeouts.writeTotalConstant, 15u);
-    // Two probes went unanswered at 57600 (22 tries each) before 9600.
-    const auto firstFrame = port->writes.front();
-    EXPECT_EQ(std::count(port->writes.begin(), port->writes.end(), firstFrame), 45);
-    EXPECT_EQ(savedLine(), "0 0 0 1 1 0 0.500000 0 0 0 0 0 0 1 1 -1 0");
-}
-
-TEST_F(CameraLinkTest, CameraThatNeverAnswersClosesThePort)
-{
-    start();
-    camera.baud = 4800;
-    EXPECT_EQ(app->openCameraPort(), 0);
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, "Cannot open camera port com1\n/dev/ttyS0: no answer at any speed");
-    EXPECT_EQ(app->settings.cameraHandle, -1);
-    EXPECT_EQ(app->quietComm, 0);
-    EXPECT_TRUE(port->closed);
-    EXPECT_EQ(port->writes.size(), 66u);
-    EXPECT_EQ(app->settings.cameraSpeedInUse, 2);
-    EXPECT_EQ(savedLine(), "0 0 0 1 1 0 0.500000 0 0 0 0 0 2 1 -1 -1 0");
-}
-
-TEST_F(CameraLinkTest, PortThatCannotBeOpenedSaysSoAndSaves)
-{
-    start("0 0 0 1 1 0 .5 0 0 0 2 0 0 1 -1 -1 0");
-    EXPECT_EQ(app->openCameraPort(), 0);
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text, "Cannot open/setup camera port com3\n/dev/ttyS2: " + std::string(std::strerror(ENOENT)));
-    EXPECT_EQ(ui.paneText(0), "");
-    EXPECT_EQ(savedLine(), "0 0 0 1 1 0 0.500000 0 0 0 2 0 0 1 -1 -1 0");
-}
-
-TEST_F(CameraLinkTest, CameraThatDoesNotChangeSpeedIsReported)
-{
-    start("0 0 0 1 1 0 .5 0 0 0 0 1 2 1 -1 -1 0");
-    camera.baud = 9600;
-    camera.followsDivisor = false;
-    EXPECT_EQ(app->openCameraPort(), 1);
-    ASSERT_EQ(ui.boxes.size(), 2u);
-    EXPECT_EQ(ui.boxes[0].text, "readRAM:  Failed to read RAM");
-    EXPECT_EQ(ui.boxes[1].text,
-              "Can not change baud rate...\nNOTE if the ST-4 power was interrupted, it reverted to 9600 Baud.  "
-              "You should changeto 9600 Baud, then change to other speeds.");
-    EXPECT_EQ(app->settings.cameraSpeed, 2);
-    EXPECT_EQ(app->settings.cameraSpeedInUse, 2);
-    // The PC side stays where it followed the camera to.
-    EXPECT_EQ(port->current.baud, 19200u);
+    const std::string noAnswer = "Cannot open camera port com1\n/dev/ttyS0: no answer at any speed";
+    const std::string notThere = "Cannot open/setup camera port com3\n/dev/ttyS2: " + std::string(std::strerror(ENOENT));
+    const std::vector<std::string> unchanged = {"readRAM:  Failed to read RAM",
+        "Can not change baud rate...\nNOTE if the ST-4 power was interrupted, it reverted to 9600 Baud.  "
+        "You should changeto 9600 Baud, then change to other speeds."};
+    const struct {
+        const char* what;
+        const char* values;     // wanted speed (12th), speed in use (13th), camera port (11th)
+        std::uint32_t cameraAt;
+        bool follows;           // the camera takes the divisor it is sent
+        int opened;
+        std::vector<std::string> boxes;
+        std::string pane;       // pane 1: speed and version
+        std::uint32_t lineAt;   // the PC's speed afterwards
+        int inUse;
+        std::uint8_t divisor;   // the camera's RAM 0x38; 0: never written
+        long probes;            // the first frame's tries
+        std::uint32_t readMs, writeMs;  // the time-outs' constants; 0: not checked
+        const char* saved;      // the settings line in the ini; nullptr: not checked
+    } cases[] = {
+        {"at the speed in use", "0 0 0 1 1 0 .5 0 0 0 0 1 1 1 -1 -1 0", 19200, true, 1, {},
+         "Baud rate: 19.2K.  ST-4 Version:  3", 19200, 1, 0xFD, 1, 100, 300, nullptr},
+        // Two probes go unanswered at 57600 before 9600.
+        {"after a power cut", "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", 9600, true, 1, {},
+         "Baud rate: 56.6K.  ST-4 Version:  3", 57600, 0, 0xFF, 45, 15, 15, "0 0 0 1 1 0 0.500000 0 0 0 0 0 0 1 1 -1 0"},
+        {"never answers", "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", 4800, true, 0, {noAnswer},
+         "", 57600, 2, 0, 66, 0, 0, "0 0 0 1 1 0 0.500000 0 0 0 0 0 2 1 -1 -1 0"},
+        {"port not there", "0 0 0 1 1 0 .5 0 0 0 2 0 0 1 -1 -1 0", 57600, true, 0, {notThere},
+         "", 9600, 0, 0, 0, 0, 0, "0 0 0 1 1 0 0.500000 0 0 0 2 0 0 1 -1 -1 0"},
+        // The PC side stays where it followed the camera to.
+        {"speed not changed", "0 0 0 1 1 0 .5 0 0 0 0 1 2 1 -1 -1 0", 9600, false, 1, unchanged,
+         "Baud rate: 9600.  ST-4 Version:  0", 19200, 2, 0xFD, 1, 0, 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        start(c.values);
+        camera.baud = c.cameraAt;
+        camera.followsDivisor = c.follows;
+        EXPECT_EQ(app->openCameraPort(), c.opened);
+        std::vector<std::string> said;
+        for (const auto& box : ui.boxes)
+            said.push_back(box.text);
+        EXPECT_EQ(said, c.boxes);
+        EXPECT_EQ(ui.paneText(1), c.pane);
+        EXPECT_EQ(ui.paneText(0), "");
+        EXPECT_EQ(port->current.baud, c.lineAt);
+        EXPECT_EQ(app->settings.cameraSpeedInUse, c.inUse);
+        EXPECT_EQ(camera.ram[0x38], c.divisor);
+        EXPECT_EQ(port->writes.empty() ? 0 : std::count(port->writes.begin(), port->writes.end(), port->writes.front()),
+                  c.probes);
+        EXPECT_EQ(port->closed, c.opened == 0 && c.probes > 0);
+        EXPECT_EQ(app->settings.cameraHandle != -1, c.opened == 1);
+        EXPECT_EQ(app->quietComm, c.opened);
+        EXPECT_TRUE(c.readMs == 0 || port->timeouts.readTotalConstant == c.readMs);
+        EXPECT_TRUE(c.writeMs == 0 || port->timeouts.writeTotalConstant == c.writeMs);
+        if (c.saved != nullptr) {
+            EXPECT_EQ(savedLine(), c.saved);
+        }
+        if (c.opened == 1) {
+            EXPECT_EQ(ui.statusTexts.front(),
+                      (std::pair<int, std::string>{0, "Please Wait.  Establishing camera communications"}));
+            // Connected: the next camera command costs nothing.
+            const auto writes = port->writes.size();
+            EXPECT_EQ(app->openCameraPort(), 1);
+            EXPECT_EQ(port->writes.size(), writes);
+        }
+    }
 }
 
 // A RAM reply is taken only whole and good, in at most two reads; a request
@@ -290,7 +293,10 @@ TEST_F(CameraLinkTest, RowDownloadsTakeOnlyAWholeGoodFrame)
     EXPECT_EQ(port->readSizes, (std::vector<std::size_t>{2, 4}));
 }
 
-TEST_F(CameraLinkTest, StopFlagFromTheIniFailsTheFirstRowAndIsCleared)
+// A stop flag left in the ini fails the first row and is cleared; Escape
+// typed during a row raises the stop request; a request that cannot be
+// written fails the row and says so.
+TEST_F(CameraLinkTest, RowDownloadsStopOnTheSavedFlagAndOnEscapeAndFailOnAShortRequest)
 {
     start("0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 1");
     ASSERT_EQ(app->settings.downloadStop, 1);
@@ -299,33 +305,273 @@ TEST_F(CameraLinkTest, StopFlagFromTheIniFailsTheFirstRowAndIsCleared)
     EXPECT_EQ(app->downloadRow(0, row.data()), 0);
     EXPECT_EQ(app->settings.downloadStop, 0);
     EXPECT_TRUE(port->readSizes.empty());
-    EXPECT_EQ(app->downloadRow(0, row.data()), 1);
-}
-
-TEST_F(CameraLinkTest, EscapeTypedWhileRowsComeInRaisesTheStopRequest)
-{
-    start();
-    connect();
     ui.onPump = [](PumpMode mode) {
         EXPECT_EQ(mode, PumpMode::one);
         return PumpReport{.escapeTyped = true};
     };
-    std::array<std::uint8_t, 192> row{};
     EXPECT_EQ(app->downloadRow(0, row.data()), 1);
     EXPECT_EQ(app->stopRequested, 1);
-}
-
-TEST_F(CameraLinkTest, RowRequestThatCannotBeWrittenIsReported)
-{
-    start();
-    connect();
     port->writeLimit = 1;
-    std::array<std::uint8_t, 192> row{};
     EXPECT_EQ(app->downloadRow(12, row.data()), 0);
     ASSERT_EQ(ui.boxes.size(), 2u);
     EXPECT_EQ(ui.boxes[0].text, "writeCamera:  Write to camera operation failed...");
     EXPECT_EQ(ui.boxes[1].text, "Image download failed - Row 12");
 }
 
+// The port routines under the link: no camera answers unless a test says
+// so, and the camera's line was left 2400 baud, odd parity, hardware flow
+// and cooked by a terminal program.
+class SerialRoutinesTest : public CameraLinkTest {
+protected:
+    std::vector<std::string> logged;
+    std::shared_ptr<test::PortScript> telescope = opener.add("/dev/ttyS1");
+
+    void SetUp() override
+    {
+        start();
+        app->log = [this](const std::string& line) { logged.push_back(line); };
+        port->device = nullptr;
+        port->current.baud = 2400;
+        port->current.parity = Parity::odd;
+        port->current.hardwareFlow = true;
+        port->current.binary = false;
+        port->timeouts = {7, 8, 9, 10, 11};
+    }
+
+    // Opens the camera port as a connection would, without talking to it.
+    void openCamera()
+    {
+        app->settings.cameraHandle = app->ports.add(opener.open("/dev/ttyS0").port);
+    }
+};
+
+// The camera line is eight bits, even parity, one stop bit, no flow control.
+TEST_F(SerialRoutinesTest, EachPortIsSetToItsDevicesLine)
+{
+    openCamera();
+    EXPECT_EQ(app->configurePort(CTarviApp::cameraPortSelector, 1), 1);
+    ASSERT_EQ(port->lineSettingsSet.size(), 1u);
+    const LineSettings& set = port->lineSettingsSet[0];
+    EXPECT_TRUE(set.baud == 19200u && set.binary && set.dataBits == 8 && set.parity == Parity::even && set.parityCheck &&
+                set.stopBits == 1);
+    EXPECT_FALSE(set.hardwareFlow || set.softwareFlow || set.dtrOn || set.rtsOn);
+    // Only the two total constants change.
+    const PortTimeouts& t = port->timeouts;
+    EXPECT_EQ((std::array{t.readInterval, t.readTotalMultiplier, t.readTotalConstant, t.writeTotalMultiplier,
+                          t.writeTotalConstant}), (std::array<std::uint32_t, 5>{7, 8, 100, 10, 300}));
+    EXPECT_TRUE(ui.boxes.empty());
+    // The telescope line: 9600 baud, no parity.
+    app->settings.telescopeHandle = app->ports.add(opener.open("/dev/ttyS1").port);
+    telescope->current.baud = 4800;
+    EXPECT_EQ(app->configurePort(CTarviApp::telescopePortSelector, 2), 1);
+    EXPECT_EQ(telescope->current.baud, 9600u);
+    EXPECT_EQ(telescope->current.parity, Parity::none);
+    // A speed index outside the table leaves the rate alone.
+    EXPECT_EQ(app->configurePort(CTarviApp::telescopePortSelector, 7), 1);
+    EXPECT_EQ(telescope->current.baud, 9600u);
+    EXPECT_EQ(app->configurePort(5, 2), 0);
+}
+
+TEST_F(SerialRoutinesTest, ClosingRestoresTheLineAsItWasBeforeTheLastConfigureAndSaves)
+{
+    openCamera();
+    app->configurePort(CTarviApp::cameraPortSelector, 0);
+    app->configurePort(CTarviApp::cameraPortSelector, 2);
+    std::filesystem::remove(app->iniPath);
+    app->closePort(CTarviApp::cameraPortSelector);
+    EXPECT_TRUE(port->closed);
+    EXPECT_EQ(app->settings.cameraHandle, -1);
+    // The kept copy is what the second configure found: the first one's line.
+    EXPECT_EQ(port->current.baud, 57600u);
+    EXPECT_EQ(port->timeouts.readTotalConstant, 100u);
+    EXPECT_NE(test::readFile(app->iniPath).find("Values=0 0 0 1 1 0 0.500000 0 0 0 0 0 0 1 -1 -1 0\n"),
+              std::string::npos);
+
+    // A closed port is left alone and nothing is saved.
+    std::filesystem::remove(app->iniPath);
+    app->closePort(CTarviApp::cameraPortSelector);
+    EXPECT_FALSE(std::filesystem::exists(app->iniPath));
+}
+
+TEST_F(SerialRoutinesTest, RefusedSettingsAndAHeldLineAreReported)
+{
+    openCamera();
+    port->failQueueSizes = true;
+    port->failLineSettings = true;
+    EXPECT_EQ(app->configurePort(CTarviApp::cameraPortSelector, 0), 0);
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    for (const auto& box : ui.boxes) {
+        EXPECT_EQ(box.text, "Serial Port SetupComm function call failed.");
+        EXPECT_EQ(box.caption, "info");
+        EXPECT_TRUE(box.style.setForeground);
+    }
+    port->failQueueSizes = port->failLineSettings = false;
+    port->ctsHold = true;
+    EXPECT_EQ(app->configurePort(CTarviApp::cameraPortSelector, 0), 0);
+    ASSERT_EQ(ui.boxes.size(), 3u);
+    EXPECT_EQ(ui.boxes[2].text, "Serial Port waiting for CTS.  Download cancelled.  Check connection.");
+}
+
+TEST_F(SerialRoutinesTest, TelescopeIsProbedWithGetSiderealTime)
+{
+    telescope->device = [this](const Bytes&) { telescope->arrive({'0', '3', ':', '1', '2', ':', '4', '4', '#'}); };
+    int rebuilt = 0;
+    app->telescopeReopened = [&](bool afterLoss) {
+        EXPECT_FALSE(afterLoss);
+        ++rebuilt;
+    };
+    EXPECT_EQ(app->openTelescopePort(), 1);
+    EXPECT_EQ(telescope->writes, (std::vector<Bytes>{{':', 'G', 'S', '#'}}));
+    EXPECT_EQ(telescope->current.baud, 9600u);
+    EXPECT_EQ(app->quietComm, 1);
+    EXPECT_NE(app->settings.telescopeHandle, -1);
+    EXPECT_EQ(rebuilt, 1);
+    ASSERT_GE(ui.statusTexts.size(), 2u);
+    EXPECT_EQ(ui.statusTexts.front(), (std::pair<int, std::string>{0, "Please Wait.  Establishing telescope communications"}));
+    EXPECT_EQ(ui.statusTexts.back(), (std::pair<int, std::string>{0, ""}));
+
+    // Already open: nothing is opened or sent again.
+    EXPECT_EQ(app->openTelescopePort(), 1);
+    EXPECT_EQ(opener.opened.size(), 1u);
+    EXPECT_EQ(telescope->writes.size(), 1u);
+}
+
+// A telescope that does not answer, is not there or may not be opened says
+// why, the reason is logged, no sheet is built on it, and closing it saves nothing.
+TEST_F(SerialRoutinesTest, TelescopeThatCannotBeOpenedSaysWhy)
+{
+    const std::string prefix = "Cannot open telescope port ";
+    const struct {
+        int port;
+        int refusal;  // the system's reason for not opening it; 0: opened
+        std::string box;
+    } cases[] = {
+        {1, 0, prefix + "com2\n/dev/ttyS1: no answer"},
+        {3, ENOENT, prefix + "com4\n/dev/ttyS3: " + std::strerror(ENOENT)},
+        {1, EACCES, prefix + "com2\n/dev/ttyS1: " + std::strerror(EACCES) + "\n\n" + permissionAdvice("/dev/ttyS1")},
+    };
+    int rebuilt = 0;
+    app->telescopeReopened = [&](bool) { ++rebuilt; };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.box);
+        ui.boxes.clear();
+        logged.clear();
+        app->settings.telescopePort = c.port;
+        *telescope = test::PortScript{};
+        opener.refusals.clear();
+        if (c.refusal == EACCES)
+            opener.refusals = {{"/dev/ttyS1", EACCES}};
+        EXPECT_EQ(app->openTelescopePort(), 0);
+        ASSERT_EQ(ui.boxes.size(), 1u);
+        EXPECT_EQ(ui.boxes[0].text, c.box);
+        EXPECT_EQ(ui.boxes[0].caption, "Tarvi");
+        EXPECT_EQ(app->settings.telescopeHandle, -1);
+        EXPECT_EQ(telescope->closed, c.refusal == 0);
+        EXPECT_EQ(rebuilt, 0);
+        if (c.refusal != 0) {
+            ASSERT_EQ(logged.size(), 1u);
+            EXPECT_NE(logged[0].find(std::strerror(c.refusal)), std::string::npos);
+        }
+        std::filesystem::remove(app->iniPath);
+        app->closePort(CTarviApp::telescopePortSelector);
+        EXPECT_FALSE(std::filesystem::exists(app->iniPath));
+    }
+    // The camera's port the same; another reason is given without the hint.
+    for (const int refusal : {EACCES, EBUSY}) {
+        opener.refusals = {{"/dev/ttyS0", refusal}};
+        EXPECT_EQ(app->openCameraPort(), 0);
+        const std::string hint = refusal == EACCES ? "\n\n" + permissionAdvice("/dev/ttyS0") : "";
+        EXPECT_EQ(ui.boxes.back().text, "Cannot open/setup camera port com1\n/dev/ttyS0: " + std::string(strerror(refusal)) + hint);
+    }
+}
+
+TEST_F(SerialRoutinesTest, TelescopeRepliesLoseTheirLastByte)
+{
+    const int handle = app->ports.add(opener.open("/dev/ttyS1").port);
+    std::uint8_t buffer[32];
+    telescope->arrive({'+', '4', '5', '*', '1', '2', '#'});
+    EXPECT_EQ(app->readTelescope(handle, buffer, sizeof buffer), 7);
+    EXPECT_STREQ(reinterpret_cast<char*>(buffer), "+45*12");
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(app->readTelescope(handle, buffer, sizeof buffer), 0);
+    EXPECT_EQ(buffer[0], 0);
+    // Bytes past the capacity wait for the next read.
+    telescope->arrive({'1', '2', '3', '4', '5', '#'});
+    EXPECT_EQ(app->readTelescope(handle, buffer, 4), 4);
+    EXPECT_STREQ(reinterpret_cast<char*>(buffer), "123");
+    EXPECT_EQ(app->readTelescope(handle, buffer, 4), 2);
+    EXPECT_STREQ(reinterpret_cast<char*>(buffer), "5");
+}
+
+// The acknowledgement is the first byte of the reply; a refusal is written
+// again; a silent camera gets twenty-two tries and, under quietComm, no
+// prompt; a short write under quietComm gives up at once.
+TEST_F(SerialRoutinesTest, CameraWritesWaitForTheAcknowledgement)
+{
+    const struct {
+        const char* what;
+        std::vector<Bytes> replies;  // to the writes in turn; none: silent
+        std::size_t writeLimit;
+        int result;
+        std::size_t writes;
+    } cases[] = {
+        {"acknowledged", {{0x06, 0x41, 0x42}}, SIZE_MAX, 1, 1},
+        {"refused, then acknowledged", {{0x15}, {0x06}}, SIZE_MAX, 1, 2},
+        {"silent", {}, SIZE_MAX, 0, 22},
+        {"short write", {}, 3, 0, 1},
+    };
+    openCamera();
+    app->quietComm = 1;
+    const Bytes frame{0x01, 0x04, 0x01, 0x2F, 0x00, 0x20, 0x55};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        port->writes.clear();
+        port->writeLimit = c.writeLimit;
+        port->device = [&](const Bytes&) {
+            if (port->writes.size() <= c.replies.size())
+                port->arrive(c.replies[port->writes.size() - 1]);
+        };
+        EXPECT_EQ(app->writeCamera(frame.data(), 7), c.result);
+        ASSERT_EQ(port->writes.size(), c.writes);
+        for (const auto& written : port->writes)
+            EXPECT_EQ(written, Bytes(frame.begin(), frame.begin() + long(std::min<std::size_t>(7, c.writeLimit))));
+        EXPECT_TRUE((c.writes == 1 && c.result == 0) || port->readSizes.back() == 1000u);
+        EXPECT_TRUE(ui.boxes.empty());
+    }
+}
+
+TEST_F(SerialRoutinesTest, ShortTelescopeWriteAsksToRetry)
+{
+    const int handle = app->ports.add(opener.open("/dev/ttyS1").port);
+    telescope->writeLimit = 2;
+    ui.answers = {Answer::retry, Answer::cancel};
+    const Bytes command{':', 'G', 'R', '#'};
+    EXPECT_EQ(app->writeTelescope(handle, command.data(), 4), 0);
+    EXPECT_EQ(telescope->writes.size(), 2u);
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    EXPECT_EQ(ui.boxes[0].text, "writeCamera:  Retrying failed write to telescope...");
+    EXPECT_EQ(ui.boxes[0].caption, "ERROR");
+    EXPECT_EQ(ui.boxes[0].buttons, Buttons::retryCancel);
+    telescope->writeLimit = SIZE_MAX;
+    EXPECT_EQ(app->writeTelescope(handle, command.data(), 4), 1);
+}
+
+TEST_F(SerialRoutinesTest, PortThatGoesAwayIsReportedOnceAndOpenedAfreshNextTime)
+{
+    openCamera();
+    port->deviceError = EIO;
+    std::uint8_t buffer[8];
+    EXPECT_EQ(app->readCamera(buffer, 8), 0);
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "com1 (/dev/ttyS0) is no longer there: " + std::string(std::strerror(EIO)));
+    EXPECT_EQ(ui.boxes[0].caption, "ERROR");
+    EXPECT_EQ(app->settings.cameraHandle, -1);
+    EXPECT_EQ(ui.paneText(1), "") << "the camera's speed and version went with it";
+    // Nothing more is said about the lost port.
+    EXPECT_EQ(app->readCamera(buffer, 8), 0);
+    const Bytes frame{0x40, 0x40};
+    EXPECT_EQ(app->writeCameraRaw(frame.data(), 2), 0);
+    EXPECT_EQ(ui.boxes.size(), 1u);
+}
 }  // namespace
 }  // namespace tarvi

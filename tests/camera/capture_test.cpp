@@ -1,5 +1,6 @@
-// Captures end to end: the program's capture commands against the simulated
-// camera on a pseudo-terminal, with a clock that does not wait.
+// The program's camera link and its captures end to end, against the
+// simulated camera on a real pseudo-terminal through the program's own serial
+// port class, with a clock that does not wait.
 #include <fitsio.h>
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <ranges>
 
+#include "app/settings.h"
 #include "app/tarvi_app.h"
 #include "camera/autosave_name.h"
 #include "camera/st4_protocol.h"
@@ -46,8 +48,19 @@ protected:
     RecordedWindows windows;
     std::unique_ptr<CTarviApp> app;
 
+    // A camera at 57600 baud that takes no time over an exposure.
+    static sim::CameraOptions instant(int speedIndex = 0, sim::CameraFaults faults = {})
+    {
+        sim::CameraOptions options;
+        options.startSpeedIndex = speedIndex;
+        options.timeScale = 0;
+        options.faults = faults;
+        return options;
+    }
+
     // A fresh camera and program; what an earlier start recorded is forgotten.
-    void start(const std::string& values = "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", double timeScale = 0)
+    void start(const std::string& values = "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0",
+               sim::CameraOptions options = instant())
     {
         if (camera)
             camera->stop();
@@ -57,9 +70,6 @@ protected:
         clock.clearSleeps();
         clock.onSleep = nullptr;
         std::filesystem::remove_all(dir.file("tarvitemp.bmp"));
-        sim::CameraOptions options;
-        options.startSpeedIndex = 0;
-        options.timeScale = timeScale;
         camera = std::make_unique<sim::CameraSimulator>(options);
         camera->start();
         opener.setSimulatorHook([this](const std::string& name) {
@@ -94,6 +104,56 @@ protected:
         return texts;
     }
 
+    int retries = 0;
+    std::vector<int> failedRows;
+
+    // One exposure, then every row with up to three tries each, as a capture
+    // fetches them; false when the exposure could not be made.
+    bool exposeAndDownload(std::uint8_t mode, CTarviApp::Frame& frame)
+    {
+        retries = 0;
+        failedRows.clear();
+        const std::uint8_t modeByte[] = {mode};
+        const auto start = writeRamFrame(st4::ram::mode, modeByte);
+        if (app->writeCamera(start.data(), int(start.size())) != 1)
+            return false;
+        std::uint8_t state = 0xFF;
+        for (int poll = 0; poll < 200 && (state & st4::busyBits) != 0; ++poll) {
+            if (app->readRAM(st4::ram::mode, 1, &state) != 1)
+                return false;
+        }
+        const std::uint8_t rows[] = {0x00, 0xC0};
+        const auto setup = writeRamFrame(st4::ram::rowLength, rows);
+        if (app->writeCamera(setup.data(), int(setup.size())) != 1)
+            return false;
+        for (int row = 0; row < st4::rowCount; ++row) {
+            std::uint8_t* destination = frame.data() + std::size_t(164 - row) * 192;
+            int tries = 0;
+            while (app->downloadRow(row, destination) != 1) {
+                ++retries;
+                if (++tries == 3) {
+                    failedRows.push_back(row);
+                    break;
+                }
+            }
+        }
+        return true;
+    }
+
+    // Every row that came in is the row the camera sent.
+    bool sameAsTheCameraSent(const CTarviApp::Frame& frame) const
+    {
+        const auto sent = camera->lastFrame();
+        for (int row = 0; row < st4::rowCount; ++row) {
+            if (std::find(failedRows.begin(), failedRows.end(), row) != failedRows.end())
+                continue;
+            if (!std::equal(sent.begin() + row * 192, sent.begin() + (row + 1) * 192,
+                            frame.begin() + (164 - row) * 192))
+                return false;
+        }
+        return true;
+    }
+
     std::uint8_t modeSent() const
     {
         std::uint8_t mode = 0;
@@ -104,6 +164,93 @@ protected:
         return mode;
     }
 };
+
+using CameraSimLinkTest = CaptureTest;
+
+// The search finds the camera wherever it is and sets the wanted speed; a
+// silent camera is said once after the whole search, one that hangs up at the
+// first probe is said once as gone, and neither counts as found.
+TEST_F(CameraSimLinkTest, SpeedSearchFindsTheCameraOrSaysOnceWhyNot)
+{
+    sim::CameraFaults silent, lost;
+    silent.silent = true;
+    lost.hangUpAfterReplies = 0;
+    const struct {
+        sim::CameraOptions camera;  // its speed when the program comes, its faults
+        const char* values;         // settings: wanted speed (12th), speed in use (13th)
+        const char* pane;           // "": not found
+        int inUse;
+        std::string box;            // the start of the one box; "": none
+    } cases[] = {
+        {instant(0), "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", "Baud rate: 56.6K.  ST-4 Version:  3", 0, ""},
+        {instant(3), "0 0 0 1 1 0 .5 0 0 0 0 2 3 1 -1 -1 0", "Baud rate: 9600.  ST-4 Version:  3", 2, ""},
+        // Found at the wanted speed on the second probe.
+        {instant(1), "0 0 0 1 1 0 .5 0 0 0 0 1 3 1 -1 -1 0", "Baud rate: 19.2K.  ST-4 Version:  3", 1, ""},
+        // After a power cut: 9600 on the third probe, then 57600 as wanted.
+        {instant(2), "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", "Baud rate: 56.6K.  ST-4 Version:  3", 0, ""},
+        {instant(0, silent), "0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", "", 2,
+         "Cannot open camera port com1\nsim:camera: no answer at any speed"},
+        // It would otherwise go on at two more speeds.
+        {instant(2, lost), "0 0 0 1 1 0 .5 0 0 0 0 0 0 0 -1 -1 0", "", 0, "com1 (sim:camera) is no longer there: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.values + (" " + c.box));
+        start(c.values, c.camera);
+        const bool found = c.box.empty();
+        EXPECT_EQ(app->openCameraPort(), found ? 1 : 0);
+        EXPECT_EQ(ui.paneText(1), c.pane);
+        EXPECT_EQ(ui.paneText(0), "");
+        EXPECT_EQ(app->settings.cameraHandle != -1, found);
+        EXPECT_EQ(app->settings.cameraSpeedInUse, c.inUse);
+        ASSERT_EQ(ui.boxes.size(), found ? 0u : 1u) << ui.boxes[0].text;
+        if (found) {
+            EXPECT_EQ(camera->baud(), st4::baudRates[std::size_t(c.inUse)]);
+            EXPECT_EQ(camera->ram()[0x2F], 0x20);
+            EXPECT_EQ(camera->ram()[0x35], 255);
+        } else {
+            EXPECT_EQ(ui.boxes[0].text.rfind(c.box, 0), 0u) << ui.boxes[0].text;
+            const std::string saved = "Values=" + formatSettingsLine(app->settings);
+            EXPECT_NE(test::readFile(dir.file("tarvi.ini")).find(saved), std::string::npos);
+        }
+    }
+}
+
+// A row late on a busy machine or spoilt on the line is fetched again; one
+// that keeps failing is reported to the caller, never taken as it came. A
+// camera that goes away is said once.
+TEST_F(CameraSimLinkTest, WholeFramesArriveAsTheCameraSentThem)
+{
+    start();
+    ASSERT_EQ(app->openCameraPort(), 1);
+    // Setting the same line twice is no failure on a pseudo-terminal.
+    EXPECT_EQ(app->configurePort(CTarviApp::cameraPortSelector, 0), 1);
+    CTarviApp::Frame frame{};
+    for (const std::uint8_t mode : std::initializer_list<std::uint8_t>{0xF0, 0xF2}) {
+        ASSERT_TRUE(exposeAndDownload(mode, frame));
+        EXPECT_TRUE(failedRows.empty());
+        EXPECT_TRUE(sameAsTheCameraSent(frame));
+    }
+    // The compressed frame was sent compressed.
+    EXPECT_LT(camera->sentReplies().back().bytes.size(), 195u);
+    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+
+    sim::CameraFaults noisy;
+    noisy.corruptFraction = 0.0005;
+    camera->setFaults(noisy);
+    ASSERT_TRUE(exposeAndDownload(0xF0, frame));
+    EXPECT_GT(retries, 0);
+    EXPECT_LE(failedRows.size(), 3u);
+    EXPECT_TRUE(sameAsTheCameraSent(frame));
+
+    camera->hangUp();
+    ui.boxes.clear();
+    EXPECT_EQ(app->downloadRow(0, frame.data()), 0);
+    EXPECT_EQ(app->settings.cameraHandle, -1);
+    const auto said = ui.boxes.size();
+    EXPECT_GE(said, 1u);
+    EXPECT_EQ(app->downloadRow(1, frame.data()), 0);
+    EXPECT_LE(ui.boxes.size(), said + 1) << "only the row's own report may follow";
+}
 
 TEST_F(CaptureTest, HalfASecondIsOneSleepWithoutACountdown)
 {
@@ -266,7 +413,9 @@ TEST_F(CaptureTest, CameraThatStopsAnsweringDuringTheExposureIsGivenUpOnAfterTen
     EXPECT_EQ(pauses, 9);
     EXPECT_LT(clock.nowMs() - 1000000, 30000);
     // One that answers but stays busy is given up on too.
-    start("0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", 1e6);
+    sim::CameraOptions slow = instant();
+    slow.timeScale = 1e6;
+    start("0 0 0 1 1 0 .5 0 0 0 0 0 0 1 -1 -1 0", slow);
     EXPECT_EQ(app->captureImage(), 0);
     EXPECT_EQ(ui.boxes.back().text, "The camera did not finish the exposure.");
     EXPECT_EQ(paneTexts().back(), "Image capture TERMINATED");

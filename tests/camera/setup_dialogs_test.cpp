@@ -337,7 +337,7 @@ TEST_F(SetupDialogTest, SetupCommKeepsTheTelescopeSharingInItsOwnSection)
     }
 }
 
-// Cancel touches no port; CONNECT with nothing changed opens both afresh.
+// Cancel touches no port; CONNECT with nothing changed closes both and opens them afresh.
 TEST_F(SetupDialogTest, SetupCommCancelTouchesNothingAndConnectWithoutChangesReconnectsBothDevices)
 {
     const auto camera = opener.add("dev-com1");
@@ -359,8 +359,18 @@ TEST_F(SetupDialogTest, SetupCommCancelTouchesNothingAndConnectWithoutChangesRec
     EXPECT_TRUE(opener.opened.empty() && ui.boxes.empty());
     EXPECT_FALSE(fs::exists(app.iniPath));
 
+    const int oldCamera = app.settings.cameraHandle, oldTelescope = app.settings.telescopeHandle;
+    test::PortScript* line = telescope.get();
+    telescope->device = [line](const Bytes&) { line->arrive({'1', '#'}); };
     whenModal<setupComm>([](setupComm& dialog) { QTest::mouseClick(buttonNamed(dialog, "CONNECT"), Qt::LeftButton); });
     OnSetupComm(app, nullptr);
+    // The camera did not answer; it says so, and its port stays closed.
+    EXPECT_TRUE(camera->closed);
+    EXPECT_EQ(app.settings.cameraHandle, -1);
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Cannot open camera port com1\ndev-com1: no answer at any speed"});
+    EXPECT_EQ(app.ports.find(oldCamera), nullptr);
+    EXPECT_EQ(app.ports.find(oldTelescope), nullptr);
+    EXPECT_NE(app.settings.telescopeHandle, -1);
     EXPECT_EQ(opener.opened.front(), "dev-com1");
     EXPECT_EQ(std::count(opener.opened.begin(), opener.opened.end(), "dev-com2"), 1);
     // The speed search ran again on the camera, the probe on the telescope.

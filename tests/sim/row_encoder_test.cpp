@@ -26,12 +26,6 @@ Row decoded(const Bytes& payload, std::uint8_t fill)
     return row;
 }
 
-TEST(DecodeRow, AnEscapeMayTakeItsOperandsFromTheLastByte)
-{
-    const Row row = decoded({0x20, 0x81, 0xC3}, 0xEE);
-    EXPECT_EQ(Bytes(row.begin(), row.begin() + 4), (Bytes{0x20, 0x21, 0xC3, 0xEE}));
-}
-
 // Rows whose compressed form the round trip must survive: flat ones and
 // ramps that compress well, ones that wrap around, and random walks of every
 // spread, some broken by jumps (escapes) at random rates.

@@ -70,12 +70,10 @@ TEST(SubtractOneSecond, BorrowsForEverySecondOfTheDay)
     for (const char* unreadable : {"", "12:34", "aa:bb:cc"})
         EXPECT_EQ(subtractOneSecond(unreadable), std::nullopt) << unreadable;
     for (int s = 0; s < 86400; ++s) {
-        const std::string ra = formatClockTime(s / 3600, s / 60 % 60, s % 60);
-        const auto earlier = subtractOneSecond(ra);
-        ASSERT_TRUE(earlier.has_value()) << ra;
-        const auto back = readTypedTime(*earlier);
-        ASSERT_TRUE(back.has_value()) << *earlier;
-        ASSERT_EQ(back->hour * 3600 + back->minute * 60 + back->second, (s + 86399) % 86400) << ra;
+        const int earlier = (s + 86399) % 86400;
+        ASSERT_EQ(subtractOneSecond(formatClockTime(s / 3600, s / 60 % 60, s % 60)),
+                  formatClockTime(earlier / 3600, earlier / 60 % 60, earlier % 60))
+            << s;
     }
 }
 

@@ -92,7 +92,7 @@ TEST_F(SkyFlatsPageTest, EveryTwoHundredAndFirstLegReturnsHomeAsReadAtTheStartAn
     EXPECT_EQ(traffic.back(), ":RG#");
 }
 
-TEST_F(SkyFlatsPageTest, LegLengthOutOfRangeOrNoPortStartsNoRun)
+TEST_F(SkyFlatsPageTest, LegLengthOutOfRangeOrNoPortStartsNoRunASilentTelescopeIsSaidAndLeavingStopsEveryMotion)
 {
     page.millisecondsEdit()->setText("20001");
     page.onStart();
@@ -104,15 +104,6 @@ TEST_F(SkyFlatsPageTest, LegLengthOutOfRangeOrNoPortStartsNoRun)
     EXPECT_EQ(clock.waits, (std::vector<std::int64_t>{500, 20000, 500}));
 
     forget();
-    page.setPort(PortTable::closed);
-    page.onStart();
-    EXPECT_TRUE(script->writes.empty());
-    page.onStop();
-    EXPECT_EQ(boxTexts(), Strings{"Telescope port is not open."});
-}
-
-TEST_F(SkyFlatsPageTest, SilentTelescopeIsReportedAtEveryRefreshAndLeavingThePageStopsEveryMotion)
-{
     replies.clear();
     page.onSetActive();
     ASSERT_EQ(boxTexts(), Strings{"Telescope not responding"});
@@ -121,6 +112,13 @@ TEST_F(SkyFlatsPageTest, SilentTelescopeIsReportedAtEveryRefreshAndLeavingThePag
     forget();
     page.onKillActive();
     EXPECT_EQ(sent(), stopAll);
+
+    forget();
+    page.setPort(PortTable::closed);
+    page.onStart();
+    EXPECT_TRUE(script->writes.empty());
+    page.onStop();
+    EXPECT_EQ(boxTexts(), Strings{"Telescope port is not open."});
 }
 
 }  // namespace

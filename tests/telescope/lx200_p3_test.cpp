@@ -15,6 +15,7 @@
 namespace tarvi {
 namespace {
 
+using test::joined;
 using test::Strings;
 
 class SkyFlatsPageTest : public ::testing::Test, protected test::ScriptedTelescope {
@@ -39,14 +40,6 @@ protected:
 };
 
 const Strings stopAll{":Q#", ":Qn#", ":Qs#", ":Qe#", ":Qw#", ":GR#", ":GD#"};
-
-Strings joined(std::initializer_list<Strings> parts)
-{
-    Strings out;
-    for (const auto& part : parts)
-        out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
 
 TEST_F(SkyFlatsPageTest, RunDriftsNorthEastSouthWestUntilTheButtonIsPressed)
 {

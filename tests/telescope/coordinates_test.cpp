@@ -4,8 +4,7 @@
 
 #include <string>
 
-#include "telescope/lx200_reply.h"
-#include "telescope/site_time_checks.h"
+#include "telescope/sidereal_time.h"
 
 namespace tarvi {
 namespace {
@@ -70,32 +69,20 @@ TEST(SubtractOneSecond, BorrowsForEverySecondOfTheDay)
     for (const char* unreadable : {"", "12:34", "aa:bb:cc"})
         EXPECT_EQ(subtractOneSecond(unreadable), std::nullopt) << unreadable;
     for (int s = 0; s < 86400; ++s) {
-        const std::string ra = formatClockTime(s / 3600, s / 60 % 60, s % 60);
-        const auto earlier = subtractOneSecond(ra);
-        ASSERT_TRUE(earlier.has_value()) << ra;
-        const auto back = readTypedTime(*earlier);
-        ASSERT_TRUE(back.has_value()) << *earlier;
-        ASSERT_EQ(back->hour * 3600 + back->minute * 60 + back->second, (s + 86399) % 86400) << ra;
+        const int earlier = (s + 86399) % 86400;
+        ASSERT_EQ(subtractOneSecond(formatClockTime(s / 3600, s / 60 % 60, s % 60)),
+                  formatClockTime(earlier / 3600, earlier / 60 % 60, earlier % 60))
+            << s;
     }
 }
 
-std::string normalised(const std::string& received)
-{
-    return normalisedReply(reinterpret_cast<const std::uint8_t*>(received.data()), received.size());
-}
-
-TEST(GoToCommands, ByteForByteAndTheDeclinationRoundTripThroughTheTelescope)
+TEST(GoToCommands, ByteForByte)
 {
     EXPECT_EQ(targetRaCommand("12:34:56"), ":Sr12:34:55#");
     EXPECT_EQ(targetRaCommand("12:34"), std::nullopt);
     EXPECT_EQ(targetDecCommand("-05:23:14"), ":Sd-05\xDF" "23:14#");
     EXPECT_EQ(declinationToSend("+45:12"), "+45\xDF" "12");
     EXPECT_EQ(declinationToSend("+45"), "+45");
-    // The telescope answers ":GD#" with what ":Sd" set, its degree sign and all.
-    for (const char* dec : {"+22:00:52", "-89:59:59", "+00:00:00"})
-        EXPECT_EQ(normalised(targetDecCommand(dec).substr(3)), dec);
-    const std::string reply = "+22\xDF" "00:52#";
-    EXPECT_EQ(targetDecCommand(normalised(reply)), ":Sd" + reply);
 }
 
 TEST(SlewReply, MotionAndSkyFlatsPagesSayWhyObjectsPageShowsTheTelescopesText)

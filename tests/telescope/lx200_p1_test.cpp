@@ -23,6 +23,7 @@ namespace tarvi {
 namespace {
 
 using Sent = test::Strings;
+using test::joined;
 
 // What a refresh after a change reads back.
 const Sent refreshTraffic{":Gt#", ":Gg#", ":GL#", ":GS#", ":GC#", ":GL#", ":GS#", ":GG#"};
@@ -47,12 +48,6 @@ protected:
     }
 };
 
-Sent operator+(Sent a, const Sent& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 TEST_F(LX200P1Test, SiteDateAndTimeAreCheckedBeforeAnythingIsSent)
 {
     page->setPort(PortTable::closed);
@@ -71,7 +66,7 @@ TEST_F(LX200P1Test, SiteDateAndTimeAreCheckedBeforeAnythingIsSent)
     page->onSetActive();
     ASSERT_EQ(page->utcOffset, 5);
     const auto site = &LX200P1::onSetLocation, date = &LX200P1::onSetDate, time = &LX200P1::onSetTime;
-    const Sent set = Sent{":GC#", ":Gg#", ":SL 21:30:00#"}, twice = refreshTraffic + refreshTraffic;
+    const Sent set{":GC#", ":Gg#", ":SL 21:30:00#"}, twice = joined({refreshTraffic, refreshTraffic});
     const struct { void (LX200P1::*handler)(); const char *latitude, *longitude, *date, *time, *dateReply;
                    Sent expected; std::string_view box; } cases[] = {
         {site, "+45:00", "360:00", "", "", "", {}, siteRefusedMessage},
@@ -82,10 +77,10 @@ TEST_F(LX200P1Test, SiteDateAndTimeAreCheckedBeforeAnythingIsSent)
         {date, "", "", "00/00/05", "", "", {":SC  00/00/05#", ":GC#"}, ""},
         {time, "", "", "", "1:00:00", "03/15/06#", refreshTraffic, timeRefusedMessage},
         // No date to compute the sidereal time from: the local time alone goes.
-        {time, "", "", "", "21:30:00", "#", set + twice, siderealTimeNotSetMessage},
-        {time, "", "", "", "21:30:00", "3/15/06#", set + twice, siderealTimeNotSetMessage},
+        {time, "", "", "", "21:30:00", "#", joined({set, twice}), siderealTimeNotSetMessage},
+        {time, "", "", "", "21:30:00", "3/15/06#", joined({set, twice}), siderealTimeNotSetMessage},
         // With one, the computed sidereal time follows the local time.
-        {time, "", "", "", "21:30:00", "03/15/06#", set + Sent{":SS 07:04:11#"} + twice, ""},
+        {time, "", "", "", "21:30:00", "03/15/06#", joined({set, {":SS 07:04:11#"}, twice}), ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.latitude) + c.longitude + c.date + c.time + c.dateReply);

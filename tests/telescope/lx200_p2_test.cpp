@@ -1,16 +1,23 @@
 // The objects page against a scripted telescope and a clock that does not
-// wait, on Qt's offscreen platform; the object list is replaced by a choice.
+// wait, on Qt's offscreen platform; the object list is replaced by a choice,
+// except where the list itself is tested. The list reads objects.txt from the
+// current directory, a fresh temporary one in each test.
 #include "telescope/lx200_p2.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
+#include "support/dialog_helpers.h"
+#include "support/temp_dir.h"
+#include "telescope/object_list.h"
 #include "telescope/objects_file.h"
 #include "telescope/scripted_telescope.h"
 
@@ -25,9 +32,12 @@ protected:
     std::optional<std::string> listChoice;
     std::unique_ptr<LX200P2> page;
     std::size_t waitsMarked = 0;
+    test::TempDir dir;
+    std::filesystem::path startDirectory = std::filesystem::current_path();
 
     void SetUp() override
     {
+        std::filesystem::current_path(dir.path());
         replies = {{":LI#", {"M42 EN NEBULA#"}}, {":Gr#", {"05:35:16#"}}, {":Gd#", {"-05\xDF" "23:14#"}}, {":MS#", {"0"}}};
         // Marks where in the traffic each wait fell, and how many replies
         // had been read by then.
@@ -42,6 +52,7 @@ protected:
         page->chooseObject = [this] { return listChoice; };
         page->setPort(addPort());
     }
+    void TearDown() override { std::filesystem::current_path(startDirectory); }
     // The traffic since the last look.
     Strings sent()
     {
@@ -193,6 +204,70 @@ TEST_F(ObjectsPageP2Test, ListedObjectClearsTheCatalogTypingLeavesGetOffAndGoToS
         }
         EXPECT_EQ(boxes(), c.shown) << c.slew;
     }
+}
+
+TEST_F(ObjectsPageP2Test, TheListShowsEveryLineOfObjectsTxtAndHandsBackTheChosenRowInFixedWidth)
+{
+    {
+        objectList missing(ui);
+        EXPECT_EQ(boxes(), Strings{"Problem: Cannot open objects.txt."});
+        EXPECT_EQ(missing.list()->topLevelItemCount(), 0);
+    }
+    const std::string m42Line = "M42 05:35:16 -05:23:14 4.0 85 Orion Nebula, great in any telescope";
+    const std::string comet = "Comet_with_a_thirty_letter_nam 01:02:03 +04:05:06";
+    test::writeFile(dir.file("objects.txt"), comet + "\n" + m42Line + "\n\r\nG\xDCnther 1 2\n");
+    {
+        objectList dialog(ui);
+        QTreeWidget* list = dialog.list();
+        std::vector<QStringList> rows;
+        for (int r = 0; r < list->topLevelItemCount(); ++r) {
+            rows.emplace_back();
+            for (int c = 0; c < 6; ++c)
+                rows.back() << list->topLevelItem(r)->text(c);
+        }
+        const std::vector<QStringList> expected{
+            {"Comet_with_a_thirty_letter_nam", "01:02:03", "+04:05:06", "", "", ""},
+            {"M42", "05:35:16", "-05:23:14", "4.0", "85", "Orion Nebula, great in any telescope"},
+            QStringList(6, QString()),
+            {QString::fromUtf8("G\u00DCnther"), "1", "2", "", "", ""},  // a Latin-1 file
+        };
+        EXPECT_EQ(rows, expected);
+        EXPECT_TRUE(ui.boxes.empty());
+    }
+
+    const std::string m42 = "M42                       05:35:16 -05:23:14";  // 25 + 1 + 8 + 1 + 9
+    const std::vector<std::tuple<int, bool, std::string>> cases{
+        {1, true, m42}, {0, false, comet}, {-1, false, ""},
+        {-1, true, ""},  // below the last row
+    };
+    for (const auto& [row, doubleClick, selection] : cases) {
+        objectList dialog(ui);
+        dialog.show();
+        QTreeWidget* list = dialog.list();
+        if (doubleClick) {
+            // A double click reaches the list as a click, then the double click.
+            const QPoint at = row >= 0 ? list->visualItemRect(list->topLevelItem(row)).center()
+                                       : list->viewport()->rect().bottomLeft() + QPoint(20, -5);
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        } else {
+            if (row >= 0)
+                list->topLevelItem(row)->setSelected(true);
+            test::buttonNamed(dialog, "OK")->click();
+        }
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(dialog.selection, selection) << row;
+    }
+
+    // A page of its own runs the list as a modal dialog and takes its choice.
+    LX200P2 listing(ui, clock, line);
+    test::whenModal<objectList>([](objectList& dialog) {
+        dialog.list()->topLevelItem(1)->setSelected(true);
+        test::buttonNamed(dialog, "OK")->click();
+    });
+    listing.listButton()->click();
+    EXPECT_EQ(listing.raEdit()->text() + listing.decEdit()->text(), "05:35:16-05:23:14");
+    EXPECT_EQ(listing.listedNameEdit()->text(), QString("M42").leftJustified(25));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 namespace tarvi {
 namespace {
 
+using test::joined;
 using test::Strings;
 
 class SkyFlatsPageTest : public ::testing::Test, protected test::ScriptedTelescope {
@@ -39,14 +40,6 @@ protected:
 };
 
 const Strings stopAll{":Q#", ":Qn#", ":Qs#", ":Qe#", ":Qw#", ":GR#", ":GD#"};
-
-Strings joined(std::initializer_list<Strings> parts)
-{
-    Strings out;
-    for (const auto& part : parts)
-        out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
 
 TEST_F(SkyFlatsPageTest, RunDriftsNorthEastSouthWestUntilTheButtonIsPressed)
 {
@@ -92,7 +85,7 @@ TEST_F(SkyFlatsPageTest, EveryTwoHundredAndFirstLegReturnsHomeAsReadAtTheStartAn
     EXPECT_EQ(traffic.back(), ":RG#");
 }
 
-TEST_F(SkyFlatsPageTest, LegLengthOutOfRangeOrNoPortStartsNoRun)
+TEST_F(SkyFlatsPageTest, LegLengthOutOfRangeOrNoPortStartsNoRunASilentTelescopeIsSaidAndLeavingStopsEveryMotion)
 {
     page.millisecondsEdit()->setText("20001");
     page.onStart();
@@ -104,15 +97,6 @@ TEST_F(SkyFlatsPageTest, LegLengthOutOfRangeOrNoPortStartsNoRun)
     EXPECT_EQ(clock.waits, (std::vector<std::int64_t>{500, 20000, 500}));
 
     forget();
-    page.setPort(PortTable::closed);
-    page.onStart();
-    EXPECT_TRUE(script->writes.empty());
-    page.onStop();
-    EXPECT_EQ(boxTexts(), Strings{"Telescope port is not open."});
-}
-
-TEST_F(SkyFlatsPageTest, SilentTelescopeIsReportedAtEveryRefreshAndLeavingThePageStopsEveryMotion)
-{
     replies.clear();
     page.onSetActive();
     ASSERT_EQ(boxTexts(), Strings{"Telescope not responding"});
@@ -121,6 +105,13 @@ TEST_F(SkyFlatsPageTest, SilentTelescopeIsReportedAtEveryRefreshAndLeavingThePag
     forget();
     page.onKillActive();
     EXPECT_EQ(sent(), stopAll);
+
+    forget();
+    page.setPort(PortTable::closed);
+    page.onStart();
+    EXPECT_TRUE(script->writes.empty());
+    page.onStop();
+    EXPECT_EQ(boxTexts(), Strings{"Telescope port is not open."});
 }
 
 }  // namespace

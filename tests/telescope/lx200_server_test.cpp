@@ -1,35 +1,59 @@
+// The LX200 command table and the network server that shares the telescope
+// with planetarium programs, against a scripted telescope.
 #include "telescope/lx200_server.h"
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "telescope/lx200_commands.h"
 #include "telescope/scripted_telescope.h"
 
 namespace tarvi {
 namespace {
 
-using Strings = std::vector<std::string>;
+using test::bytesOf;
+using test::Strings;
+using ToClients = std::vector<std::pair<int, std::string>>;
 
-std::span<const std::uint8_t> bytesOf(const std::string& text)
+TEST(CommandInfo, ReplyAndEffectOfEveryKind)
 {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+    using namespace lx200;
+    const struct { Reply reply; Effect effect; Strings commands; } groups[] = {
+        {Reply::digit, Effect::read, {"\x06"}},
+        {Reply::text, Effect::read, {":GR#", ":Gr#", ":Gs#", ":GT#", ":Gt#", ":GVF#", ":D#", ":LI#"}},
+        {Reply::digit, Effect::set,
+         {":Sr12:34:56#", ":Sr#", ":Sd+45\xDF" "12:34#", ":St +45\xDF" "05#", ":SG -03#", ":SS 04:05:06#",
+          ":S060.1#", ":ST60.1#", ":Ls 1#", ":Lo 2#"}},
+        {Reply::date, Effect::set, {":SC  03/15/06#"}},
+        {Reply::none, Effect::set, {":LS 308#", ":LM 31#", ":LF#", ":U#", ":$BA07#"}},
+        {Reply::goTo, Effect::motion, {":MS#"}},
+        {Reply::text, Effect::motion, {":CM#"}},
+        {Reply::none, Effect::motion, {":Ms#", ":Mw#", ":RG#"}},
+        {Reply::none, Effect::stop, {":Q#", ":Qn#", ":FQ#"}},
+        {Reply::none, Effect::focus, {":F-#", ":FS#"}},
+        // Case, whole names, and what is not one command.
+        {Reply::none, Effect::other,
+         {":gr#", ":GRx#", ":G#", ":GV#", ":Qx#", ":MSx#", ":LIx#", ":S#", ":Sx1#", ":GR#:GD#", ":GR", "GR#",
+          ":#", ":", "#", "", "\x06\x06"}},
+    };
+    for (const auto& group : groups) {
+        for (const std::string& command : group.commands) {
+            const CommandInfo info = commandInfo(command);
+            EXPECT_EQ(std::pair(info.reply, info.effect), std::pair(group.reply, group.effect))
+                << testing::PrintToString(command);
+        }
+    }
 }
-
-struct FramingCase {
-    const char* name;
-    std::vector<std::string> pieces;  // as they come off the socket
-    std::vector<std::string> commands;
-    bool kept;  // the client stays connected
-};
 
 TEST(LX200ClientInputTest, FramesTheCommandGrammarAndClosesOnAnythingElse)
 {
     const std::string longest = ":Sr " + std::string(35, '1') + "#";
     ASSERT_EQ(longest.size(), LX200ClientInput::longestCommand);
-    const std::vector<FramingCase> cases = {
+    // The pieces as they come off the socket, the commands framed, and
+    // whether the client stays connected.
+    const struct { const char* name; Strings pieces, commands; bool kept; } cases[] = {
         {"one", {":GR#"}, {":GR#"}, true},
         {"ack alone", {"\x06"}, {"\x06"}, true},
         {"run together", {":GR#:GD#\x06"}, {":GR#", ":GD#", "\x06"}, true},
@@ -46,21 +70,21 @@ TEST(LX200ClientInputTest, FramesTheCommandGrammarAndClosesOnAnythingElse)
         {"ack inside a command", {":G\x06R#"}, {}, false},
         {"high byte", {"\xDF"}, {}, false},
     };
-    for (const FramingCase& c : cases) {
+    for (const auto& c : cases) {
         LX200ClientInput input;
         std::deque<std::string> out;
         bool kept = true;
         for (const std::string& piece : c.pieces)
             kept = kept && input.take(bytesOf(piece), out);
         EXPECT_EQ(kept, c.kept) << c.name;
-        EXPECT_EQ(std::vector<std::string>(out.begin(), out.end()), c.commands) << c.name;
+        EXPECT_EQ(Strings(out.begin(), out.end()), c.commands) << c.name;
     }
 }
 
 class LX200ServerTest : public ::testing::Test, protected test::ScriptedTelescope {
 protected:
     LX200Server server{clock, line};
-    std::vector<std::pair<int, std::string>> toClients;
+    ToClients toClients;
 
     void SetUp() override
     {
@@ -76,12 +100,8 @@ protected:
 
 TEST_F(LX200ServerTest, RepliesFollowTheReplyKindOfEachCommand)
 {
-    struct Case {
-        std::string command;
-        std::vector<std::string> telescope;
-        std::string client;  // empty: the client gets nothing
-    };
-    const std::vector<Case> cases = {
+    // The telescope's reply in its bursts, and what the client gets.
+    const struct { std::string command; Strings telescope; std::string client; } cases[] = {
         {":GR#", {"12:34:56#"}, "12:34:56#"},
         {":GD#", {"+45\xDF" "30:00#"}, "+45\xDF" "30:00#"},
         {"\x06", {"P"}, "P"},
@@ -94,33 +114,28 @@ TEST_F(LX200ServerTest, RepliesFollowTheReplyKindOfEachCommand)
          "1Updating Planetary Data#                                #"},
         {":SC 13/40/26#", {"0"}, "0"},
         {":Qn#", {}, ""},
-        {":GR#", {}, ""},             // silence
-        {":GL#", {"20:1"}, ""},       // cut off before its "#"
+        {":GR#", {}, ""},                     // silence
+        {":GL#", {"20:1"}, ""},               // cut off before its "#"
         {":GVP#", {"Tar", "vi#"}, "Tarvi#"},  // in two bursts
     };
     const int id = server.connect();
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.command);
-        replies.clear();
-        replies[c.command] = c.telescope;
+        replies = {{c.command, c.telescope}};
         toClients.clear();
         script->writes.clear();
         clock.advance(LX200Server::positionReadMs);
         ASSERT_TRUE(server.receive(id, bytesOf(c.command)));
         serveAll();
         EXPECT_EQ(sent(), Strings{c.command});
-        if (c.client.empty())
-            EXPECT_TRUE(toClients.empty());
-        else
-            EXPECT_EQ(toClients, (std::vector<std::pair<int, std::string>>{{id, c.client}}));
+        EXPECT_EQ(toClients, (c.client.empty() ? ToClients{} : ToClients{{id, c.client}}));
         script->arrivals.clear();
     }
 }
 
 TEST_F(LX200ServerTest, PositionReadsOfSeveralClientsShareOneTelescopeRead)
 {
-    replies[":GR#"] = {"12:34:56#"};
-    replies[":GD#"] = {"+45\xDF" "30:00#"};
+    replies = {{":GR#", {"12:34:56#"}}, {":GD#", {"+45\xDF" "30:00#"}}};
     const int first = server.connect();
     const int second = server.connect();
     for (const int id : {first, second})
@@ -138,7 +153,7 @@ TEST_F(LX200ServerTest, PositionReadsOfSeveralClientsShareOneTelescopeRead)
     EXPECT_EQ(sent(), (Strings{":GR#", ":GD#", ":GR#", ":Me#", ":GR#"}));
 }
 
-TEST_F(LX200ServerTest, WhileTheSheetMovesTheTelescopeOnlyMotionWaits)
+TEST_F(LX200ServerTest, TheSheetComesFirstWhileItMovesTheTelescopeOnlyMotionWaits)
 {
     bool sheetMoves = true;
     server.sheetMoves = [&] { return sheetMoves; };
@@ -154,31 +169,40 @@ TEST_F(LX200ServerTest, WhileTheSheetMovesTheTelescopeOnlyMotionWaits)
     sheetMoves = false;
     serveAll();
     EXPECT_EQ(sent(), (Strings{":Q#", ":Qs#", ":F+#", ":GR#"}));
-}
 
-TEST_F(LX200ServerTest, NothingGoesInsideAnExchangeOfTheSheet)
-{
-    const int id = server.connect();
-    ASSERT_TRUE(server.receive(id, bytesOf(":Q#")));
+    // Nothing goes inside an exchange of the sheet.
+    ASSERT_TRUE(server.receive(mover, bytesOf(":Qn#")));
     {
         const auto exchange = line.exchange();
         EXPECT_FALSE(server.serveOne());
     }
     EXPECT_TRUE(server.serveOne());
-    EXPECT_EQ(sent(), Strings{":Q#"});
+    EXPECT_EQ(sent().back(), ":Qn#");
 }
 
-TEST_F(LX200ServerTest, TheFormatToggleIsNotPassedOnAndQueuesAreBounded)
+TEST_F(LX200ServerTest, QueuesAreBoundedTheFormatToggleIsNotPassedOnAndALeavingClientTakesItsCommands)
 {
     const int id = server.connect();
     std::string flood;
-    for (int i = 0; i < 20; ++i)
+    for (std::size_t i = 0; i < LX200Server::queueLimit; ++i)
         flood += ":U#";
-    ASSERT_TRUE(server.receive(id, bytesOf(flood.substr(0, 3 * LX200Server::queueLimit))));
+    ASSERT_TRUE(server.receive(id, bytesOf(flood)));
     EXPECT_FALSE(server.wantsInput(id));
     serveAll();
     EXPECT_TRUE(server.wantsInput(id));
     EXPECT_TRUE(sent().empty());
+
+    replies[":GR#"] = {"12:34:56#"};
+    const int leaving = server.connect();
+    ASSERT_TRUE(server.receive(leaving, bytesOf(":Mn#:Ms#")));
+    ASSERT_TRUE(server.receive(id, bytesOf(":GR#")));
+    server.disconnect(leaving);
+    serveAll();
+    EXPECT_EQ(sent(), Strings{":GR#"});
+    EXPECT_EQ(toClients, (ToClients{{id, "12:34:56#"}}));
+    for (std::size_t i = server.clientCount(); i < LX200Server::maxClients; ++i)
+        EXPECT_NE(server.connect(), 0);
+    EXPECT_EQ(server.connect(), 0);
 }
 
 TEST_F(LX200ServerTest, AClosedPortIsOpenedOncePerClientAndALostOneWaitsForTheUser)
@@ -209,22 +233,6 @@ TEST_F(LX200ServerTest, AClosedPortIsOpenedOncePerClientAndALostOneWaitsForTheUs
     EXPECT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(opens, 2);
     EXPECT_TRUE(toClients.empty());
-}
-
-TEST_F(LX200ServerTest, AClientThatLeavesTakesOnlyItsOwnCommands)
-{
-    replies[":GR#"] = {"12:34:56#"};
-    const int leaving = server.connect();
-    const int staying = server.connect();
-    ASSERT_TRUE(server.receive(leaving, bytesOf(":Mn#:Ms#")));
-    ASSERT_TRUE(server.receive(staying, bytesOf(":GR#")));
-    server.disconnect(leaving);
-    serveAll();
-    EXPECT_EQ(sent(), Strings{":GR#"});
-    EXPECT_EQ(toClients, (std::vector<std::pair<int, std::string>>{{staying, "12:34:56#"}}));
-    for (std::size_t i = server.clientCount(); i < LX200Server::maxClients; ++i)
-        EXPECT_NE(server.connect(), 0);
-    EXPECT_EQ(server.connect(), 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // A telescope on a scripted port that answers each command from a table:
 // the set-up the tests of the link, the network server and the pages share.
 
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -20,6 +21,15 @@ using Strings = std::vector<std::string>;
 inline Bytes bytesOf(std::string_view text)
 {
     return {text.begin(), text.end()};
+}
+
+// The traffic of several steps one after the other.
+inline Strings joined(std::initializer_list<Strings> parts)
+{
+    Strings out;
+    for (const auto& part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
 }
 
 struct ScriptedTelescope {

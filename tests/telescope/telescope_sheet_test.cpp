@@ -128,7 +128,7 @@ TEST_F(TelescopeSheetTest, GoFollowsTheSlewToTheTarget)
     EXPECT_EQ(motion().raEdit()->text() + motion().decEdit()->text(), hour + ":29:59+40:00:00");
 }
 
-TEST_F(TelescopeSheetTest, TimePageShowsTheTelescopesSiteAndClockAndObjectsPageGetsACatalogObject)
+TEST_F(TelescopeSheetTest, TimePageShowsTheSiteObjectsPageGetsAnObjectSkyFlatsEndAtTheGuideRateInNightColours)
 {
     openSheet();
     sheet().tabs()->setCurrentIndex(1);
@@ -156,26 +156,12 @@ TEST_F(TelescopeSheetTest, TimePageShowsTheTelescopesSiteAndClockAndObjectsPageG
     EXPECT_EQ(telescope().receivedCommands(), (std::vector<std::string>{":LM 31#", ":LI#", ":Gr#", ":Gd#"}));
     EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
 
-    // The drawn buttons take the night scheme's colours: no glare, no green.
-    shell->router().route(cmd::nightVisionDark);
-    QApplication::processEvents();
-    sheet().tabs()->setCurrentIndex(0);
-    QImage image(motion().size(), QImage::Format_ARGB32);
-    motion().render(&image);
-    const QColor night = image.pixelColor(motion().buttonRect(Button::north).topLeft() + QPoint(3, 2));
-    EXPECT_EQ(night, motion().palette().color(QPalette::Button));
-    EXPECT_LT(night.red() + night.green() + night.blue(), 191 * 3 / 2);
-    EXPECT_EQ(night.green(), 0);
-}
-
-TEST_F(TelescopeSheetTest, SkyFlatsDriftAndEndAtTheGuideRate)
-{
-    openSheet();
+    // Sky flats drift and end at the guiding rate. The press comes at the
+    // message step after four legs: their refreshes and the one of the stop
+    // before the run have gone out.
     sheet().tabs()->setCurrentIndex(3);
     LX200P3& flats = sheet().page3();
     flats.millisecondsEdit()->setText("100");
-    // The press comes at the message step after four legs: their refreshes
-    // and the one of the stop before the run have gone out.
     ui.onPump = [&](PumpMode) { return PumpReport{.leftButtonPressed = count(":GR#") >= 6}; };
     telescope().clearTraffic();
     flats.onStart();
@@ -189,6 +175,18 @@ TEST_F(TelescopeSheetTest, SkyFlatsDriftAndEndAtTheGuideRate)
     EXPECT_EQ(heard, motions);
     EXPECT_EQ(telescope().rate(), sim::MotionRate::guide);
     EXPECT_EQ(flats.raEdit()->text().size(), 8);
+    ui.onPump = nullptr;
+
+    // The drawn buttons take the night scheme's colours: no glare, no green.
+    shell->router().route(cmd::nightVisionDark);
+    QApplication::processEvents();
+    sheet().tabs()->setCurrentIndex(0);
+    QImage image(motion().size(), QImage::Format_ARGB32);
+    motion().render(&image);
+    const QColor night = image.pixelColor(motion().buttonRect(Button::north).topLeft() + QPoint(3, 2));
+    EXPECT_EQ(night, motion().palette().color(QPalette::Button));
+    EXPECT_LT(night.red() + night.green() + night.blue(), 191 * 3 / 2);
+    EXPECT_EQ(night.green(), 0);
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ struct FakeCamera {
     std::uint32_t baud = 57600;
     std::array<std::uint8_t, 256> ram{};
     bool followsDivisor = true;
+    bool acksDivisor = true;  // acknowledges the speed frame
     // The payload the camera sends for a row.
     std::function<Bytes(int row)> payload = [](int row) { return Bytes(192, std::uint8_t(row)); };
     // Changes a row frame on its way (a noisy line).
@@ -38,6 +39,8 @@ struct FakeCamera {
         if (port->current.baud != baud || port->current.parity != Parity::even)
             return;
         if (w.size() >= 7 && w[0] == 0x01 && checksumOk(w.data(), int(w.size()))) {
+            if (w[3] == 0x38 && !acksDivisor)
+                return;
             const int n = w[1] - 3;
             std::copy_n(w.begin() + 5, n, ram.begin() + w[3]);
             port->arrive({0x06});
@@ -193,6 +196,19 @@ TEST_F(CameraLinkTest, ConnectingSearchesTheSpeedsAndSetsTheWantedOne)
             EXPECT_EQ(port->writes.size(), writes);
         }
     }
+
+    // A camera that does not acknowledge the speed frame: nothing more is said,
+    // the port stays open at the speed that answered, and the connection fails.
+    start("0 0 0 1 1 0 .5 0 0 0 0 0 1 1 -1 -1 0");
+    camera.baud = 19200;
+    camera.acksDivisor = false;
+    EXPECT_EQ(app->openCameraPort(), 0);
+    EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_EQ(ui.paneText(0), "");
+    EXPECT_FALSE(port->closed);
+    EXPECT_EQ(port->current.baud, 19200u);
+    EXPECT_EQ(app->settings.cameraSpeedInUse, 1);
+    EXPECT_EQ(camera.ram[0x38], 0);
 }
 
 // A RAM reply is taken only whole and good, in at most two reads; a request

@@ -539,6 +539,7 @@ TEST(AutosaveName, NumbersTheNextCapture)
     const std::pair<const char*, const char*> cases[] = {
         {"F-0001.bmp", "F-0002.bmp"}, {"M42", "M42-0001.bmp"}, {"M42-7", "M42-7-0001.bmp"}, {"", "-0001.bmp"},
         {"M42-0007.BMP", "M42-0008.bmp"}, {"X-9999.BMP", "X-10000.bmp"}, {"a-b-0041.bmp", "a-b-0042.bmp"},
+        {"M42.BMP", "M42-0001.bmp"}, {"M42.Bmp", "M42-0001.bmp"},
         // At the top of the number's range a new count starts.
         {"M42-9223372036854775806.bmp", "M42-9223372036854775807.bmp"},
         {"M42-9223372036854775807.bmp", "M42-9223372036854775807-0001.bmp"},

@@ -77,13 +77,6 @@ protected:
     CMainFrame& frame() { return *shell->mainFrame(); }
     QString paneZero() { return frame().pane(0)->text(); }
     sim::TelescopeSimulator& telescope() { return *shell->telescopeSimulator(); }
-    std::vector<std::string> boxTexts() const
-    {
-        std::vector<std::string> out;
-        for (const auto& box : ui.boxes)
-            out.push_back(box.text);
-        return out;
-    }
     void expectNoBox() const { EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text; }
     void reconnect() { app().connectDevices(app().settings.cameraPort, app().settings.cameraSpeed, app().settings.telescopePort); }
     LX200Control& openSheet() { shell->router().route(cmd::lx200Controls); return *shell->telescopeSheet(); }
@@ -147,7 +140,7 @@ TEST_F(DevicesAtWorkTest, ACaptureCountsDownOnScreenItsMenuIsGoneAndTheCameraIsN
     ASSERT_TRUE(tried);
     EXPECT_TRUE(greyed);
     EXPECT_FALSE(routed);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{std::string(cameraBusyMessage)});
+    EXPECT_EQ(ui.boxTexts(), std::vector<std::string>{std::string(cameraBusyMessage)});
     EXPECT_EQ(paneZero(), "Image created");
     EXPECT_EQ(app().cameraImage, sentFrame());
     EXPECT_TRUE(frame().commandAction(cmd::setupComm)->isEnabled()) << "free again";
@@ -184,7 +177,7 @@ TEST_F(DevicesAtWorkTest, ACameraLostMidDownloadIsOneMessageAndRetryFinishesTheF
     };
     ui.answers = {Answer::retry};
     ASSERT_EQ(app().captureImage(), 1);
-    ASSERT_EQ(ui.boxes.size(), 1u) << boxTexts()[1];
+    ASSERT_EQ(ui.boxes.size(), 1u) << ui.boxTexts()[1];
     EXPECT_EQ(ui.boxes[0].text.rfind("Attempt to retrieve row 60 failed\n\ncom1 (sim:camera) is no longer there: ", 0), 0u)
         << ui.boxes[0].text;
     EXPECT_EQ(ui.boxes[0].buttons, Buttons::retryCancel);
@@ -202,14 +195,14 @@ TEST_F(DevicesAtWorkTest, ATelescopeLostOrSilentIsOneMessageAndTheNextGetFindsIt
     telescope().hangUp();
     QTest::qWait(100);  // the line is gone
     click(Button::get);
-    ASSERT_EQ(ui.boxes.size(), 1u) << boxTexts()[1];
+    ASSERT_EQ(ui.boxes.size(), 1u) << ui.boxTexts()[1];
     EXPECT_NE(ui.boxes[0].text.find("com2 (sim:telescope) is no longer there: "), std::string::npos) << ui.boxes[0].text;
     EXPECT_EQ(app().settings.telescopeHandle, -1);
 
     telescope().plugIn();
     motion.raEdit()->clear();
     click(Button::get);
-    EXPECT_EQ(ui.boxes.size(), 1u) << boxTexts().back();
+    EXPECT_EQ(ui.boxes.size(), 1u) << ui.boxTexts().back();
     EXPECT_EQ(shell->telescopeSheet(), &sheet) << "the same sheet, handed the port again";
     EXPECT_EQ(motion.raEdit()->text().size(), 8) << motion.raEdit()->text().toStdString();
     EXPECT_NE(motion.portHandle(), -1);
@@ -220,7 +213,7 @@ TEST_F(DevicesAtWorkTest, ATelescopeLostOrSilentIsOneMessageAndTheNextGetFindsIt
     reconnect();
     QTest::qWait(10);
     click(Button::get);
-    EXPECT_EQ(boxTexts(), (std::vector<std::string>{"Cannot open telescope port com2\nsim:telescope: no answer",
+    EXPECT_EQ(ui.boxTexts(), (std::vector<std::string>{"Cannot open telescope port com2\nsim:telescope: no answer",
                                                     "Telescope port is not open."}));
 }
 
@@ -240,7 +233,7 @@ protected:
         probe.close();
         app().sharing = {.on = true, .port = port, .allowOthers = false};
         shell->startTelescopeServer();
-        ASSERT_TRUE(server().listening()) << boxTexts()[0];
+        ASSERT_TRUE(server().listening()) << ui.boxTexts()[0];
     }
     void TearDown() override
     {
@@ -331,7 +324,7 @@ TEST_F(TelescopeServerTest, ThePortLostUnderTheServerKeepsItUpAndItServesAgainAf
     telescope().plugIn();
     reconnect();
     EXPECT_TRUE(std::regex_match(ask(client, ":GR#"), std::regex("[0-9]{2}:[0-9]{2}:[0-9]{2}#")));
-    EXPECT_EQ(ui.boxes.size(), 1u) << boxTexts().back();
+    EXPECT_EQ(ui.boxes.size(), 1u) << ui.boxTexts().back();
 
 }
 

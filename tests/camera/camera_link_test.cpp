@@ -168,10 +168,7 @@ TEST_F(CameraLinkTest, ConnectingSearchesTheSpeedsAndSetsTheWantedOne)
         camera.baud = c.cameraAt;
         camera.followsDivisor = c.follows;
         EXPECT_EQ(app->openCameraPort(), c.opened);
-        std::vector<std::string> said;
-        for (const auto& box : ui.boxes)
-            said.push_back(box.text);
-        EXPECT_EQ(said, c.boxes);
+        EXPECT_EQ(ui.boxTexts(), c.boxes);
         EXPECT_EQ(ui.paneText(1), c.pane);
         EXPECT_EQ(ui.paneText(0), "");
         EXPECT_EQ(port->current.baud, c.lineAt);

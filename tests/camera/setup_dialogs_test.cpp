@@ -60,14 +60,6 @@ protected:
             app.portMap.setDevice(i, "dev-com" + std::to_string(i + 1));
     }
 
-    std::vector<std::string> boxTexts() const
-    {
-        std::vector<std::string> texts;
-        for (const auto& box : ui.boxes)
-            texts.push_back(box.text);
-        return texts;
-    }
-
     std::string savedValues() const
     {
         const std::string text = test::readFile(app.iniPath);
@@ -180,7 +172,7 @@ TEST_F(SetupDialogTest, SetupCameraLoadsStoresRefusesAndSendsTheValues)
             EXPECT_EQ(field->selectedText(), field->text());
         }, "Cancel");
         EXPECT_TRUE(keptOpen);
-        EXPECT_EQ(boxTexts(), std::vector<std::string>{c.message});
+        EXPECT_EQ(ui.boxTexts(), std::vector<std::string>{c.message});
         EXPECT_EQ(formatSettingsLine(app.settings), before);
     }
     EXPECT_TRUE(opener.opened.empty());
@@ -193,7 +185,7 @@ TEST_F(SetupDialogTest, SetupCameraLoadsStoresRefusesAndSendsTheValues)
         dialog.observationKeywordsBox()->setChecked(true);
     });
     EXPECT_EQ(opener.opened, std::vector<std::string>{"dev-com1"});
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Cannot open/setup camera port com1\ndev-com1: " + noSuchDevice});
+    EXPECT_EQ(ui.boxTexts(), std::vector<std::string>{"Cannot open/setup camera port com1\ndev-com1: " + noSuchDevice});
     EXPECT_EQ(app.settings.exposureTime, 12.5f);
     EXPECT_NE(savedValues().find(" 12.500000 "), std::string::npos) << savedValues();
     // The keywords' setting has a section of its own; the line keeps its seventeen numbers.
@@ -290,7 +282,7 @@ TEST_F(SetupDialogTest, SetupCommConnectStoresThePortsAndOpensBothDevicesThere)
         const std::string camera = "com" + std::to_string(c.camera + 1), telescope = "com" + std::to_string(c.telescope + 1);
         EXPECT_EQ(opener.opened, (std::vector<std::string>{"dev-" + camera, "dev-" + telescope}));
         const auto reason = [](const std::string& name) { return "\ndev-" + name + ": " + noSuchDevice; };
-        EXPECT_EQ(boxTexts(), (std::vector<std::string>{"Cannot open/setup camera port " + camera + reason(camera),
+        EXPECT_EQ(ui.boxTexts(), (std::vector<std::string>{"Cannot open/setup camera port " + camera + reason(camera),
                                                         "Cannot open telescope port " + telescope + reason(telescope)}));
         EXPECT_EQ(savedValues(), formatSettingsLine(app.settings));
     }
@@ -330,7 +322,7 @@ TEST_F(SetupDialogTest, SetupCommKeepsTheTelescopeSharingInItsOwnSection)
         const bool connected = OnSetupComm(app, nullptr);
         EXPECT_EQ(connected, c.boxes.empty());
         EXPECT_EQ(app.sharing, c.expected);
-        std::vector<std::string> said = boxTexts();
+        std::vector<std::string> said = ui.boxTexts();
         said.resize(std::min(said.size(), c.boxes.size()));
         EXPECT_EQ(said, c.boxes);
         EXPECT_EQ(readTelescopeSharing(IniFile(app.iniPath)), c.expected);
@@ -367,7 +359,7 @@ TEST_F(SetupDialogTest, SetupCommCancelTouchesNothingAndConnectWithoutChangesRec
     // The camera did not answer; it says so, and its port stays closed.
     EXPECT_TRUE(camera->closed);
     EXPECT_EQ(app.settings.cameraHandle, -1);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Cannot open camera port com1\ndev-com1: no answer at any speed"});
+    EXPECT_EQ(ui.boxTexts(), std::vector<std::string>{"Cannot open camera port com1\ndev-com1: no answer at any speed"});
     EXPECT_EQ(app.ports.find(oldCamera), nullptr);
     EXPECT_EQ(app.ports.find(oldTelescope), nullptr);
     EXPECT_NE(app.settings.telescopeHandle, -1);

@@ -105,16 +105,6 @@ inline void place(const std::string& path, const std::string& content)
         writeFile(path, content);
 }
 
-// The names in a directory, sorted.
-inline std::vector<std::string> namesIn(const std::string& directory)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 inline std::string withPath(std::string text, const std::string& path)
 {
     if (const auto at = text.find("%p"); at != std::string::npos)

@@ -2,12 +2,14 @@
 
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 
-#include "image/image_files.h"
 #include "platform/port_map.h"
+#include "support/image_checks.h"
 #include "support/scripted_port.h"
+#include "support/temp_dir.h"
 
 namespace tarvi {
 namespace {

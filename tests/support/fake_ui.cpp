@@ -61,6 +61,14 @@ PumpReport FakeUi::pumpMessages(PumpMode mode)
     return seen;
 }
 
+std::vector<std::string> FakeUi::boxTexts() const
+{
+    std::vector<std::string> texts;
+    for (const Box& box : boxes)
+        texts.push_back(box.text);
+    return texts;
+}
+
 std::string FakeUi::paneText(int pane) const
 {
     for (auto it = statusTexts.rbegin(); it != statusTexts.rend(); ++it) {

@@ -54,6 +54,8 @@ public:
     void playSound(const std::string& wavPath) override { sounds.push_back(wavPath); }
     void beep() override { ++beeps; }
 
+    // The texts of the boxes shown so far, oldest first.
+    std::vector<std::string> boxTexts() const;
     // The text pane shows now; empty when nothing was set.
     std::string paneText(int pane) const;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tarvi::test {
 
@@ -22,5 +23,7 @@ private:
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
+// The names in a directory, sorted.
+std::vector<std::string> namesIn(const std::string& directory);
 
 }  // namespace tarvi::test

@@ -127,7 +127,7 @@ TEST_F(LostTelescopeTest, AFailingReadIsSaidOnceTheRestIsDroppedAndEachCommandTr
         EXPECT_EQ(link.send(":Qn#"), 0);
         EXPECT_TRUE(line.dropping());
     }
-    EXPECT_EQ(boxTexts(), Strings{lossText});
+    EXPECT_EQ(ui.boxTexts(), Strings{lossText});
     EXPECT_EQ(ui.boxes[0].caption, "ERROR");
     EXPECT_EQ(sent(), Strings{":GR#"}) << "nothing after the loss";
     EXPECT_TRUE(script->closed);
@@ -142,7 +142,7 @@ TEST_F(LostTelescopeTest, AFailingReadIsSaidOnceTheRestIsDroppedAndEachCommandTr
         EXPECT_EQ(link.query(":GR#", 20), "");
     }
     const std::string refused = "Cannot open telescope port com2";
-    EXPECT_EQ(boxTexts(), (Strings{lossText, refused, refused}));
+    EXPECT_EQ(ui.boxTexts(), (Strings{lossText, refused, refused}));
     {
         const auto tick = line.operation(PortOwner::Kind::tick);
         EXPECT_EQ(link.query(":GL#", 20), "");

@@ -185,7 +185,7 @@ TEST_F(MotionPageTest, GoToSendsTheTargetOneSecondEarlierOrSaysWhyNot)
         click(Button::go);
         EXPECT_EQ(sent(), c.traffic);
         const auto refusals = validateMotionPageCoordinates(c.ra, c.dec).messages();
-        EXPECT_EQ(boxTexts(), c.traffic.empty() ? Strings(refusals.begin(), refusals.end()) : c.messages);
+        EXPECT_EQ(ui.boxTexts(), c.traffic.empty() ? Strings(refusals.begin(), refusals.end()) : c.messages);
         EXPECT_TRUE(ui.boxes.empty() || (ui.boxes[0].caption == "info" && ui.boxes[0].style.setForeground));
         EXPECT_TRUE(c.traffic.empty() || script->readSizes[2] == 50u);
     }
@@ -195,7 +195,7 @@ TEST_F(MotionPageTest, WithoutAPortGetSaysSoHandOverSetsThePrecisionAndKeepsTheS
 {
     page->setPort(PortTable::closed);
     click(Button::get);
-    EXPECT_EQ(boxTexts(), Strings{"Telescope port is not open."});
+    EXPECT_EQ(ui.boxTexts(), Strings{"Telescope port is not open."});
     EXPECT_EQ(ui.boxes[0].caption, "ERROR");
     page->rateButtons()[0]->setChecked(true);
     page->press(centre(Button::north));
@@ -228,7 +228,7 @@ TEST_F(MotionPageTest, WithoutAPortGetSaysSoHandOverSetsThePrecisionAndKeepsTheS
     ::alarm(10);  // reading it would wait for ever
     page->setPort(addPort());
     ::alarm(0);
-    EXPECT_EQ(boxTexts(), Strings{"Cannot open file " + fifo + ":\nIs a named pipe, not a regular file"});
+    EXPECT_EQ(ui.boxTexts(), Strings{"Cannot open file " + fifo + ":\nIs a named pipe, not a regular file"});
     struct stat info {};
     EXPECT_TRUE(::stat(fifo.c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
 
@@ -240,7 +240,7 @@ TEST_F(MotionPageTest, WithoutAPortGetSaysSoHandOverSetsThePrecisionAndKeepsTheS
         page->dec = dec;
         page->updateFields(false);
         page->getPosition();
-        EXPECT_EQ(boxTexts(), Strings(std::size_t(times), "Telescope not responding"));
+        EXPECT_EQ(ui.boxTexts(), Strings(std::size_t(times), "Telescope not responding"));
     }
 }
 

@@ -58,7 +58,7 @@ TEST_F(LX200P1Test, SiteDateAndTimeAreCheckedBeforeAnythingIsSent)
     page->onSetDate();
     page->newTimeEdit()->setText("21:30:00");
     page->onSetTime();  // the time, then the refresh's site read
-    EXPECT_EQ(boxTexts(), Sent(4, "Telescope port is not open."));
+    EXPECT_EQ(ui.boxTexts(), Sent(4, "Telescope port is not open."));
     EXPECT_EQ(ui.boxes[0].caption, "ERROR");
     EXPECT_TRUE(sent().empty());
 
@@ -92,7 +92,7 @@ TEST_F(LX200P1Test, SiteDateAndTimeAreCheckedBeforeAnythingIsSent)
         page->newTimeEdit()->setText(c.time);
         (page.get()->*c.handler)();
         EXPECT_EQ(sent(), c.expected);
-        EXPECT_EQ(boxTexts(), c.box.empty() ? Sent{} : Sent{std::string(c.box)});
+        EXPECT_EQ(ui.boxTexts(), c.box.empty() ? Sent{} : Sent{std::string(c.box)});
     }
     EXPECT_EQ(script->readSizes[3], 10u);
     EXPECT_EQ(page->siderealEdit()->text() + page->latitudeEdit()->text(), "07:04:10+40:00");

@@ -81,7 +81,7 @@ TEST_F(SkyFlatsPageTest, EveryTwoHundredAndFirstLegReturnsHomeAsReadAtTheStartAn
     EXPECT_EQ(homes[1], 8 + 402 * 4 + 3);
     EXPECT_EQ(clock.waits, std::vector<std::int64_t>(4, 500)) << "two stops, two returns, no wait for legs of 0 ms";
     // The run goes on past a refused return.
-    EXPECT_EQ(boxTexts(), Strings(2, "Coordinates point to location below horizon - Canceled"));
+    EXPECT_EQ(ui.boxTexts(), Strings(2, "Coordinates point to location below horizon - Canceled"));
     EXPECT_EQ(traffic.back(), ":RG#");
 }
 
@@ -89,7 +89,7 @@ TEST_F(SkyFlatsPageTest, LegLengthOutOfRangeOrNoPortStartsNoRunASilentTelescopeI
 {
     page.millisecondsEdit()->setText("20001");
     page.onStart();
-    EXPECT_EQ(boxTexts(), Strings{"Please enter an integer between 0 and 20000."});
+    EXPECT_EQ(ui.boxTexts(), Strings{"Please enter an integer between 0 and 20000."});
     EXPECT_TRUE(script->writes.empty());
     page.millisecondsEdit()->setText("20000");
     pressAfterLegs(1);
@@ -99,7 +99,7 @@ TEST_F(SkyFlatsPageTest, LegLengthOutOfRangeOrNoPortStartsNoRunASilentTelescopeI
     forget();
     replies.clear();
     page.onSetActive();
-    ASSERT_EQ(boxTexts(), Strings{"Telescope not responding"});
+    ASSERT_EQ(ui.boxTexts(), Strings{"Telescope not responding"});
     EXPECT_EQ(ui.boxes[0].caption, "ERROR");
     EXPECT_TRUE(ui.boxes[0].style.setForeground);
     forget();
@@ -111,7 +111,7 @@ TEST_F(SkyFlatsPageTest, LegLengthOutOfRangeOrNoPortStartsNoRunASilentTelescopeI
     page.onStart();
     EXPECT_TRUE(script->writes.empty());
     page.onStop();
-    EXPECT_EQ(boxTexts(), Strings{"Telescope port is not open."});
+    EXPECT_EQ(ui.boxTexts(), Strings{"Telescope port is not open."});
 }
 
 }  // namespace

@@ -60,13 +60,6 @@ struct ScriptedTelescope {
             out.emplace_back(written.begin(), written.end());
         return out;
     }
-    Strings boxTexts() const
-    {
-        Strings out;
-        for (const auto& box : ui.boxes)
-            out.push_back(box.text);
-        return out;
-    }
     // Forgets the traffic, the boxes and the waits so far.
     void forget()
     {

@@ -309,7 +309,7 @@ std::optional<std::uint64_t> writeLimitMs(const PortTimeouts& timeouts, std::siz
 }
 
 IoResult readWithin(int fd, DescriptorKind kind, std::span<std::uint8_t> buffer, const PortTimeouts& timeouts,
-                    const std::function<void()>& whileWaiting)
+                    const std::function<void()>& whileWaiting, const SerialPort::ReplyComplete& complete)
 {
     IoResult result;
     if (buffer.empty())
@@ -356,7 +356,8 @@ IoResult readWithin(int fd, DescriptorKind kind, std::span<std::uint8_t> buffer,
         if (got > 0) {
             result.count += static_cast<std::size_t>(got);
             lastByte = Steady::now();
-            if (result.count == buffer.size() || plan.returnOnFirstBytes)
+            if (result.count == buffer.size() || plan.returnOnFirstBytes
+                || (complete && complete(buffer.first(result.count))))
                 return result;
             continue;
         }
@@ -550,6 +551,11 @@ SysError PosixSerialPort::clearErrors(PortStatus& status)
 IoResult PosixSerialPort::read(std::span<std::uint8_t> buffer)
 {
     return readWithin(fd_, DescriptorKind::terminal, buffer, timeouts_, waitHook_);
+}
+
+IoResult PosixSerialPort::readReply(std::span<std::uint8_t> buffer, const ReplyComplete& complete)
+{
+    return readWithin(fd_, DescriptorKind::terminal, buffer, timeouts_, waitHook_, complete);
 }
 
 IoResult PosixSerialPort::write(std::span<const std::uint8_t> bytes)

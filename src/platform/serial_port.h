@@ -73,6 +73,15 @@ public:
     // Throws away what has arrived and not been read.
     virtual SysError discardInput() = 0;
     virtual IoResult read(std::span<std::uint8_t> buffer) = 0;
+    // A read that also ends once `complete` holds for the bytes received so
+    // far: a reply that has come whole does not wait out the deadline. What
+    // arrived after it in the same chunk is part of the result.
+    using ReplyComplete = std::function<bool(std::span<const std::uint8_t> received)>;
+    virtual IoResult readReply(std::span<std::uint8_t> buffer, const ReplyComplete& complete)
+    {
+        (void)complete;
+        return read(buffer);
+    }
     virtual IoResult write(std::span<const std::uint8_t> bytes) = 0;
 
     // Runs every pumpSliceMs while a read or a write waits for the device,

@@ -225,7 +225,12 @@ SysError TcpSerialPort::clearErrors(PortStatus& status)
 
 IoResult TcpSerialPort::read(std::span<std::uint8_t> buffer)
 {
-    IoResult result = readWithin(fd_, DescriptorKind::socket, buffer, timeouts_, waitHook_);
+    return readReply(buffer, {});
+}
+
+IoResult TcpSerialPort::readReply(std::span<std::uint8_t> buffer, const ReplyComplete& complete)
+{
+    IoResult result = readWithin(fd_, DescriptorKind::socket, buffer, timeouts_, waitHook_, complete);
     if (result.error.code() == ECONNRESET || result.error.code() == EPIPE)
         peerGone_ = true;
     return result;

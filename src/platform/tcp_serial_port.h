@@ -40,6 +40,7 @@ public:
     // A peer that closed the connection fails the read with ECONNRESET once
     // the bytes it sent before closing have been taken.
     IoResult read(std::span<std::uint8_t> buffer) override;
+    IoResult readReply(std::span<std::uint8_t> buffer, const ReplyComplete& complete) override;
     // Fails with EPIPE once the peer is known to have closed, rather than
     // handing the bytes to a connection nobody reads.
     IoResult write(std::span<const std::uint8_t> bytes) override;

@@ -173,4 +173,26 @@ CommandInfo commandInfo(std::string_view command)
     return found == commands.end() ? CommandInfo{} : found->info;
 }
 
+bool replyComplete(Reply kind, std::string_view received)
+{
+    if (received.empty())
+        return false;
+    // A read may take bytes that came after the end in the same chunk.
+    const bool closed = received.find('#', 1) != std::string_view::npos;
+    switch (kind) {
+    case Reply::none:
+        return false;
+    case Reply::digit:
+        // A digit is whole alone, but some telescopes close it with "#"
+        // (and the tracking rate's check reads it so): only a "#" ends the
+        // read early.
+    case Reply::text:
+        return received.front() == '#' || closed;
+    case Reply::goTo:
+    case Reply::date:
+        return received.front() == '0' || (received.size() > 1 && closed);
+    }
+    return false;
+}
+
 }  // namespace tarvi::lx200

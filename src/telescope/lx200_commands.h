@@ -38,4 +38,11 @@ struct CommandInfo {
 // A command the set does not have gets { none, other }.
 CommandInfo commandInfo(std::string_view command);
 
+// Whether the bytes received so far are the whole of a reply of this kind, so
+// that its read ends there and not at the deadline. A reply of kind none never
+// is, nor a bare digit: their reads wait out the deadline. The received bytes
+// may run past the reply's end. A date's reply is whole at its first text;
+// the second comes later and is read on its own.
+bool replyComplete(Reply kind, std::string_view received);
+
 }  // namespace tarvi::lx200

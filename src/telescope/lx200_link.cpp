@@ -77,7 +77,7 @@ int LX200Link::writeTelescope(int handle, const std::uint8_t* bytes, int count)
     }
 }
 
-unsigned LX200Link::readTelescope(int handle, std::uint8_t* buffer, unsigned capacity)
+unsigned LX200Link::readTelescope(int handle, std::uint8_t* buffer, unsigned capacity, lx200::Reply kind)
 {
     SerialPort* serial = portFor(handle);
     if (serial == nullptr) {
@@ -86,7 +86,14 @@ unsigned LX200Link::readTelescope(int handle, std::uint8_t* buffer, unsigned cap
             portNotOpen();
         return 0;
     }
-    const IoResult result = serial->read({buffer, capacity});
+    SerialPort::ReplyComplete complete;
+    if (kind != lx200::Reply::none) {
+        complete = [kind](std::span<const std::uint8_t> received) {
+            return lx200::replyComplete(
+                kind, std::string_view(reinterpret_cast<const char*>(received.data()), received.size()));
+        };
+    }
+    const IoResult result = serial->readReply({buffer, capacity}, complete);
     // A deadline that passes is how every read of a reply shorter than its
     // capacity ends; a device that went away is said once, by its owner.
     if (deviceGone(result.error))
@@ -104,13 +111,13 @@ int LX200Link::send(std::string_view command)
 std::string LX200Link::query(std::string_view command, unsigned capacity)
 {
     send(command);
-    return readReply(capacity);
+    return readReply(capacity, lx200::commandInfo(command).reply);
 }
 
-std::string LX200Link::readReply(unsigned capacity)
+std::string LX200Link::readReply(unsigned capacity, lx200::Reply kind)
 {
     std::vector<std::uint8_t> buffer(capacity + 1, 0);
-    readTelescope(portHandle, buffer.data(), capacity);
+    readTelescope(portHandle, buffer.data(), capacity, kind);
     return reinterpret_cast<const char*>(buffer.data());
 }
 

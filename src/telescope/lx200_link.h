@@ -19,8 +19,10 @@ namespace tarvi {
 // its own: the handle it was given at the hand-over and whether that handle
 // named an open port. Every exchange is one write and, for commands that
 // answer, one read bounded by its capacity and the port's 100 ms read
-// deadline; no read looks for the closing "#", and what does not fit stays
-// queued for the next read.
+// deadline. The read ends as soon as the reply is whole by its command's kind
+// (a text at its "#", a digit at its byte), so that a healthy telescope never
+// costs a deadline; a reply that does not fit, or bytes after a reply's end,
+// stay queued for the next read.
 //
 // The port itself belongs to the program's PortOwner: a device that goes away
 // is closed for every page at once and reported once, and the next command
@@ -44,15 +46,17 @@ public:
     int writeTelescope(int handle, const std::uint8_t* bytes, int count);
     // The bytes received, 0 to the capacity; the buffer then holds the
     // normalised reply, zero-terminated, so it needs room for capacity bytes.
-    unsigned readTelescope(int handle, std::uint8_t* buffer, unsigned capacity);
+    // The read ends early once a reply of the kind has come whole.
+    unsigned readTelescope(int handle, std::uint8_t* buffer, unsigned capacity,
+                           lx200::Reply kind = lx200::Reply::none);
 
     // The command on this page's handle, sent as it stands.
     int send(std::string_view command);
-    // The command, then one read of at most capacity bytes: the normalised
-    // reply.
+    // The command, then one read of at most capacity bytes, ended by the
+    // command's reply kind: the normalised reply.
     std::string query(std::string_view command, unsigned capacity);
     // Only the read, for a reply that comes later.
-    std::string readReply(unsigned capacity);
+    std::string readReply(unsigned capacity, lx200::Reply kind = lx200::Reply::none);
 
     // Runs when a routine finds the port not open: the motion page repaints
     // its drawn buttons in their normal colours.

@@ -255,7 +255,7 @@ void LX200P1::setDate(const std::string& dateText)
     // The telescope answers again once it has worked out its planetary data;
     // the page waits for it without taking input, the windows painting.
     pumpedWait(ui_, clock_, dateSettleMs, PumpMode::paintOnly);
-    dateAnswerEdit_->setText(toQString(link_.readReply(256)));
+    dateAnswerEdit_->setText(toQString(link_.readReply(256, lx200::Reply::text)));
     dateAnswerEdit_->repaint();
 }
 

@@ -178,7 +178,7 @@ ObjectsPageState LX200P2::lookUpObject(ObjectsPageState state)
     link_.send(":LI#");
     if (request->objectInfoWaitMs > 0)
         pumpedWait(ui_, clock_, request->objectInfoWaitMs, PumpMode::paintOnly);
-    const std::string info = link_.readReply(513);
+    const std::string info = link_.readReply(513, lx200::Reply::text);
     if (commandEnds())
         return state;
     if (objectInfoRefused(info)) {

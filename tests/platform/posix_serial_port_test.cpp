@@ -425,6 +425,14 @@ TEST_F(PtyPort, ReadDeadlinesAreAboutTheWholeReadAndGapsEndItOnlyWhenAsked)
     waitForQueued(*port, 3);
     ASSERT_EQ(port->read(buffer).count, 3u);
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 3), (Bytes{1, 2, 3}));
+    // A reply that has come whole ends the read long before its deadline.
+    setTimeouts(readingFor(60000));
+    const auto start = std::chrono::steady_clock::now();
+    std::jthread far([&] { pty.send({'1', '2', ':', '3', '4'}); std::this_thread::sleep_for(50ms); pty.send({'#'}); });
+    const IoResult whole = port->readReply(buffer, [](std::span<const std::uint8_t> in) { return in.back() == '#'; });
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + std::ptrdiff_t(whole.count)), (Bytes{'1', '2', ':', '3', '4', '#'}));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s) << "ended by its deadline, not by its end";
+    far.join();
 }
 
 // A write nobody takes stops at its deadline having sent a prefix; the wait hook runs while a

@@ -15,14 +15,25 @@ SysError ScriptedPort::setLineSettings(const LineSettings& settings)
 
 IoResult ScriptedPort::read(std::span<std::uint8_t> buffer)
 {
+    return readReply(buffer, {});
+}
+
+// A whole reply ends the read; the rest of its burst waits for the next one.
+IoResult ScriptedPort::readReply(std::span<std::uint8_t> buffer, const ReplyComplete& complete)
+{
     s_->readSizes.push_back(buffer.size());
     if (s_->deviceError != 0)
         return {0, SysError(s_->deviceError)};
     if (s_->arrivals.empty())
         return {};
     Bytes& burst = s_->arrivals.front();
-    const std::size_t n = std::min(buffer.size(), burst.size());
-    std::copy_n(burst.begin(), n, buffer.begin());
+    std::size_t n = 0;
+    while (n < buffer.size() && n < burst.size()) {
+        buffer[n] = burst[n];
+        ++n;
+        if (complete && complete(buffer.first(n)))
+            break;
+    }
     burst.erase(burst.begin(), burst.begin() + static_cast<std::ptrdiff_t>(n));
     if (burst.empty())
         s_->arrivals.pop_front();

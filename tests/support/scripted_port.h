@@ -55,6 +55,7 @@ public:
     SysError clearErrors(PortStatus& status) override { status.ctsHold = s_->ctsHold; return {}; }
     SysError discardInput() override { ++s_->discards; s_->arrivals.clear(); return {}; }
     IoResult read(std::span<std::uint8_t> buffer) override;
+    IoResult readReply(std::span<std::uint8_t> buffer, const ReplyComplete& complete) override;
     IoResult write(std::span<const std::uint8_t> bytes) override;
 
 private:

@@ -59,6 +59,26 @@ TEST_F(LinkTest, RepliesAreCutAtTheirLastByteAndDegreeSignsBecomeColons)
     EXPECT_EQ(script->readSizes, (std::vector<std::size_t>{5, 20}));
 }
 
+// A query's read ends where its command's reply does, by the reply's kind, so
+// a healthy telescope never costs a read deadline; what came after the reply
+// waits for the next read. A command with no reply reads to the capacity.
+TEST_F(LinkTest, AQueryEndsAtTheEndOfItsCommandsReplyAndTheRestWaits)
+{
+    const struct { const char* command; std::string arrives, reply, next; } cases[] = {
+        {":GR#", "12:34:56#+45\xDF" "00:00#", "12:34:56", "+45:00:00"},
+        {":Sr12:00:00#", "1#12:00:00#", "1", "12:00:00"}, {":St+45\xDF" "00#", "1", "", ""},
+        {":MS#", "0x#", "", "x"}, {":MS#", "1Below#x#", "1Below", "x"},
+        {":SC 01/02/03#", "1Updating#  #", "1Updating", "  "},
+        {":Mn#", "ab#cd#", "ab#cd", ""},
+    };
+    for (const auto& c : cases) {
+        script->arrivals.clear();
+        script->arrive(bytesOf(c.arrives));
+        EXPECT_EQ(link.query(c.command, 20), c.reply) << c.command << " " << c.arrives;
+        EXPECT_EQ(link.readReply(20, lx200::Reply::text), c.next) << c.command << " " << c.arrives;
+    }
+}
+
 TEST_F(LinkTest, AShortWriteAnsweredRetryWritesAgainAndAPortNotOpenSendsNothingAndRepaints)
 {
     script->writeLimit = 2;

@@ -66,21 +66,57 @@ CTarviApp::CTarviApp(Ui& ui, Clock& clock, std::string startDir)
                 ui_.setStatusText(1, "");
             saveSettings();
         };
-        line.busyChanged = [this] {
-            if (busyChanged)
-                busyChanged();
-        };
+        line.handleGuard = &settingsMutex_;
     }
+    // The camera is busy by its jobs, which may run on a thread of their own.
+    telescopeLine_.busyChanged = [this] {
+        if (busyChanged)
+            busyChanged();
+    };
     cameraLine_.reopen = [this] { return openCameraPort() == 1; };
     telescopeLine_.reopen = [this] { return openTelescopePort() == 1; };
 }
 
+void CTarviApp::cameraJob(std::function<void()> job)
+{
+    ++cameraJobs_;
+    if (busyChanged)
+        busyChanged();
+    auto ended = [this] {
+        --cameraJobs_;
+        if (busyChanged)
+            busyChanged();
+    };
+    if (cameraRunner) {
+        cameraRunner(std::move(job), std::move(ended));
+        return;
+    }
+    job();
+    ended();
+}
+
+void CTarviApp::store(int& setting, int value)
+{
+    const std::lock_guard lock(settingsMutex_);
+    setting = value;
+}
+
+void CTarviApp::guiCall(const std::function<void()>& fn)
+{
+    if (onGuiThread)
+        onGuiThread(fn);
+    else
+        fn();
+}
+
 void CTarviApp::requestStop()
 {
-    if (cameraLine_.busy())
+    if (cameraBusy() || cameraLine_.busy())
         stopRequested = 1;
     cameraLine_.requestStop();
     telescopeLine_.requestStop();
+    if (answerOpenQuestions)
+        answerOpenQuestions();
 }
 
 int CTarviApp::loadSettings()
@@ -105,8 +141,13 @@ int CTarviApp::saveSettings()
 {
     // Said once for a run of failures, which "Cannot get settings" at the
     // start already begins; the settings stay in force meanwhile.
-    const bool failingAlready = ini_.lastWriteError().failed();
-    const FileError error = ini_.writeString(settingsSection, settingsKey, formatSettingsLine(settings));
+    bool failingAlready = false;
+    FileError error;
+    {
+        const std::lock_guard lock(settingsMutex_);
+        failingAlready = ini_.lastWriteError().failed();
+        error = ini_.writeString(settingsSection, settingsKey, formatSettingsLine(settings));
+    }
     if (!error.failed())
         return 1;
     if (!failingAlready)
@@ -116,12 +157,18 @@ int CTarviApp::saveSettings()
 
 int CTarviApp::saveSharing()
 {
-    return sectionSaved(writeTelescopeSharing(ini_, sharing));
+    std::unique_lock lock(settingsMutex_);
+    const FileError error = writeTelescopeSharing(ini_, sharing);
+    lock.unlock();
+    return sectionSaved(error);
 }
 
 int CTarviApp::saveObservationKeywords()
 {
-    return sectionSaved(writeObservationKeywords(ini_, observationKeywords));
+    std::unique_lock lock(settingsMutex_);
+    const FileError error = writeObservationKeywords(ini_, observationKeywords);
+    lock.unlock();
+    return sectionSaved(error);
 }
 
 int CTarviApp::sectionSaved(const FileError& error)

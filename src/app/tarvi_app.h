@@ -1,9 +1,11 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -86,6 +88,24 @@ public:
     // Exit while a device works: every running operation is asked to end.
     void requestStop();
 
+    // Where the camera's work runs. Given a job and what to do once it has
+    // ended, the program's runner runs the job on the camera's own thread
+    // and the end on the GUI thread; unset, both run at once in the caller.
+    using JobRunner = std::function<void(std::function<void()> job, std::function<void()> ended)>;
+    JobRunner cameraRunner;
+    // Runs fn on the GUI thread, the caller waiting for its end: the image
+    // windows and the telescope are reached so from the camera's thread.
+    // Unset, fn runs at once.
+    std::function<void(const std::function<void()>& fn)> onGuiThread;
+    // Runs when Exit asks the devices to stop: every question a job waits
+    // on is answered with its box's safe button.
+    std::function<void()> answerOpenQuestions;
+    // Camera work: the camera counts as busy from now until the job has
+    // ended, and busyChanged runs at both ends. Called on the GUI thread.
+    void cameraJob(std::function<void()> job);
+    // A camera job waits or runs.
+    bool cameraBusy() const { return cameraJobs_ > 0; }
+
     // What CONNECT in Setup > Communications does with the ports chosen: the
     // telescope moves off the camera's port, both ports are closed and opened
     // again (the camera at its new speed), and the settings are saved.
@@ -134,7 +154,8 @@ public:
     int nextWindowHeight = 0;
     CTarviView* currentView = nullptr;  // not owned
     int skipNextNewDocument = 0;
-    int stopRequested = 0;
+    // Set by Escape in an image window and by Exit, read by the camera's work.
+    std::atomic<int> stopRequested = 0;
     int averagedFrameCount = 0;
 
     // Camera and ports.
@@ -142,6 +163,7 @@ public:
     Frame cameraImage{};
     Frame darkFrame{};
     Frame averageImage{};
+    // The camera's write failures end quietly, without a box (the speed search).
     int quietComm = 0;
     PortMap portMap;
     TelescopeSharing sharing;
@@ -191,6 +213,13 @@ private:
     void placeNextWindow();
 
     int sectionSaved(const FileError& error);
+    // Runs fn on the GUI thread where onGuiThread says how.
+    void guiCall(const std::function<void()>& fn);
+    // The settings line is formatted and tarvi.ini written under it, and the
+    // camera's thread changes the values in the line under it.
+    std::mutex settingsMutex_;
+    void store(int& setting, int value);
+    int cameraJobs_ = 0;
     // The observation keywords of the capture under way: its start, and the
     // telescope's reading then.
     std::vector<std::string> observingCards(std::time_t start);

@@ -36,8 +36,20 @@
 namespace tarvi {
 
 TarviShell::TarviShell(std::string startDirectory, Ui* ui)
-    : app_(ui != nullptr ? *ui : ui_, clock_, std::move(startDirectory))
+    : sessionUi_(ui != nullptr ? *ui : ui_, bridge_, ui_.input()),
+      app_(sessionUi_, clock_, std::move(startDirectory)),
+      cameraSession_(std::make_unique<DeviceSession>("tarvi camera"))
 {
+    cameraSession_->beforeEachJob = [this] { sessionUi_.startLooking(); };
+    app_.cameraRunner = [this](std::function<void()> job, std::function<void()> ended) {
+        cameraSession_->post([this, job = std::move(job), ended = std::move(ended)] {
+            job();
+            bridge_.post(ended);
+        });
+    };
+    app_.onGuiThread = [this](const std::function<void()>& fn) { bridge_.call(fn); };
+    // Exit while a job waits for an answer: the answer is its box's safe one.
+    app_.answerOpenQuestions = [this] { ui_.closeOpenBoxes(); };
     opener_.setSimulatorHook([this](const std::string& name) { return simulatorPath(name); });
     app_.setPortOpener(&opener_);
     chooseDarkFrameFile = [this] {
@@ -56,12 +68,20 @@ TarviShell::TarviShell(std::string startDirectory, Ui* ui)
 
 TarviShell::~TarviShell()
 {
+    endSessions();
     app_.telescopeReopened = nullptr;
     telescopeServer_.reset();
     telescopeSheet_.reset();
     docManager_.reset();
     nightVision_.reset();
     ui_.setMainWindow(nullptr, nullptr);
+}
+
+void TarviShell::endSessions()
+{
+    app_.requestStop();
+    bridge_.close();
+    cameraSession_->finish();
 }
 
 void TarviShell::useSimulators()
@@ -100,7 +120,7 @@ void TarviShell::registerHandlers()
 {
     router_.setGate([this](Handler handler, bool tell) {
         const std::string_view refusal =
-            busyRefusal(handler, {app_.cameraLine().busy(), app_.telescopeLine().busy()});
+            busyRefusal(handler, {app_.cameraBusy(), app_.telescopeLine().busy()});
         if (refusal.empty())
             return true;
         if (tell)
@@ -126,11 +146,11 @@ void TarviShell::registerHandlers()
     router_.setHandler(Handler::nightVisionDark, [this] { nightVision_->OnNightVisionDark(); });
     router_.setHandler(Handler::nightVisionLight, [this] { nightVision_->OnNightVisionLight(); });
     router_.setHandler(Handler::normalVision, [this] { nightVision_->OnNormalVision(); });
-    router_.setHandler(Handler::captureImage, [this] { app_.captureImage(); });
-    router_.setHandler(Handler::captureDarkFrame, [this] { app_.captureDarkFrame(); });
+    router_.setHandler(Handler::captureImage, [this] { app_.cameraJob([this] { app_.captureImage(); }); });
+    router_.setHandler(Handler::captureDarkFrame, [this] { app_.cameraJob([this] { app_.captureDarkFrame(); }); });
     router_.setHandler(Handler::showDarkFrame, [this] { app_.showDarkFrame(); });
     router_.setHandler(Handler::loadDarkFrame, [this] { onLoadDarkFrame(); });
-    router_.setHandler(Handler::autoShoot, [this] { app_.autoShoot(); });
+    router_.setHandler(Handler::autoShoot, [this] { app_.cameraJob([this] { app_.autoShoot(); }); });
     router_.setHandler(Handler::autoshootSetup, [this] { OnAutoshootSetup(app_, mainFrame_.get()); });
     router_.setHandler(Handler::setupCamera, [this] { OnSetupCamera(app_, mainFrame_.get()); });
     router_.setHandler(Handler::setupComm, [this] {

@@ -14,7 +14,9 @@
 #include "app/tarvi_app.h"
 #include "platform/clock.h"
 #include "platform/device_opener.h"
+#include "platform/device_session.h"
 #include "platform/qt_ui.h"
+#include "platform/session_ui.h"
 #include "sim/telescope_sim.h"
 
 namespace tarvi {
@@ -51,6 +53,8 @@ public:
 
     CTarviApp& app() { return app_; }
     QtUi& ui() { return ui_; }
+    // The camera's own thread, where its jobs run.
+    DeviceSession& cameraSession() { return *cameraSession_; }
     CommandRouter& router() { return router_; }
     CMainFrame* mainFrame() const { return mainFrame_.get(); }
     HelpWindow* helpWindow() const;
@@ -95,7 +99,13 @@ private:
     void useSimulators();
     std::string simulatorPath(const std::string& name);
 
+    // Ends the device threads: asked to stop, their questions answered, joined.
+    void endSessions();
+
     QtUi ui_;
+    GuiBridge bridge_;
+    // What the program's logic talks to, on the GUI thread or a device's.
+    SessionUi sessionUi_;
     SystemClock clock_;
     CTarviApp app_;
     CommandRouter router_;
@@ -111,6 +121,8 @@ private:
     std::unique_ptr<LX200TcpServer> telescopeServer_;
     // --share-telescope=PORT for this run, until Setup > Communications changes the sharing.
     int shareTelescopePort_ = 0;
+    // Last: it goes first, while everything its jobs use is still there.
+    std::unique_ptr<DeviceSession> cameraSession_;
 };
 
 }  // namespace tarvi

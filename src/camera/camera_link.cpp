@@ -82,7 +82,7 @@ int CTarviApp::openCameraPort()
     bool answered = false;
     for (std::size_t i = 0; i < std::size(speeds) && !answered; ++i) {
         if (i > 0) {
-            settings.cameraSpeedInUse = speeds[i];
+            store(settings.cameraSpeedInUse, speeds[i]);
             configurePort(cameraPortSelector, settings.cameraSpeedInUse);
         }
         answered = writeCameraSettings() == 1;
@@ -110,7 +110,7 @@ int CTarviApp::openCameraPort()
 
     std::uint8_t version = 0;
     if (readRAM(st4::ram::version, 1, &version) == 1) {
-        settings.cameraSpeedInUse = settings.cameraSpeed;
+        store(settings.cameraSpeedInUse, settings.cameraSpeed);
         if (settings.cameraSpeedInUse == 0)
             setPortTimeouts(cameraPortSelector, fastTimeoutMs, fastTimeoutMs);
     } else if (lostOnTheWay()) {
@@ -119,7 +119,7 @@ int CTarviApp::openCameraPort()
         ui_.messageBox("Can not change baud rate...\nNOTE if the ST-4 power was interrupted, it reverted to 9600 Baud.  "
                        "You should changeto 9600 Baud, then change to other speeds.",
                        {}, Buttons::ok, {});
-        settings.cameraSpeed = settings.cameraSpeedInUse;
+        store(settings.cameraSpeed, settings.cameraSpeedInUse);
     }
 
     const int inUse = settings.cameraSpeedInUse >= 0 && settings.cameraSpeedInUse < 4 ? settings.cameraSpeedInUse : 0;

@@ -231,9 +231,12 @@ int CTarviApp::captureImage()
     playSound("place.wav");
     pumpedWait(ui_, clock_, 100, PumpMode::paintOnly);
     playSound("place.wav");
-    placeNextWindow();
 
-    if (windows_ != nullptr) {
+    // The window reads the temporary file before the next capture writes it.
+    guiCall([this] {
+        placeNextWindow();
+        if (windows_ == nullptr)
+            return;
         const bool reuse = !newWindowPerImage && windows_->hasCurrentWindow() && displaySize == captureDisplaySize;
         if (reuse) {
             autosaveName = windows_->currentWindowTitle();
@@ -242,7 +245,7 @@ int CTarviApp::captureImage()
             captureDisplaySize = displaySize;
             windows_->newCaptureWindow(newWindowPerImage ? std::string() : autosaveName);
         }
-    }
+    });
     captureImageObject.reset();
     return 1;
 }
@@ -356,7 +359,9 @@ void CTarviApp::autoShoot()
         if (made == 1 && (autosaveFits || autosaveBmp)) {
             bmp saved(ui_);
             saved.createFromGray(cameraImage.data(), frameWidth, frameHeight);
-            const std::string name = windows_ != nullptr ? windows_->currentWindowTitle() : autosaveName;
+            std::string name = autosaveName;
+            if (windows_ != nullptr)
+                guiCall([&] { name = windows_->currentWindowTitle(); });
             // Saved pictures are always centred.
             saved.center();
             if (autosaveFits)
@@ -374,10 +379,12 @@ void CTarviApp::autoShoot()
     shown.createFromGray(averageImage.data(), frameWidth, frameHeight);
     if (shown.writeBmp(temporaryImagePath()) != 1)
         return;
-    placeNextWindow();
     averagedFrameCount = average.frames();
-    if (windows_ != nullptr)
-        windows_->newCaptureWindow({});
+    guiCall([this] {
+        placeNextWindow();
+        if (windows_ != nullptr)
+            windows_->newCaptureWindow({});
+    });
 }
 
 std::vector<std::string> CTarviApp::observingCards(std::time_t start)
@@ -385,21 +392,24 @@ std::vector<std::string> CTarviApp::observingCards(std::time_t start)
     fits::Observation observation;
     observation.start = start;
     observation.exposureSeconds = settings.exposureTime;
-    // Read between the telescope's own exchanges only, and never opened for
-    // this: a telescope that is not connected leaves the pointing out.
-    if (telescopeLine_.open() && !telescopeLine_.exchanging()) {
-        const auto ra = wholeExchange(telescopeLine_, clock_, ":GR#", lx200::Reply::text);
-        const auto dec = wholeExchange(telescopeLine_, clock_, ":GD#", lx200::Reply::text);
-        const auto text = [](const std::string& reply) {
-            return normalisedReply(reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size());
-        };
-        if (ra && dec) {
-            observation.ra = text(*ra);
-            observation.dec = text(*dec);
+    // Read where the telescope works, between its own exchanges only, and
+    // never opened for this: a telescope that is not connected leaves the
+    // pointing out.
+    guiCall([&] {
+        if (telescopeLine_.open() && !telescopeLine_.exchanging()) {
+            const auto ra = wholeExchange(telescopeLine_, clock_, ":GR#", lx200::Reply::text);
+            const auto dec = wholeExchange(telescopeLine_, clock_, ":GD#", lx200::Reply::text);
+            const auto text = [](const std::string& reply) {
+                return normalisedReply(reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size());
+            };
+            if (ra && dec) {
+                observation.ra = text(*ra);
+                observation.dec = text(*dec);
+            }
         }
-    }
-    if (objectName)
-        observation.object = objectName();
+        if (objectName)
+            observation.object = objectName();
+    });
     return fits::observationCards(observation);
 }
 

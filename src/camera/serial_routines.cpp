@@ -66,7 +66,7 @@ int CTarviApp::openPort(int port)
     if (opener_ == nullptr) {
         failure = device + ": no way to open it";
         log("no way to open " + PortMap::portName(index) + " (" + device + ")");
-        *handle = PortTable::closed;
+        store(*handle, PortTable::closed);
         return 0;
     }
     PortOpener::Result opened = opener_->open(device);
@@ -75,7 +75,7 @@ int CTarviApp::openPort(int port)
         failure = device + ": " + opened.error.text();
         if (opened.error.code() == EACCES)
             failure += "\n\n" + permissionAdvice(device);
-        *handle = PortTable::closed;
+        store(*handle, PortTable::closed);
         return 0;
     }
     // A read waits out its deadline whenever a reply is shorter than asked
@@ -87,7 +87,7 @@ int CTarviApp::openPort(int port)
         const auto exchange = line.exchange();
         ui_.pumpMessages(PumpMode::paintOnly);
     });
-    *handle = ports.add(std::move(opened.port));
+    store(*handle, ports.add(std::move(opened.port)));
     return 1;
 }
 
@@ -168,7 +168,7 @@ void CTarviApp::closePort(int port)
         }
     }
     ports.close(*handle);
-    *handle = PortTable::closed;
+    store(*handle, PortTable::closed);
     saveSettings();
 }
 
@@ -185,7 +185,6 @@ int CTarviApp::openTelescopePort()
     if (ok) {
         setPortTimeouts(telescopePortSelector, readTimeoutMs, writeTimeoutMs);
         configurePort(telescopePortSelector, st4::speedIndex9600);
-        quietComm = 1;
         const std::uint8_t probe[] = {':', 'G', 'S', '#'};
         ok = writeTelescope(settings.telescopeHandle, probe, 4) == 1;
         if (ok) {
@@ -214,18 +213,23 @@ int CTarviApp::openTelescopePort()
 
 void CTarviApp::connectDevices(int cameraPort, int cameraSpeed, int telescopePort)
 {
-    const auto cameraOperation = cameraLine_.operation();
     const auto telescopeOperation = telescopeLine_.operation();
     settings.cameraPort = cameraPort;
     settings.cameraSpeed = cameraSpeed;
     settings.telescopePort = telescopePort;
     if (settings.telescopePort == settings.cameraPort)
         settings.telescopePort = (settings.telescopePort + 1) % 4;
-    closePort(cameraPortSelector);
+    // Both old ports close before either device opens its new one, which
+    // may be the other's old one. The camera is idle, so its port may be
+    // closed from here.
+    {
+        const auto cameraOperation = cameraLine_.operation();
+        closePort(cameraPortSelector);
+    }
     closePort(telescopePortSelector);
     cameraLine_.forgetLoss();
     telescopeLine_.forgetLoss();
-    openCameraPort();
+    cameraJob([this] { openCameraPort(); });
     openTelescopePort();
     saveSettings();
 }

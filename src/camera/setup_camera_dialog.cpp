@@ -179,8 +179,10 @@ void OnSetupCamera(CTarviApp& app, QWidget* parent)
     s.subtractionConstant = dialog.subtractionConstant;
     // A camera that cannot be reached has said so itself; the values are
     // kept all the same.
-    app.sendCameraSettings();
-    app.saveSettings();
+    app.cameraJob([&app] {
+        app.sendCameraSettings();
+        app.saveSettings();
+    });
 }
 
 }  // namespace tarvi

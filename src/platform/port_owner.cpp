@@ -44,8 +44,12 @@ void PortOwner::deviceLost(int handle, const SysError& error)
     dropping_ = true;
     if (!ports_.close(handle))
         return;  // closed already, and said so
-    if (handle == handle_)
+    if (handle == handle_) {
+        std::unique_lock<std::mutex> lock;
+        if (handleGuard != nullptr)
+            lock = std::unique_lock(*handleGuard);
         handle_ = PortTable::closed;
+    }
     lost_ = true;
     // This command has had its chance: the next one opens the port afresh.
     reopenTried_ = true;

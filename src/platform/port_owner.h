@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "platform/serial_port.h"
@@ -39,6 +41,9 @@ public:
     std::function<void()> closedByLoss;
     // Runs when the device becomes busy or idle.
     std::function<void()> busyChanged;
+    // Held while the handle changes, where others read it from another
+    // thread (the settings line is written from either device's thread).
+    std::mutex* handleGuard = nullptr;
 
     enum class Kind {
         command,  // something the user asked for: it may open a lost port
@@ -115,13 +120,14 @@ private:
     Ui& ui_;
     PortTable& ports_;
     int& handle_;
-    int depth_ = 0;
+    // Read by the GUI thread (Exit) while a device's thread works.
+    std::atomic<int> depth_ = 0;
     int exchanges_ = 0;
     Kind kind_ = Kind::command;
     bool dropping_ = false;
     bool lost_ = false;
     bool reopenTried_ = false;
-    bool stopRequested_ = false;
+    std::atomic<bool> stopRequested_ = false;
     std::string keptMessage_;
 };
 

@@ -60,8 +60,7 @@ Answer answerFor(int button, Buttons buttons)
         return Answer::cancel;
     default:
         // Closed with the title bar or Escape: the box's way out.
-        return buttons == Buttons::ok ? Answer::ok
-                                      : (buttons == Buttons::yesNo ? Answer::no : Answer::cancel);
+        return safeAnswer(buttons);
     }
 }
 
@@ -137,32 +136,58 @@ void QtUi::setMainWindow(QWidget* window, StatusPanes* panes)
     }
 }
 
-Answer QtUi::messageBox(std::string_view text, std::string_view caption, Buttons buttons, BoxStyle style)
+QMessageBox* QtUi::makeBox(std::string_view text, std::string_view caption, Buttons buttons, BoxStyle style) const
 {
-    QWidget* owner = style.noOwner ? nullptr : mainWindow_.data();
-    QMessageBox box(owner);
-    box.setWindowTitle(toQString(captionOrTitle(caption)));
-    box.setText(toQString(text));
-    box.setTextFormat(Qt::PlainText);
+    auto* box = new QMessageBox(style.noOwner ? nullptr : mainWindow_.data());
+    box->setWindowTitle(toQString(captionOrTitle(caption)));
+    box->setText(toQString(text));
+    box->setTextFormat(Qt::PlainText);
     const ButtonSet set = buttonSet(buttons);
-    box.setStandardButtons(set.buttons);
-    box.setDefaultButton(set.defaultButton);
+    box->setStandardButtons(set.buttons);
+    box->setDefaultButton(set.defaultButton);
     if (style.setForeground) {
-        box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-        QTimer::singleShot(0, &box, [&box] {
-            box.raise();
-            box.activateWindow();
+        box->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+        QTimer::singleShot(0, box, [box] {
+            box->raise();
+            box->activateWindow();
         });
     }
+    return box;
+}
+
+Answer QtUi::messageBox(std::string_view text, std::string_view caption, Buttons buttons, BoxStyle style)
+{
+    const std::unique_ptr<QMessageBox> box(makeBox(text, caption, buttons, style));
     // The user must be able to answer whatever a pump is keeping back; what
     // waited before the box goes on waiting behind it.
     Level boxLevel;
     boxLevel.kind = Level::Kind::box;
     boxLevel.floor = waiting_.size();
     levels_.push_back(std::move(boxLevel));
-    const int result = box.exec();
+    const int result = box->exec();
     levels_.pop_back();
     return answerFor(result, buttons);
+}
+
+void QtUi::openMessageBox(std::string_view text, std::string_view caption, Buttons buttons, BoxStyle style,
+                          std::function<void(Answer)> answered)
+{
+    QMessageBox* box = makeBox(text, caption, buttons, style);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    std::erase_if(openBoxes_, [](const QPointer<QMessageBox>& open) { return open.isNull(); });
+    openBoxes_.emplace_back(box);
+    connect(box, &QMessageBox::finished, this, [answered = std::move(answered), buttons](int result) {
+        answered(answerFor(result, buttons));
+    });
+    box->open();
+}
+
+void QtUi::closeOpenBoxes()
+{
+    for (const QPointer<QMessageBox>& box : std::exchange(openBoxes_, {})) {
+        if (!box.isNull())
+            box->reject();
+    }
 }
 
 void QtUi::setStatusText(int pane, std::string_view text)
@@ -295,10 +320,27 @@ void QtUi::take(Level& now, const QInputEvent& event, QObject* receiver)
     now.full = now.full || now.mode == PumpMode::one;
 }
 
+void QtUi::tally(const QInputEvent& event)
+{
+    const Tallied seen{event.type(), event.timestamp(), keyOrButton(event)};
+    if (seen.type == lastTallied_.type && seen.timestamp == lastTallied_.timestamp && seen.code == lastTallied_.code)
+        return;
+    lastTallied_ = seen;
+    if (seen.type == QEvent::KeyPress && seen.code == Qt::Key_Escape)
+        ++input_.escapes;
+    else if (seen.type == QEvent::MouseButtonPress && isLeftButton(event))
+        ++input_.leftPresses;
+    else if (seen.type == QEvent::MouseButtonRelease && isLeftButton(event))
+        ++input_.leftReleases;
+}
+
 bool QtUi::eventFilter(QObject* watched, QEvent* event)
 {
+    if (!isInputMessage(event->type()))
+        return false;
+    tally(static_cast<const QInputEvent&>(*event));
     // Outside pumps the event loop runs as if this filter were not there.
-    if (!isInputMessage(event->type()) || levels_.empty())
+    if (levels_.empty())
         return false;
     Level& now = levels_.back();
     if (now.kind == Level::Kind::box || dialogOpenedSince(now))

@@ -5,12 +5,14 @@
 #include <QPointer>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "platform/ui.h"
 
 class QInputEvent;
+class QMessageBox;
 class QProcess;
 class QWidget;
 class QWindow;
@@ -38,6 +40,15 @@ public:
 
     Answer messageBox(std::string_view text, std::string_view caption, Buttons buttons,
                       BoxStyle style) override;
+    // The box without a loop of its own: a device's job waits for the answer,
+    // the program does not.
+    void openMessageBox(std::string_view text, std::string_view caption, Buttons buttons, BoxStyle style,
+                        std::function<void(Answer)> answered) override;
+    // At exit: every box opened so far and still open is answered with its
+    // safe button.
+    void closeOpenBoxes();
+    // Escape, left presses and releases as they reached the windows.
+    InputTally& input() { return input_; }
     void setStatusText(int pane, std::string_view text) override;
     void beginWaitCursor() override;
     void endWaitCursor() override;
@@ -92,6 +103,17 @@ private:
     void take(Level& level, const QInputEvent& event, QObject* receiver);
     void handBack();
 
+    // Counts an input message once, however many objects it passes through.
+    void tally(const QInputEvent& event);
+    QMessageBox* makeBox(std::string_view text, std::string_view caption, Buttons buttons, BoxStyle style) const;
+
+    InputTally input_;
+    struct Tallied {
+        QEvent::Type type = QEvent::None;
+        quint64 timestamp = 0;
+        int code = 0;
+    } lastTallied_;
+    std::vector<QPointer<QMessageBox>> openBoxes_;
     QPointer<QWidget> mainWindow_;
     StatusPanes* panes_ = nullptr;
     std::vector<std::pair<int, QString>> pendingTexts_;

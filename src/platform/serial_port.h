@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -108,6 +109,7 @@ public:
 // Open ports by int handle, so that a handle of -1 keeps meaning "closed"
 // everywhere a handle is stored. Handles are never reused: a page still holding
 // the handle of a closed port finds nothing rather than somebody else's port.
+// Each device's thread adds, finds and closes its own ports in the one table.
 class PortTable {
 public:
     static constexpr int closed = -1;
@@ -116,9 +118,10 @@ public:
     SerialPort* find(int handle) const;
     // Closes the port; false when the handle names no open port.
     bool close(int handle);
-    std::size_t size() const { return ports_.size(); }
+    std::size_t size() const;
 
 private:
+    mutable std::mutex mutex_;
     std::map<int, std::unique_ptr<SerialPort>> ports_;
     int nextHandle_ = 1;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -46,6 +48,18 @@ struct PumpReport {
     }
 };
 
+// Escape typed, left button presses and releases, counted as they reach the
+// program's windows, from the GUI thread. A device session compares them
+// with what it saw last where its routines look for input.
+struct InputTally {
+    std::atomic<unsigned> escapes{0};
+    std::atomic<unsigned> leftPresses{0};
+    std::atomic<unsigned> leftReleases{0};
+};
+
+// The answer of a box closed without a choice, and at exit: OK, Cancel or No.
+Answer safeAnswer(Buttons buttons);
+
 class Ui {
 public:
     // The caption every box carries when the caller names none.
@@ -56,6 +70,14 @@ public:
     // An empty caption means the application title.
     virtual Answer messageBox(std::string_view text, std::string_view caption = {},
                               Buttons buttons = Buttons::ok, BoxStyle style = {}) = 0;
+    // The same box, shown without waiting: `answered` is called with the
+    // answer once there is one. Where boxes are not shown on their own (a
+    // console, a test's script) it is answered at once.
+    virtual void openMessageBox(std::string_view text, std::string_view caption, Buttons buttons, BoxStyle style,
+                                std::function<void(Answer)> answered)
+    {
+        answered(messageBox(text, caption, buttons, style));
+    }
 
     // Pane 0 carries messages and read-outs, pane 1 the camera's speed and version.
     virtual void setStatusText(int pane, std::string_view text) = 0;
@@ -90,6 +112,18 @@ public:
 private:
     Ui& ui_;
 };
+
+inline Answer safeAnswer(Buttons buttons)
+{
+    switch (buttons) {
+    case Buttons::ok:
+        return Answer::ok;
+    case Buttons::yesNo:
+        return Answer::no;
+    default:
+        return Answer::cancel;
+    }
+}
 
 inline std::string_view captionOrTitle(std::string_view caption)
 {

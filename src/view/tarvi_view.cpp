@@ -132,7 +132,7 @@ CTarviView::~CTarviView()
 
 bool CTarviView::captureWritesHere() const
 {
-    return app_.cameraLine().busy() && app_.newWindowPerImage == 0 && app_.currentView == this;
+    return (app_.cameraBusy() || app_.cameraLine().busy()) && app_.newWindowPerImage == 0 && app_.currentView == this;
 }
 
 void CTarviView::OnInitialUpdate()

@@ -63,6 +63,13 @@ void settle()
     }
 }
 
+// Until the camera's jobs have ended, the windows they open included.
+void finishCamera(const CTarviApp& app)
+{
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !app.cameraBusy(); }, 60000));
+    settle();
+}
+
 QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // "title: id|text|shortcut|prompt ..." per menu, "-" for a bar.
@@ -529,7 +536,7 @@ TEST_F(DocumentTest, CaptureFromTheSimulatedCameraOpensAWindowWithThePicture)
     writePicture(dir.file("m42.bmp"));
     start(parseCommandLine({"--simulate", dir.file("m42.bmp")}));
     route(cmd::captureImage);
-    settle();
+    finishCamera(app());
     ASSERT_EQ(docs().documents().size(), 2u) << (ui.boxes.empty() ? "" : ui.boxes[0].text);
     CTarviDoc* doc = docs().documents().back().get();
     EXPECT_EQ(state(doc), State("Tarvi1", "", true));
@@ -542,7 +549,7 @@ TEST_F(DocumentTest, CaptureFromTheSimulatedCameraOpensAWindowWithThePicture)
     // The next capture into the same window, renumbered.
     app().newWindowPerImage = 0;
     route(cmd::captureImage);
-    settle();
+    finishCamera(app());
     ASSERT_EQ(docs().documents().size(), 2u);
     EXPECT_EQ(doc->title(), "Tarvi1-0001.bmp");
     EXPECT_EQ(view->image()->getPixels()[2], app().cameraImage[0]);

@@ -9,8 +9,8 @@ Answer FakeUi::messageBox(std::string_view text, std::string_view caption, Butto
     boxes.push_back({std::string(text), std::string(captionOrTitle(caption)), buttons, style});
     if (onBox)
         onBox(boxes.back());
-    if (answers.empty())  // the box's safe way out
-        return buttons == Buttons::ok ? Answer::ok : buttons == Buttons::yesNo ? Answer::no : Answer::cancel;
+    if (answers.empty())
+        return safeAnswer(buttons);
     const Answer answer = answers.front();
     answers.pop_front();
     return answer;

@@ -279,7 +279,7 @@ bool CMainFrame::event(QEvent* event)
 void CMainFrame::devicesBusyChanged()
 {
     updateCommandUi();
-    if (!closeWhenIdle_ || app_.cameraBusy() || app_.telescopeLine().busy())
+    if (!closeWhenIdle_ || app_.cameraBusy() || app_.telescopeLine().working())
         return;
     closeWhenIdle_ = false;
     QTimer::singleShot(0, this, [this] { close(); });
@@ -289,7 +289,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
 {
     // Exit while a device works: the work stops first, and the program ends
     // once it has, asking about unsaved pictures as ever.
-    if (app_.cameraBusy() || app_.telescopeLine().busy()) {
+    if (app_.cameraBusy() || app_.telescopeLine().working()) {
         app_.requestStop();
         closeWhenIdle_ = true;
         event->ignore();

@@ -68,31 +68,14 @@ CTarviApp::CTarviApp(Ui& ui, Clock& clock, std::string startDir)
         };
         line.handleGuard = &settingsMutex_;
     }
-    // The camera is busy by its jobs, which may run on a thread of their own.
-    telescopeLine_.busyChanged = [this] {
-        if (busyChanged)
-            busyChanged();
-    };
+    for (PortOwner* line : {&cameraLine_, &telescopeLine_}) {
+        line->busyChanged = [this] {
+            if (busyChanged)
+                busyChanged();
+        };
+    }
     cameraLine_.reopen = [this] { return openCameraPort() == 1; };
     telescopeLine_.reopen = [this] { return openTelescopePort() == 1; };
-}
-
-void CTarviApp::cameraJob(std::function<void()> job)
-{
-    ++cameraJobs_;
-    if (busyChanged)
-        busyChanged();
-    auto ended = [this] {
-        --cameraJobs_;
-        if (busyChanged)
-            busyChanged();
-    };
-    if (cameraRunner) {
-        cameraRunner(std::move(job), std::move(ended));
-        return;
-    }
-    job();
-    ended();
 }
 
 void CTarviApp::store(int& setting, int value)

@@ -88,11 +88,6 @@ public:
     // Exit while a device works: every running operation is asked to end.
     void requestStop();
 
-    // Where the camera's work runs. Given a job and what to do once it has
-    // ended, the program's runner runs the job on the camera's own thread
-    // and the end on the GUI thread; unset, both run at once in the caller.
-    using JobRunner = std::function<void(std::function<void()> job, std::function<void()> ended)>;
-    JobRunner cameraRunner;
     // Runs fn on the GUI thread, the caller waiting for its end: the image
     // windows and the telescope are reached so from the camera's thread.
     // Unset, fn runs at once.
@@ -100,11 +95,10 @@ public:
     // Runs when Exit asks the devices to stop: every question a job waits
     // on is answered with its box's safe button.
     std::function<void()> answerOpenQuestions;
-    // Camera work: the camera counts as busy from now until the job has
-    // ended, and busyChanged runs at both ends. Called on the GUI thread.
-    void cameraJob(std::function<void()> job);
+    // Camera work, as a job of the camera's line.
+    void cameraJob(std::function<void()> job) { cameraLine_.run(std::move(job)); }
     // A camera job waits or runs.
-    bool cameraBusy() const { return cameraJobs_ > 0; }
+    bool cameraBusy() const { return cameraLine_.working(); }
 
     // What CONNECT in Setup > Communications does with the ports chosen: the
     // telescope moves off the camera's port, both ports are closed and opened
@@ -219,7 +213,6 @@ private:
     // camera's thread changes the values in the line under it.
     std::mutex settingsMutex_;
     void store(int& setting, int value);
-    int cameraJobs_ = 0;
     // The observation keywords of the capture under way: its start, and the
     // telescope's reading then.
     std::vector<std::string> observingCards(std::time_t start);

@@ -38,16 +38,40 @@ namespace tarvi {
 TarviShell::TarviShell(std::string startDirectory, Ui* ui)
     : sessionUi_(ui != nullptr ? *ui : ui_, bridge_, ui_.input()),
       app_(sessionUi_, clock_, std::move(startDirectory)),
-      cameraSession_(std::make_unique<DeviceSession>("tarvi camera"))
+      cameraSession_(std::make_unique<DeviceSession>("tarvi camera")),
+      telescopeSession_(std::make_unique<DeviceSession>("tarvi scope"))
 {
-    cameraSession_->beforeEachJob = [this] { sessionUi_.startLooking(); };
-    app_.cameraRunner = [this](std::function<void()> job, std::function<void()> ended) {
-        cameraSession_->post([this, job = std::move(job), ended = std::move(ended)] {
-            job();
-            bridge_.post(ended);
-        });
-    };
     app_.onGuiThread = [this](const std::function<void()>& fn) { bridge_.call(fn); };
+    // Each device's jobs run on its session's thread, and their ends are
+    // told on the GUI thread.
+    const auto runOn = [this](DeviceSession& session, bool urgent) {
+        return [this, &session, urgent](std::function<void()> job, std::function<void()> ended) {
+            auto run = [this, job = std::move(job), ended = std::move(ended)] {
+                job();
+                bridge_.post(ended);
+            };
+            if (urgent)
+                session.postUrgent(std::move(run));
+            else
+                session.post(std::move(run));
+        };
+    };
+    PortOwner& camera = app_.cameraLine();
+    cameraSession_->beforeEachJob = [this] { sessionUi_.startLooking({}); };
+    camera.runner = runOn(*cameraSession_, false);
+    camera.onGui = app_.onGuiThread;
+    PortOwner& telescope = app_.telescopeLine();
+    telescopeSession_->beforeEachJob = [this, &telescope] {
+        sessionUi_.startLooking([&telescope] { telescope.exchangeBoundary(); });
+    };
+    telescope.runner = runOn(*telescopeSession_, false);
+    telescope.urgentRunner = runOn(*telescopeSession_, true);
+    telescope.onGui = app_.onGuiThread;
+    telescope.betweenExchanges = [this] {
+        telescopeSession_->runUrgent();
+        if (telescopeServer_)
+            telescopeServer_->serveWaiting();
+    };
     // Exit while a job waits for an answer: the answer is its box's safe one.
     app_.answerOpenQuestions = [this] { ui_.closeOpenBoxes(); };
     opener_.setSimulatorHook([this](const std::string& name) { return simulatorPath(name); });
@@ -82,6 +106,7 @@ void TarviShell::endSessions()
     app_.requestStop();
     bridge_.close();
     cameraSession_->finish();
+    telescopeSession_->finish();
 }
 
 void TarviShell::useSimulators()
@@ -120,7 +145,7 @@ void TarviShell::registerHandlers()
 {
     router_.setGate([this](Handler handler, bool tell) {
         const std::string_view refusal =
-            busyRefusal(handler, {app_.cameraBusy(), app_.telescopeLine().busy()});
+            busyRefusal(handler, {app_.cameraBusy(), app_.telescopeLine().working()});
         if (refusal.empty())
             return true;
         if (tell)
@@ -164,42 +189,45 @@ void TarviShell::registerHandlers()
     // A new connection to the telescope: the sheet is built again so that
     // every page holds the handle of the current port. A port opened again
     // after its device came back is handed to the pages of the sheet there
-    // is, which may be running the command that opened it.
+    // is, which may be running the command that opened it. Both happen in a
+    // job of the telescope's.
     app_.telescopeReopened = [this](bool afterLoss) {
-        if (!telescopeSheet_)
+        bool sheet = false;
+        app_.telescopeLine().gui([&] {
+            sheet = telescopeSheet_ != nullptr;
+            if (sheet && !afterLoss)
+                retireSheet();
+        });
+        if (!sheet)
             return;
-        if (afterLoss) {
+        if (afterLoss)
             handOver(app_.settings.telescopeHandle);
-            return;
-        }
-        telescopeSheet_.release()->deleteLater();
-        onLX200Controls();
+        else
+            setUpSheet();
     };
+}
+
+void TarviShell::retireSheet()
+{
+    // Its timers end now; it goes once the jobs posted before have run.
+    LX200Control* old = telescopeSheet_.release();
+    old->hide();
+    for (LX200Page* page : {static_cast<LX200Page*>(&old->page0()), static_cast<LX200Page*>(&old->page1()),
+                            static_cast<LX200Page*>(&old->page2()), static_cast<LX200Page*>(&old->page3())})
+        page->windowClosed();
+    app_.telescopeLine().run([this, old] { app_.telescopeLine().gui([old] { delete old; }); });
 }
 
 void TarviShell::onLX200Controls()
 {
     if (!telescopeSheet_) {
-        app_.openTelescopePort();
-        telescopeSheet_ =
-            std::make_unique<LX200Control>(app_.ui(), app_.clock(), app_.telescopeLine(), mainFrame_.get());
-        telescopeSheet_->show();
-        // Found when first needed: a run that never uses the telescope makes
-        // no configuration directory.
-        if (pageSettingsDirectory.empty())
-            pageSettingsDirectory = motion::pageSettingsDirectory(
-                motion::programDirectory(), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
-        telescopeSheet_->page0().iniDirectory = pageSettingsDirectory;
-        telescopeSheet_->page2().objectsDirectory = app_.startDirectory;
-        handOver(app_.settings.telescopeHandle);
-        LX200P0& motion = telescopeSheet_->page0();
-        motion.slewRate = 3;
-        motion.updateFields(false);
-        motion.dynamicFocusOn = 0;
-        LX200P1& site = telescopeSheet_->page1();
-        site.backlash = "??";
-        site.trackingRate = "???.?";
-        site.updateFields(false);
+        if (sheetComing_)
+            return;
+        sheetComing_ = true;
+        app_.telescopeLine().run([this] {
+            app_.openTelescopePort();
+            setUpSheet();
+        });
     } else if (telescopeSheet_->windowClosed()) {
         telescopeSheet_->recreateWindow();
         LX200P0& motion = telescopeSheet_->page0();
@@ -219,18 +247,46 @@ void TarviShell::onLX200Controls()
     }
 }
 
+void TarviShell::setUpSheet()
+{
+    PortOwner& line = app_.telescopeLine();
+    line.gui([this, &line] {
+        telescopeSheet_ = std::make_unique<LX200Control>(app_.ui(), app_.clock(), line, mainFrame_.get());
+        telescopeSheet_->show();
+        // Found when first needed: a run that never uses the telescope makes
+        // no configuration directory.
+        if (pageSettingsDirectory.empty())
+            pageSettingsDirectory = motion::pageSettingsDirectory(
+                motion::programDirectory(), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+        telescopeSheet_->page0().iniDirectory = pageSettingsDirectory;
+        telescopeSheet_->page2().objectsDirectory = app_.startDirectory;
+    });
+    handOver(app_.settings.telescopeHandle);
+    line.gui([this] {
+        LX200P0& motion = telescopeSheet_->page0();
+        motion.slewRate = 3;
+        motion.updateFields(false);
+        motion.dynamicFocusOn = 0;
+        LX200P1& site = telescopeSheet_->page1();
+        site.backlash = "??";
+        site.trackingRate = "???.?";
+        site.updateFields(false);
+        sheetComing_ = false;
+    });
+}
+
+// In a job of the telescope's: the pages' hand-overs do their exchanges.
 void TarviShell::handOver(int handle)
 {
-    QPointer<LX200Control> sheet = telescopeSheet_.get();
+    LX200Control* sheet = nullptr;
+    app_.telescopeLine().gui([&] { sheet = telescopeSheet_.get(); });
+    // None when the program is ending and the windows no longer answer.
+    if (sheet == nullptr)
+        return;
     sheet->page0().setPort(handle);
-    // The motion page's position loop may have run the events that took the
-    // sheet away.
-    if (sheet)
-        sheet->page1().setPort(handle);
-    if (sheet)
-        sheet->page2().setPort(handle);
-    if (sheet)
-        sheet->page3().setPort(handle);
+    sheet->page1().setPort(handle);
+    sheet->page2().setPort(handle);
+    sheet->page3().setPort(handle);
 }
 
 bool TarviShell::initInstance(const CommandLine& commandLine)
@@ -285,21 +341,32 @@ void TarviShell::startTelescopeServer()
         return;
     }
     if (!telescopeServer_) {
-        telescopeServer_ = std::make_unique<LX200TcpServer>(app_.clock(), app_.telescopeLine());
+        PortOwner& line = app_.telescopeLine();
+        telescopeServer_ = std::make_unique<LX200TcpServer>(app_.clock(), line);
+        telescopeServer_->runOnTelescope = [this](std::function<void()> work) {
+            telescopeSession_->post(std::move(work));
+        };
         LX200Server& core = telescopeServer_->core();
-        // A client's first command opens the port as the sheet would: with
-        // the precision set-up, which a sheet there is does on its hand-over.
-        core.openPort = [this] {
+        // On the telescope's thread. A client's first command opens the port
+        // as the sheet would: with the precision set-up, which a sheet there
+        // is does on its hand-over.
+        core.openPort = [this, &line] {
             if (app_.openTelescopePort() != 1)
                 return false;
-            if (!telescopeSheet_ && app_.telescopeLine().open()) {
-                LX200Link link(app_.ui(), app_.telescopeLine());
+            bool sheet = false;
+            line.gui([&] { sheet = telescopeSheet_ != nullptr; });
+            if (!sheet && line.open()) {
+                LX200Link link(app_.ui(), line);
                 link.setHandle(app_.settings.telescopeHandle);
                 motion::precisionSetup(link);
             }
-            return app_.telescopeLine().open();
+            return line.open();
         };
-        core.sheetMoves = [this] { return telescopeSheet_ && telescopeSheet_->movesTelescope(); };
+        core.sheetMoves = [this, &line] {
+            bool moves = false;
+            line.gui([&] { moves = telescopeSheet_ && telescopeSheet_->movesTelescope(); });
+            return moves;
+        };
         telescopeServer_->changed = [this] {
             if (mainFrame_)
                 mainFrame_->setServerStatus(telescopeServer_->statusText());

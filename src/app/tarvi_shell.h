@@ -53,8 +53,9 @@ public:
 
     CTarviApp& app() { return app_; }
     QtUi& ui() { return ui_; }
-    // The camera's own thread, where its jobs run.
+    // The devices' own threads, where their jobs run.
     DeviceSession& cameraSession() { return *cameraSession_; }
+    DeviceSession& telescopeSession() { return *telescopeSession_; }
     CommandRouter& router() { return router_; }
     CMainFrame* mainFrame() const { return mainFrame_.get(); }
     HelpWindow* helpWindow() const;
@@ -94,8 +95,12 @@ private:
     void onSetImageDisplaySize();
     void onLoadDarkFrame();
     void onLX200Controls();
-    // Gives the port to every page of the sheet.
+    // In a job of the telescope's: builds the sheet on the port there is
+    // and gives the port to every page.
+    void setUpSheet();
     void handOver(int handle);
+    // The sheet of a port that was closed and opened afresh goes.
+    void retireSheet();
     void useSimulators();
     std::string simulatorPath(const std::string& name);
 
@@ -123,6 +128,9 @@ private:
     int shareTelescopePort_ = 0;
     // Last: it goes first, while everything its jobs use is still there.
     std::unique_ptr<DeviceSession> cameraSession_;
+    std::unique_ptr<DeviceSession> telescopeSession_;
+    // Telescope > LX200 Controls waits for the port to open.
+    bool sheetComing_ = false;
 };
 
 }  // namespace tarvi

@@ -19,8 +19,7 @@ PortOwner::Operation::Operation(PortOwner& owner, Kind kind) : owner_(owner), sa
         owner_.stopRequested_ = false;
         owner_.kind_ = kind;
     }
-    if (owner_.depth_++ == 0 && owner_.busyChanged)
-        owner_.busyChanged();
+    ++owner_.depth_;
 }
 
 PortOwner::Operation::~Operation()
@@ -30,8 +29,30 @@ PortOwner::Operation::~Operation()
         return;
     owner_.dropping_ = false;
     owner_.reopenTried_ = false;
-    if (owner_.busyChanged)
-        owner_.busyChanged();
+}
+
+void PortOwner::start(std::function<void()> job, const JobRunner& how)
+{
+    ++jobs_;
+    if (busyChanged)
+        busyChanged();
+    auto ended = [this] {
+        // Idle again: an Exit that was asked for is over, or given up.
+        if (--jobs_ == 0)
+            stopRequested_ = false;
+        if (busyChanged)
+            busyChanged();
+    };
+    auto unlessStopped = [this, job = std::move(job)] {
+        if (!stopRequested_)
+            job();
+    };
+    if (!how) {
+        unlessStopped();
+        ended();
+        return;
+    }
+    how(std::move(unlessStopped), std::move(ended));
 }
 
 std::string PortOwner::lossText(const SysError& error) const

@@ -16,10 +16,10 @@ namespace tarvi {
 // out, a bridge that closed) is closed once, reported once, and opened afresh
 // by the next command.
 //
-// An operation is one command on the device, from its start to its end,
-// nested operations included (a click handled inside a running loop). While
-// one runs the device is busy: commands that would pull the device from
-// under it are refused, and timers skip their ticks.
+// The device's work runs as jobs, on the device's own thread in the program.
+// An operation is one command on the device inside a job, from its start to
+// its end, nested operations included; while jobs wait or run the device is
+// working: commands that would pull the device from under it are refused.
 class PortOwner {
 public:
     // handle is where the program keeps the port's handle; -1 when closed.
@@ -39,8 +39,45 @@ public:
     std::function<bool()> reopen;
     // Runs once the port of a device that went away has been closed.
     std::function<void()> closedByLoss;
-    // Runs when the device becomes busy or idle.
+    // Runs on the GUI thread when the device starts or ends its work.
     std::function<void()> busyChanged;
+
+    // Where the device's work runs. The program's runner runs a job on the
+    // device's own thread and then `ended` on the GUI thread; unset, both run
+    // at once in the caller (the routines' tests).
+    using JobRunner = std::function<void(std::function<void()> job, std::function<void()> ended)>;
+    JobRunner runner;
+    // The same for urgent work (a stop): it goes before every job that
+    // waits, and a running job takes it at its next exchange boundary.
+    JobRunner urgentRunner;
+    // Runs fn on the GUI thread, the caller waiting for its end; unset, at once.
+    std::function<void(const std::function<void()>& fn)> onGui;
+    // Called by a running job between two of its exchanges.
+    std::function<void()> betweenExchanges;
+
+    // Device work, posted from the GUI thread: the device is working from
+    // now until the job has ended.
+    void run(std::function<void()> job) { start(std::move(job), runner); }
+    void runUrgent(std::function<void()> job) { start(std::move(job), urgentRunner ? urgentRunner : runner); }
+    // A job waits or runs; read on the GUI thread.
+    bool working() const { return jobs_ > 0; }
+    void gui(const std::function<void()>& fn)
+    {
+        if (onGui)
+            onGui(fn);
+        else
+            fn();
+    }
+    // From a job, at the end of an exchange: the device's urgent work and the
+    // network clients' commands that wait go now.
+    void exchangeBoundary()
+    {
+        if (!betweenExchanges || exchanges_ > 0 || atBoundary_)
+            return;
+        atBoundary_ = true;
+        betweenExchanges();
+        atBoundary_ = false;
+    }
     // Held while the handle changes, where others read it from another
     // thread (the settings line is written from either device's thread).
     std::mutex* handleGuard = nullptr;
@@ -82,7 +119,8 @@ public:
 
     // Exit while the device works: the running operation ends at its next
     // look, and the operations after it start afresh.
-    void requestStop() { stopRequested_ = busy(); }
+    // Jobs still waiting then do not run. Called on the GUI thread.
+    void requestStop() { stopRequested_ = busy() || jobs_ > 0; }
     bool stopRequested() const { return stopRequested_; }
 
     // An exchange on `handle` found the device gone. The port is closed (the
@@ -117,8 +155,12 @@ public:
     std::string lossText(const SysError& error) const;
 
 private:
+    void start(std::function<void()> job, const JobRunner& how);
+
     Ui& ui_;
     PortTable& ports_;
+    int jobs_ = 0;
+    bool atBoundary_ = false;
     int& handle_;
     // Read by the GUI thread (Exit) while a device's thread works.
     std::atomic<int> depth_ = 0;

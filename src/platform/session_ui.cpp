@@ -109,12 +109,14 @@ struct Seen {
     unsigned leftReleases = 0;
 };
 thread_local Seen seen;
+thread_local std::function<void()> boundary;
 
 }  // namespace
 
-void SessionUi::startLooking()
+void SessionUi::startLooking(const std::function<void()>& sessionBoundary)
 {
     seen = {input_.escapes.load(), input_.leftPresses.load(), input_.leftReleases.load()};
+    boundary = sessionBoundary;
 }
 
 void SessionUi::onGui(std::function<void()> fn)
@@ -161,6 +163,8 @@ PumpReport SessionUi::pumpMessages(PumpMode mode)
 {
     if (bridge_.onGuiThread())
         return desktop_.pumpMessages(mode);
+    if (boundary)
+        boundary();
     // Input that a pump of the windows alone would leave waiting is still
     // there for the routine's next look.
     if (mode == PumpMode::paintOnly)

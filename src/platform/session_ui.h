@@ -56,8 +56,10 @@ public:
     SessionUi(Ui& desktop, GuiBridge& bridge, InputTally& input) : desktop_(desktop), bridge_(bridge), input_(input) {}
 
     // Called on a session's thread as a job starts: input that went by
-    // before it is not the job's.
-    void startLooking();
+    // before it is not the job's. Where the job's routines pump, the
+    // session's boundary runs: its urgent work and whatever else may go
+    // between two exchanges.
+    void startLooking(const std::function<void()>& boundary);
 
     Answer messageBox(std::string_view text, std::string_view caption, Buttons buttons, BoxStyle style) override;
     void setStatusText(int pane, std::string_view text) override;

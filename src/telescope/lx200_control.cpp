@@ -47,7 +47,7 @@ void LX200Control::recreateWindow()
 void LX200Control::done(int result)
 {
     // The pages of a running loop would go from under it.
-    if (line_.busy()) {
+    if (line_.working()) {
         ui_.messageBox(sheetBusyMessage, {}, Buttons::ok, {});
         return;
     }

@@ -45,6 +45,8 @@ bool LX200Link::ready()
 
 int LX200Link::writeTelescope(int handle, const std::uint8_t* bytes, int count)
 {
+    // Between the last exchange and this one, work that may not wait goes first.
+    line_.exchangeBoundary();
     WaitCursor wait(ui_);
     for (;;) {
         SerialPort* serial = portFor(handle);

@@ -10,7 +10,6 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QPointer>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QTimerEvent>
@@ -166,7 +165,7 @@ LX200P0::LX200P0(Ui& ui, Clock& clock, PortOwner& line, QWidget* parent) : LX200
     connect(onBox_, &QCheckBox::clicked, this, [this] { onDynamicFocus(); });
     connect(speedBox_, &QComboBox::activated, this, [this] { onFocusSpeedChanged(); });
 
-    link_.portNotOpen = [this] { drawAllButtons(); };
+    link_.portNotOpen = [this] { gui([this] { drawAllButtons(); }); };
     layout.finish();
     updateFields(false);
 }
@@ -270,18 +269,18 @@ void LX200P0::mouseReleaseEvent(QMouseEvent* event)
     QWidget::mouseReleaseEvent(event);
 }
 
+// A click's work is urgent: it goes at the next boundary of whatever the
+// telescope does, GET following a slew included, in the order of the clicks.
 void LX200P0::press(QPoint point)
 {
-    const auto operation = LX200Page::operation();
-    QPointer<LX200P0> alive(this);
-    const auto hit = [&](DrawnButton button) { return alive && buttonRect(button).contains(point); };
+    const auto hit = [&](DrawnButton button) { return buttonRect(button).contains(point); };
     if (hit(DrawnButton::get)) {
         drawButton(DrawnButton::get, blackText, pressedFill);
-        getPosition();
+        urgentJob([this] { followPosition(); });
     }
     if (hit(DrawnButton::go) && motionAllowed()) {
         drawButton(DrawnButton::go, blackText, pressedFill);
-        goTo();
+        urgentJob([this] { slewTo(); });
     }
     if (hit(DrawnButton::halt)) {
         drawButton(DrawnButton::halt, blackText, pressedFill);
@@ -294,31 +293,29 @@ void LX200P0::press(QPoint point)
     for (const auto& [button, command] : directions) {
         if (hit(button) && motionAllowed()) {
             drawButton(button, blackText, pressedFill);
-            sendSlewRate();
-            link_.send(command);
             directionHeld_ = true;
+            urgentJob([this, command] {
+                const auto operation = LX200Page::operation();
+                sendSlewRate();
+                link_.send(command);
+            });
         }
     }
-    if (hit(DrawnButton::in)) {
-        focusReleaseSeen = 0;
-        drawButton(DrawnButton::in, blackText, pressedFill);
-        focusIn();
-    }
-    if (hit(DrawnButton::out)) {
-        focusReleaseSeen = 0;
-        drawButton(DrawnButton::out, blackText, pressedFill);
-        focusOut();
+    for (const DrawnButton button : {DrawnButton::in, DrawnButton::out}) {
+        if (hit(button)) {
+            focusReleaseSeen = 0;
+            drawButton(button, blackText, pressedFill);
+            startFocusing(button == DrawnButton::in);
+        }
     }
 }
 
 void LX200P0::release(QPoint point)
 {
-    const auto operation = LX200Page::operation();
     // The press is over wherever the button comes up.
     directionHeld_ = false;
     focusHeld_ = false;
-    QPointer<LX200P0> alive(this);
-    const auto hit = [&](DrawnButton button) { return alive && buttonRect(button).contains(point); };
+    const auto hit = [&](DrawnButton button) { return buttonRect(button).contains(point); };
     if (hit(DrawnButton::get))
         drawButton(DrawnButton::get, blackText, normalFill);
     if (hit(DrawnButton::go) && motionAllowed())
@@ -330,8 +327,11 @@ void LX200P0::release(QPoint point)
     for (const auto& [button, command] : directions) {
         if (hit(button) && motionAllowed()) {
             drawButton(button, blackText, normalFill);
-            link_.send(command);
-            getPosition();
+            urgentJob([this, command] {
+                const auto operation = LX200Page::operation();
+                link_.send(command);
+                followPosition();
+            });
         }
     }
     if (hit(DrawnButton::in)) {
@@ -356,30 +356,33 @@ void LX200P0::release(QPoint point)
 
 void LX200P0::sendSlewRate()
 {
-    updateFields(true);
-    const std::string_view command = motion::slewRateCommand(slewRate);
+    std::string_view command;
+    gui([&] {
+        updateFields(true);
+        command = motion::slewRateCommand(slewRate);
+    });
     if (!command.empty())
         link_.send(command);
 }
 
 void LX200P0::getPosition()
 {
+    job([this] { followPosition(); });
+}
+
+void LX200P0::followPosition()
+{
     const auto operation = LX200Page::operation();
     if (!link_.ready()) {
         portNotOpenMessage();
-        drawAllButtons();
+        gui([this] { drawAllButtons(); });
         return;
     }
-    QPointer<LX200P0> alive(this);
-    drawButton(DrawnButton::get, blackText, pressedFill);
+    gui([this] { drawButton(DrawnButton::get, blackText, pressedFill); });
     bool settled = false;
     while (!settled) {
-        // Clicks on the page are handled while it waits: HALT stops a slew
-        // that GET follows.
+        // Clicks go while it waits: HALT stops a slew that GET follows.
         pumpedWait(ui_, clock_, positionWaitMs);
-        // The page may have gone with its sheet while the events ran.
-        if (!alive)
-            return;
         if (commandEnds())
             break;
         const std::string raReply = link_.query(":GR#", 20);
@@ -387,14 +390,16 @@ void LX200P0::getPosition()
         // A telescope that went away keeps its last position in the boxes.
         if (commandEnds())
             break;
-        settled = raReply == ra && decReply == dec;
-        ra = raReply;
-        dec = decReply;
+        gui([&] {
+            settled = raReply == ra && decReply == dec;
+            ra = raReply;
+            dec = decReply;
+        });
         if (raReply.empty() && decReply.empty())
             ui_.messageBox("Telescope not responding", "ERROR", Buttons::ok, infoStyle);
-        updateFields(false);
+        gui([this] { updateFields(false); });
     }
-    drawButton(DrawnButton::get, blackText, normalFill);
+    gui([this] { drawButton(DrawnButton::get, blackText, normalFill); });
 }
 
 int LX200P0::validateCoordinates()
@@ -415,34 +420,53 @@ int LX200P0::validateCoordinates()
 
 void LX200P0::goTo()
 {
+    job([this] { slewTo(); });
+}
+
+void LX200P0::slewTo()
+{
     const auto operation = LX200Page::operation();
-    updateFields(true);
-    if (validateCoordinates() == 0) {
-        drawButton(DrawnButton::go, blackText, normalFill);
+    int usable = 0;
+    std::string targetRa, targetDec;
+    gui([&] {
+        updateFields(true);
+        usable = validateCoordinates();
+        if (usable == 0)
+            drawButton(DrawnButton::go, blackText, normalFill);
+        targetRa = ra;
+        targetDec = dec;
+    });
+    if (usable == 0)
         return;
-    }
-    if (const auto command = targetRaCommand(ra))
+    if (const auto command = targetRaCommand(targetRa))
         link_.query(*command, 50);
-    link_.query(targetDecCommand(dec), 50);
+    link_.query(targetDecCommand(targetDec), 50);
     const std::string reply = link_.query(":MS#", 50);
     if (const auto refusal = slewRefusalMessage(reply))
         ui_.messageBox(*refusal, "info", Buttons::ok, infoStyle);
-    drawButton(DrawnButton::go, blackText, normalFill);
-    getPosition();
+    gui([this] { drawButton(DrawnButton::go, blackText, normalFill); });
+    followPosition();
 }
 
 void LX200P0::halt()
 {
+    urgentJob([this] { haltAll(); });
+}
+
+void LX200P0::haltAll()
+{
     const auto operation = LX200Page::operation();
-    drawButton(DrawnButton::halt, blackText, pressedFill);
+    gui([this] { drawButton(DrawnButton::halt, blackText, pressedFill); });
     for (const std::string_view stop : {":Qn#", ":Qs#", ":Qe#", ":Qw#"})
         link_.send(stop);
-    directionHeld_ = false;
+    gui([this] { directionHeld_ = false; });
     pumpedWait(ui_, clock_, 500);
-    drawButton(DrawnButton::halt, blackText, normalFill);
-    // Every motion has stopped, so the pad is painted whole by its rules: a
-    // direction button released outside itself would otherwise stay red.
-    repaint();
+    gui([this] {
+        drawButton(DrawnButton::halt, blackText, normalFill);
+        // Every motion has stopped, so the pad is painted whole by its rules:
+        // a direction button released outside itself would otherwise stay red.
+        repaint();
+    });
 }
 
 void LX200P0::setPort(int handle)
@@ -451,20 +475,22 @@ void LX200P0::setPort(int handle)
     LX200Page::setPort(handle);
     if (link_.portOpen != 0)
         motion::precisionSetup(link_);
-    loadPageSettings();
-    updateFields(false);
+    gui([this] {
+        loadPageSettings();
+        updateFields(false);
+    });
     if (link_.portOpen != 0 && !commandEnds()) {
-        onPark();
-        getPosition();
+        park();
+        followPosition();
     }
 }
 
 void LX200P0::onSetActive()
 {
-    const auto operation = LX200Page::operation();
-    WaitCursor wait(ui_);
-    if (link_.portHandle != PortTable::closed)
-        getPosition();
+    job([this] {
+        if (link_.portHandle != PortTable::closed)
+            followPosition();
+    });
 }
 
 void LX200P0::windowClosed()
@@ -493,39 +519,55 @@ void LX200P0::setFocusFlags()
 
 void LX200P0::focusIn()
 {
-    focusStart(true);
+    startFocusing(true);
 }
 
 void LX200P0::focusOut()
 {
-    focusStart(false);
+    startFocusing(false);
+}
+
+void LX200P0::startFocusing(bool in)
+{
+    // The continuous modes run while the button is held; the release ends it.
+    focusHeld_ = slowStepper == 0 && fastStepper == 0 && steppedFocus == 0;
+    urgentJob([this, in] { focusStart(in); });
 }
 
 void LX200P0::focusStart(bool in)
 {
-    updateFields(true);
-    if (slowStepper != 0 || fastStepper != 0) {
-        focusLoopRunning = 1;
+    const auto operation = LX200Page::operation();
+    bool stepper = false, stepped = false, fast = false;
+    gui([&] {
+        updateFields(true);
+        stepper = slowStepper != 0 || fastStepper != 0;
+        stepped = steppedFocus != 0;
+        fast = fastFocus != 0;
+        if (stepper || stepped)
+            focusLoopRunning = 1;
+        else
+            focusStartMs = nowMs();
+    });
+    if (stepper) {
         stepperFocusLoop(in);
         return;
     }
     sendFocusSpeed();
-    if (steppedFocus != 0) {
-        focusLoopRunning = 1;
+    if (stepped) {
         steppedFocusLoop(in);
         return;
     }
-    focusStartMs = nowMs();
-    link_.send(fastFocus != 0 ? ":FF#" : ":FS#");
+    link_.send(fast ? ":FF#" : ":FS#");
     link_.send(in ? ":F-#" : ":F+#");
-    focusHeld_ = true;
 }
 
 void LX200P0::sendFocusSpeed()
 {
-    if (focusSpeed == 0 || focusSpeed == 1)
+    int speed = 0;
+    gui([&] { speed = focusSpeed; });
+    if (speed == 0 || speed == 1)
         link_.send(":FS#");
-    else if (focusSpeed == 2 || focusSpeed == 3)
+    else if (speed == 2 || speed == 3)
         link_.send(":FF#");
 }
 
@@ -536,26 +578,31 @@ void LX200P0::focusPulse(bool in)
 
 bool LX200P0::focusLoopGoesOn()
 {
-    // The release is dispatched inside the pump, so the page's own release
-    // handler has already run when the loop hears of it; what came after
-    // the release waits until the loop has ended.
+    // The release's own stop has gone already when the loop hears of it: it
+    // is urgent, and ran at this look's boundary.
     const PumpReport seen = ui_.pumpMessages(PumpMode::toLeftRelease);
     if (!seen.leftButtonReleased && !commandEnds())
         return true;
     link_.send(":FQ#");
-    focusLoopRunning = 0;
+    gui([this] { focusLoopRunning = 0; });
     return false;
+}
+
+bool LX200P0::focusLoopOn()
+{
+    bool running = false;
+    gui([&] { running = focusLoopRunning != 0; });
+    return running;
 }
 
 void LX200P0::steppedFocusLoop(bool in)
 {
-    QPointer<LX200P0> alive(this);
-    while (alive && focusLoopRunning != 0) {
-        focusStartMs = nowMs();
+    while (focusLoopOn()) {
+        gui([this] { focusStartMs = nowMs(); });
         focusPulse(in);
-        focusStopMs = nowMs();
+        gui([this] { focusStopMs = nowMs(); });
         updateFocusCounter(in ? 32 : -32);
-        // The windows paint; a release is taken at the loop's message step.
+        // A release is taken at the loop's message step.
         pumpedWait(ui_, clock_, 1000, PumpMode::paintOnly);
         if (!focusLoopGoesOn())
             return;
@@ -564,13 +611,16 @@ void LX200P0::steppedFocusLoop(bool in)
 
 void LX200P0::stepperFocusLoop(bool in)
 {
-    QPointer<LX200P0> alive(this);
-    while (alive && focusLoopRunning != 0) {
-        if (slowStepper != 0)
+    while (focusLoopOn()) {
+        bool slow = false;
+        gui([&] { slow = slowStepper != 0; });
+        if (slow)
             pumpedWait(ui_, clock_, 200, PumpMode::paintOnly);
         focusPulse(in);
-        focusCounter += in ? 1 : -1;
-        updateFields(false);
+        gui([this, in] {
+            focusCounter += in ? 1 : -1;
+            updateFields(false);
+        });
         if (!focusLoopGoesOn())
             return;
     }
@@ -578,32 +628,43 @@ void LX200P0::stepperFocusLoop(bool in)
 
 void LX200P0::stopFocusIn()
 {
-    stopFocus(true);
+    urgentJob([this] { stopFocus(true); });
 }
 
 void LX200P0::stopFocusOut()
 {
-    stopFocus(false);
+    urgentJob([this] { stopFocus(false); });
 }
 
 void LX200P0::stopFocus(bool in)
 {
+    const auto operation = LX200Page::operation();
     link_.send(":FQ#");
-    focusHeld_ = false;
-    if (focusLoopRunning != 0 || slowStepper != 0 || fastStepper != 0)
-        return;
-    focusStopMs = nowMs();
-    // The millisecond clock wraps; only the difference counts.
-    const auto held = static_cast<std::int32_t>(focusStopMs - focusStartMs);
-    updateFocusCounter(in ? held : -static_cast<std::int64_t>(held));
-    pumpedWait(ui_, clock_, 500);
+    bool counted = false;
+    gui([&] {
+        focusHeld_ = false;
+        if (focusLoopRunning != 0 || slowStepper != 0 || fastStepper != 0)
+            return;
+        focusStopMs = nowMs();
+        // The millisecond clock wraps; only the difference counts.
+        const auto held = static_cast<std::int32_t>(focusStopMs - focusStartMs);
+        counted = true;
+        updateFields(true);
+        focusCounter += motion::focusCounterChange(in ? held : -static_cast<std::int64_t>(held), steppedFocus != 0,
+                                                   fastFocus != 0);
+        updateFields(false);
+    });
+    if (counted)
+        pumpedWait(ui_, clock_, 500);
 }
 
 void LX200P0::updateFocusCounter(std::int64_t d)
 {
-    updateFields(true);
-    focusCounter += motion::focusCounterChange(d, steppedFocus != 0, fastFocus != 0);
-    updateFields(false);
+    gui([this, d] {
+        updateFields(true);
+        focusCounter += motion::focusCounterChange(d, steppedFocus != 0, fastFocus != 0);
+        updateFields(false);
+    });
 }
 
 void LX200P0::loadPageSettings()
@@ -672,66 +733,74 @@ void LX200P0::onStepsPerHourChanged()
 
 void LX200P0::onPark()
 {
+    job([this] { park(); });
+}
+
+void LX200P0::park()
+{
     const auto operation = LX200Page::operation();
-    if (parkTimer == 0) {
-        updateFields(true);
-        if (parkSeconds > 0) {
-            parkStartTime = clock_.nowSeconds();
-            parkStartSeconds = parkSeconds;
-            parkTimer = startTimer(1000);
-            parked = 1;
+    bool countdown = false, parkedNow = false;
+    gui([&] {
+        if (parkTimer == 0) {
+            updateFields(true);
+            if (parkSeconds > 0) {
+                parkStartTime = clock_.nowSeconds();
+                parkStartSeconds = parkSeconds;
+                parkTimer = startTimer(1000);
+                parked = 1;
+                updateFields(false);
+            }
+        } else {
+            stopTimer(parkTimer);
+            parkSeconds = 0;
+            parked = 0;
             updateFields(false);
         }
-    } else {
-        stopTimer(parkTimer);
-        parkSeconds = 0;
-        parked = 0;
-        updateFields(false);
-    }
-    updateFields(true);
-    if (parkSeconds > 0)
-        return;
-    if (parked != 0) {
-        slewRate = 3;
-        for (int i = 0; i < rates_.size(); ++i) {
-            rates_[i]->setChecked(i == 3);
-            rates_[i]->setEnabled(false);
+        updateFields(true);
+        countdown = parkSeconds > 0;
+        parkedNow = parked != 0;
+        if (countdown)
+            return;
+        if (parkedNow) {
+            slewRate = 3;
+            for (int i = 0; i < rates_.size(); ++i) {
+                rates_[i]->setChecked(i == 3);
+                rates_[i]->setEnabled(false);
+            }
+            drawButton(DrawnButton::east, blackText, pressedFill);
+        } else {
+            drawButton(DrawnButton::east, blackText, normalFill);
         }
-        drawButton(DrawnButton::east, blackText, pressedFill);
+    });
+    if (countdown)
+        return;
+    if (parkedNow) {
         sendSlewRate();
         link_.send(":Me#");
     } else {
-        drawButton(DrawnButton::east, blackText, normalFill);
         link_.send(":Qe#");
-        getPosition();
-        for (QAbstractButton* rate : rates_)
-            rate->setEnabled(true);
+        followPosition();
+        gui([this] {
+            for (QAbstractButton* rate : rates_)
+                rate->setEnabled(true);
+        });
     }
-    updateFields(false);
-    savePageSettings();
-    update();
+    gui([this] {
+        updateFields(false);
+        savePageSettings();
+        update();
+    });
 }
 
 void LX200P0::onTimer(int id)
 {
-    // A tick while the telescope is busy comes again a little later, so
-    // that its commands do not come between those of the running operation.
-    // The park countdown's timer ticks again in a second of its own accord.
-    if (!tickMayRun()) {
-        if (id == 2 && dynamicFocusTimer != 0) {
-            stopTimer(dynamicFocusTimer);
-            dynamicFocusTimer = startTimer(busyRetryMs);
-        }
-        return;
-    }
-    const auto operation = link_.line().operation(PortOwner::Kind::tick);
     if (id == 1) {
         stopTimer(parkTimer);
         parkSeconds -= 1;
         if (parkSeconds <= 0) {
             parked = 1;
             updateFields(false);
-            onPark();
+            tickJob([this] { park(); });
         } else {
             parkSeconds = motion::parkSecondsLeft(parkStartSeconds, parkStartTime, clock_.nowSeconds());
             parkTimer = startTimer(1000);
@@ -739,9 +808,11 @@ void LX200P0::onTimer(int id)
         }
     } else if (id == 2) {
         startDynamicFocusTimer();
-        link_.send(":FS#");
-        focusPulse(false);
-        updateFocusCounter(-32);
+        tickJob([this] {
+            link_.send(":FS#");
+            focusPulse(false);
+            updateFocusCounter(-32);
+        });
     }
 }
 

@@ -35,8 +35,6 @@ public:
     static const QColor lastFocusFill;
     // GET reads the position this often until two readings agree.
     static constexpr std::int64_t positionWaitMs = 250;
-    // A timer tick that found the telescope busy is tried again after this.
-    static constexpr int busyRetryMs = 200;
 
     // Fields exchanged with the controls.
     std::string ra;
@@ -73,6 +71,7 @@ public:
         return directionHeld_ || focusHeld_ || focusLoopRunning != 0 || parkTimer != 0;
     }
 
+    // The hand-over, in a job of the telescope's.
     void setPort(int handle) override;
     void onSetActive() override;
     void windowClosed() override;
@@ -83,7 +82,7 @@ public:
 
     void drawButton(DrawnButton button, const QColor& text, const QColor& fill);
     void drawAllButtons();
-    void sendSlewRate();
+    // GET, GO and HALT as their buttons start them: device work in a job.
     void getPosition();
     void goTo();
     void halt();
@@ -97,11 +96,6 @@ public:
     void focusOut();
     void stopFocusIn();
     void stopFocusOut();
-    void sendFocusSpeed();
-    void focusPulse(bool in);
-    void steppedFocusLoop(bool in);
-    void stepperFocusLoop(bool in);
-    void updateFocusCounter(std::int64_t d);
 
     void loadPageSettings();
     void savePageSettings();
@@ -143,11 +137,26 @@ private:
     };
     static std::size_t index(DrawnButton button) { return static_cast<std::size_t>(button); }
     bool motionAllowed() const { return parked == 0 || parkTimer != 0; }
+    void startFocusing(bool in);
+
+    // The device work, in the telescope's jobs; the fields and controls
+    // through gui().
+    void sendSlewRate();
+    void followPosition();
+    void slewTo();
+    void haltAll();
+    void park();
     void focusStart(bool in);
     void stopFocus(bool in);
+    void sendFocusSpeed();
+    void focusPulse(bool in);
+    void steppedFocusLoop(bool in);
+    void stepperFocusLoop(bool in);
+    void updateFocusCounter(std::int64_t d);
     // One pass of the focus loops' message step; false when a left button
     // came up and the loop is to end.
     bool focusLoopGoesOn();
+    bool focusLoopOn();
     void setFocusFlags();
     // The combo box and the flags from focusSpeed.
     void applyFocusSpeed();

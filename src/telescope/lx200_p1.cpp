@@ -116,8 +116,12 @@ void LX200P1::getLocation()
         return;
     }
     // The texts reach the boxes at the next exchange into the controls.
-    latitude = link_.query(":Gt#", 20);
-    longitude = link_.query(":Gg#", 20);
+    const std::string latitudeReply = link_.query(":Gt#", 20);
+    const std::string longitudeReply = link_.query(":Gg#", 20);
+    gui([&] {
+        latitude = latitudeReply;
+        longitude = longitudeReply;
+    });
     getLocalTime();
     getSiderealTime();
 }
@@ -126,26 +130,33 @@ void LX200P1::getDate()
 {
     if (!link_.ready())
         return;
-    date = link_.query(":GC#", 20);
-    updateFields(false);
+    const std::string reply = link_.query(":GC#", 20);
+    gui([&] {
+        date = reply;
+        updateFields(false);
+    });
 }
 
 void LX200P1::getLocalTime()
 {
     if (link_.ready()) {
-        localTime = link_.query(":GL#", 20);
-        localTimeEdit_->setText(toQString(localTime));
+        const std::string reply = link_.query(":GL#", 20);
+        gui([&] {
+            localTime = reply;
+            localTimeEdit_->setText(toQString(localTime));
+        });
     }
     // Also with the port closed: the buttons that read the time keep the
     // clock going.
-    startClockTimer();
+    gui([this] { startClockTimer(); });
 }
 
 void LX200P1::getSiderealTime()
 {
     if (!link_.ready())
         return;
-    siderealEdit_->setText(toQString(link_.query(":GS#", 20)));
+    const std::string reply = link_.query(":GS#", 20);
+    gui([&] { siderealEdit_->setText(toQString(reply)); });
 }
 
 int LX200P1::getUtcOffset()
@@ -156,29 +167,34 @@ int LX200P1::getUtcOffset()
     return readUtcOffset(link_.query(":GG#", 50)).value_or(0);
 }
 
+void LX200P1::takeUtcOffset()
+{
+    const int offset = getUtcOffset();
+    gui([&] { utcOffset = offset; });
+}
+
 void LX200P1::refresh()
 {
     getLocation();
     getDate();
     getLocalTime();
     getSiderealTime();
-    utcOffset = getUtcOffset();
+    takeUtcOffset();
 }
 
 void LX200P1::onSetActive()
 {
-    const auto operation = LX200Page::operation();
-    {
-        WaitCursor wait(ui_);
+    job([this] {
+        const auto operation = LX200Page::operation();
         if (link_.portHandle != PortTable::closed) {
             getLocation();
             getDate();
             getLocalTime();
             getSiderealTime();
-            utcOffset = getUtcOffset();
+            takeUtcOffset();
         }
-    }
-    startClockTimer();
+        gui([this] { startClockTimer(); });
+    });
 }
 
 void LX200P1::onKillActive()
@@ -196,12 +212,11 @@ void LX200P1::onTimer(int id)
     if (id != 1)
         return;
     startClockTimer();
-    // The clock waits for a second while the telescope is busy.
-    if (!tickMayRun())
-        return;
-    const auto operation = link_.line().operation(PortOwner::Kind::tick);
-    getLocalTime();
-    getSiderealTime();
+    // A tick that finds the telescope at work waits behind it, once.
+    tickJob([this] {
+        getLocalTime();
+        getSiderealTime();
+    });
 }
 
 void LX200P1::timerEvent(QTimerEvent* event)
@@ -214,31 +229,48 @@ void LX200P1::timerEvent(QTimerEvent* event)
 
 void LX200P1::onSetLocation()
 {
-    const auto operation = LX200Page::operation();
-    updateFields(true);
-    if (!siteUsable(latitude, longitude)) {
-        ui_.messageBox(siteRefusedMessage, {}, Buttons::ok, {});
-        return;
-    }
-    if (!link_.ready()) {
-        portNotOpenMessage();
-        return;
-    }
-    link_.query(setLatitudeCommand(latitude), 20);
-    link_.query(setLongitudeCommand(longitude), 20);
-    getLocation();
+    job([this] {
+        const auto operation = LX200Page::operation();
+        bool usable = false;
+        std::string latitudeText, longitudeText;
+        gui([&] {
+            updateFields(true);
+            usable = siteUsable(latitude, longitude);
+            latitudeText = latitude;
+            longitudeText = longitude;
+        });
+        if (!usable) {
+            ui_.messageBox(siteRefusedMessage, {}, Buttons::ok, {});
+            return;
+        }
+        if (!link_.ready()) {
+            portNotOpenMessage();
+            return;
+        }
+        link_.query(setLatitudeCommand(latitudeText), 20);
+        link_.query(setLongitudeCommand(longitudeText), 20);
+        getLocation();
+    });
 }
 
 void LX200P1::onSetDate()
 {
-    const auto operation = LX200Page::operation();
-    updateFields(true);
-    if (!dateUsable(date)) {
-        ui_.messageBox(dateRefusedMessage, {}, Buttons::ok, {});
-        return;
-    }
-    setDate(date);
-    getDate();
+    job([this] {
+        const auto operation = LX200Page::operation();
+        bool usable = false;
+        std::string typed;
+        gui([&] {
+            updateFields(true);
+            usable = dateUsable(date);
+            typed = date;
+        });
+        if (!usable) {
+            ui_.messageBox(dateRefusedMessage, {}, Buttons::ok, {});
+            return;
+        }
+        setDate(typed);
+        getDate();
+    });
 }
 
 void LX200P1::setDate(const std::string& dateText)
@@ -250,26 +282,36 @@ void LX200P1::setDate(const std::string& dateText)
     // The two replies are one exchange: nothing else goes on the line between them.
     const auto exchange = link_.line().exchange();
     link_.query(setDateCommand(dateText), 256);
-    dateAnswerEdit_->setText(toQString(updatingPlanetaryDataText));
-    dateAnswerEdit_->repaint();
-    // The telescope answers again once it has worked out its planetary data;
-    // the page waits for it without taking input, the windows painting.
+    const auto show = [this](const std::string& text) {
+        gui([&] {
+            dateAnswerEdit_->setText(toQString(text));
+            dateAnswerEdit_->repaint();
+        });
+    };
+    show(std::string(updatingPlanetaryDataText));
+    // The telescope answers again once it has worked out its planetary data.
     pumpedWait(ui_, clock_, dateSettleMs, PumpMode::paintOnly);
-    dateAnswerEdit_->setText(toQString(link_.readReply(256, lx200::Reply::text)));
-    dateAnswerEdit_->repaint();
+    show(link_.readReply(256, lx200::Reply::text));
 }
 
 void LX200P1::onSetTime()
 {
-    const auto operation = LX200Page::operation();
-    setTime();
-    refresh();
+    job([this] {
+        const auto operation = LX200Page::operation();
+        setTime();
+        refresh();
+    });
 }
 
 void LX200P1::setTime()
 {
-    updateFields(true);
-    const std::string typed = newTimeEdit_->text().toStdString();
+    std::string typed;
+    int offset = 0;
+    gui([&] {
+        updateFields(true);
+        typed = newTimeEdit_->text().toStdString();
+        offset = utcOffset;
+    });
     const std::optional<ClockTime> time = readTypedTime(typed);
     if (!time) {
         ui_.messageBox(timeRefusedMessage, "info", Buttons::ok, infoStyle);
@@ -277,7 +319,7 @@ void LX200P1::setTime()
     }
     const std::string dateReply = link_.query(":GC#", 20);
     const std::string longitudeReply = link_.query(":Gg#", 20);
-    const std::optional<std::string> sidereal = siderealTimeToSet(*time, dateReply, utcOffset, longitudeReply);
+    const std::optional<std::string> sidereal = siderealTimeToSet(*time, dateReply, offset, longitudeReply);
     if (!link_.ready()) {
         portNotOpenMessage();
         return;
@@ -292,36 +334,58 @@ void LX200P1::setTime()
 
 void LX200P1::onSetBacklash()
 {
-    const auto operation = LX200Page::operation();
-    const std::string previous = backlash;
-    const std::string product = link_.query(":GVP#", 256);
-    updateFields(true);
-    if (const auto command = backlashCommand(backlash, product)) {
-        link_.send(*command);
-        return;
-    }
-    backlash = previous;
-    updateFields(false);
+    job([this] {
+        const auto operation = LX200Page::operation();
+        const std::string product = link_.query(":GVP#", 256);
+        std::optional<std::string> command;
+        gui([&] {
+            const std::string previous = backlash;
+            updateFields(true);
+            command = backlashCommand(backlash, product);
+            if (command)
+                return;
+            backlash = previous;
+            updateFields(false);
+        });
+        if (command)
+            link_.send(*command);
+    });
 }
 
 void LX200P1::onGetTrackingRate()
 {
-    const auto operation = LX200Page::operation();
-    const std::string previous = trackingRate;
-    updateFields(true);
-    trackingRate = trackingRateAfterGet(previous, link_.query(":Gs#", 50));
-    updateFields(false);
+    job([this] {
+        const auto operation = LX200Page::operation();
+        std::string previous;
+        gui([&] {
+            previous = trackingRate;
+            updateFields(true);
+        });
+        const std::string reply = link_.query(":Gs#", 50);
+        gui([&] {
+            trackingRate = trackingRateAfterGet(previous, reply);
+            updateFields(false);
+        });
+    });
 }
 
 void LX200P1::onSetTrackingRate()
 {
-    const auto operation = LX200Page::operation();
-    const std::string previous = trackingRate;
-    updateFields(true);
-    if (trackingRateUsable(trackingRate) && trackingRateAccepted(link_.query(setTrackingRateCommand(trackingRate), 50)))
-        return;
-    trackingRate = previous;
-    updateFields(false);
+    job([this] {
+        const auto operation = LX200Page::operation();
+        std::string previous, typed;
+        gui([&] {
+            previous = trackingRate;
+            updateFields(true);
+            typed = trackingRate;
+        });
+        if (trackingRateUsable(typed) && trackingRateAccepted(link_.query(setTrackingRateCommand(typed), 50)))
+            return;
+        gui([&] {
+            trackingRate = previous;
+            updateFields(false);
+        });
+    });
 }
 
 }  // namespace tarvi

@@ -81,6 +81,8 @@ private:
     void stopClockTimer();
     // What setTime and the Set button of the time group read back afterwards.
     void refresh();
+    // The offset into utcOffset.
+    void takeUtcOffset();
 
     QLineEdit* latitudeEdit_ = nullptr;
     QLineEdit* longitudeEdit_ = nullptr;

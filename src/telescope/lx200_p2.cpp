@@ -146,10 +146,12 @@ std::string LX200P2::objectName() const
 
 void LX200P2::onGet()
 {
-    const auto operation = LX200Page::operation();
-    WaitCursor wait(ui_);
     updateFields(true);
-    showState(lookUpObject(afterGetStarted(shownState())));
+    job([this, started = afterGetStarted(shownState())] {
+        const auto operation = LX200Page::operation();
+        const ObjectsPageState found = lookUpObject(started);
+        gui([&] { showState(found); });
+    });
 }
 
 ObjectsPageState LX200P2::lookUpObject(ObjectsPageState state)
@@ -200,36 +202,47 @@ void LX200P2::onList()
 
 void LX200P2::onGoTo()
 {
-    const auto operation = LX200Page::operation();
-    switch (goToCheck(ra, dec)) {
-    case GoToCheck::missing:
-        ui_.messageBox(goToUnavailableMessage, goToUnavailableCaption);
-        return;
-    case GoToCheck::malformed:
-        return;
-    case GoToCheck::ready:
-        break;
-    }
-    if (const auto command = targetRaCommand(ra))
-        link_.query(*command, 50);
-    link_.query(targetDecCommand(dec), 50);
-    const std::string reply = link_.query(":MS#", 100);
-    if (const auto refusal = objectsPageSlewRefusal(reply))
-        ui_.messageBox(*refusal, cannotSlewCaption, Buttons::ok, BoxStyle{.noOwner = true});
+    job([this] {
+        const auto operation = LX200Page::operation();
+        std::string targetRa, targetDec;
+        gui([&] {
+            targetRa = ra;
+            targetDec = dec;
+        });
+        switch (goToCheck(targetRa, targetDec)) {
+        case GoToCheck::missing:
+            ui_.messageBox(goToUnavailableMessage, goToUnavailableCaption);
+            return;
+        case GoToCheck::malformed:
+            return;
+        case GoToCheck::ready:
+            break;
+        }
+        if (const auto command = targetRaCommand(targetRa))
+            link_.query(*command, 50);
+        link_.query(targetDecCommand(targetDec), 50);
+        const std::string reply = link_.query(":MS#", 100);
+        if (const auto refusal = objectsPageSlewRefusal(reply))
+            ui_.messageBox(*refusal, cannotSlewCaption, Buttons::ok, BoxStyle{.noOwner = true});
+    });
 }
 
 void LX200P2::onHalt()
 {
-    const auto operation = LX200Page::operation();
-    link_.send(":Q#");
+    urgentJob([this] {
+        const auto operation = LX200Page::operation();
+        link_.send(":Q#");
+    });
 }
 
 void LX200P2::onSync()
 {
-    const auto operation = LX200Page::operation();
-    updateFields(true);
-    if (ui_.messageBox(syncQuestion, syncCaption, Buttons::yesNo) == Answer::yes)
-        link_.query(":CM#", 100);
+    job([this] {
+        const auto operation = LX200Page::operation();
+        gui([this] { updateFields(true); });
+        if (ui_.messageBox(syncQuestion, syncCaption, Buttons::yesNo) == Answer::yes)
+            link_.query(":CM#", 100);
+    });
 }
 
 void LX200P2::onCatalogChanged(int index)

@@ -1,7 +1,6 @@
 #include "telescope/lx200_p3.h"
 
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
@@ -55,8 +54,10 @@ void LX200P3::refreshPosition()
     // Only the position is taken from the boxes here: the leg length is read
     // once, when a run starts, so a half-typed length does not bring up a
     // message at every leg.
-    ra = raEdit_->text().toStdString();
-    dec = decEdit_->text().toStdString();
+    gui([this] {
+        ra = raEdit_->text().toStdString();
+        dec = decEdit_->text().toStdString();
+    });
     if (!link_.ready()) {
         portNotOpenMessage();
         return;
@@ -66,12 +67,14 @@ void LX200P3::refreshPosition()
     // A telescope that went away keeps its last position in the boxes.
     if (link_.line().dropping())
         return;
-    ra = raReply;
-    dec = decReply;
-    if (ra.empty() && dec.empty())
+    if (raReply.empty() && decReply.empty())
         ui_.messageBox("Telescope not responding", "ERROR", Buttons::ok, infoStyle);
-    raEdit_->setText(QString::fromStdString(ra));
-    decEdit_->setText(QString::fromStdString(dec));
+    gui([&] {
+        ra = raReply;
+        dec = decReply;
+        raEdit_->setText(QString::fromStdString(ra));
+        decEdit_->setText(QString::fromStdString(dec));
+    });
 }
 
 void LX200P3::stopAllMotion(PumpMode wait)
@@ -84,51 +87,58 @@ void LX200P3::stopAllMotion(PumpMode wait)
 
 void LX200P3::onSetActive()
 {
-    if (link_.portHandle == PortTable::closed)
-        return;
-    const auto operation = LX200Page::operation();
-    WaitCursor wait(ui_);
-    refreshPosition();
+    job([this] {
+        if (link_.portHandle == PortTable::closed)
+            return;
+        const auto operation = LX200Page::operation();
+        refreshPosition();
+    });
 }
 
 void LX200P3::onKillActive()
 {
-    const auto operation = LX200Page::operation();
-    stopAllMotion();
+    job([this] {
+        const auto operation = LX200Page::operation();
+        stopAllMotion();
+    });
 }
 
+// Not urgent: a click on Stop during a run ends the run with its press, and
+// Stop's own stops follow the run's.
 void LX200P3::onStop()
 {
-    const auto operation = LX200Page::operation();
-    stopAllMotion();
+    onKillActive();
 }
 
 void LX200P3::onStart()
 {
-    const auto operation = LX200Page::operation();
-    if (!link_.ready())
-        return;
     // A leg length out of range is refused with the field focused, and no
     // run starts on the old value.
     if (!updateFields(true))
         return;
-    // Input is taken only at the legs' message steps and waits, up to the
-    // click that ends the run; what follows that click (the release that
-    // makes it a click on Stop, say) waits until the run has ended, as the
-    // run's own stops take no input.
+    job([this, legMs = milliseconds] { run(legMs); });
+}
+
+void LX200P3::run(int legMs)
+{
+    const auto operation = LX200Page::operation();
+    if (!link_.ready())
+        return;
+    // Input is looked at only at the legs' message steps and waits: the
+    // press that ends the run is the first one there since it started.
     running_ = true;
     const struct Ended {
-        QPointer<LX200P3> page;
-        ~Ended()
-        {
-            if (page)
-                page->running_ = false;
-        }
-    } ended{this};
+        std::atomic<bool>& running;
+        ~Ended() { running = false; }
+    } ended{running_};
     stopAllMotion(PumpMode::paintOnly);
     link_.send(runRateCommand);
-    SkyFlatPattern pattern(ra, dec, milliseconds);
-    QPointer<LX200P3> alive(this);
+    std::string homeRa, homeDec;
+    gui([&] {
+        homeRa = ra;
+        homeDec = dec;
+    });
+    SkyFlatPattern pattern(homeRa, homeDec, legMs);
     // A press during a wait ends the run at the next leg's message step, as
     // it would if it had waited in the queue until then.
     bool pressed = false;
@@ -142,8 +152,6 @@ void LX200P3::onStart()
         refreshPosition();
         if (!pressed)
             pressed = ui_.pumpMessages(PumpMode::toLeftPress).leftButtonPressed;
-        if (!alive)
-            return;
         if (pressed || commandEnds())
             break;
         for (const SkyFlatStep& step : pattern.nextLeg()) {
@@ -164,8 +172,6 @@ void LX200P3::onStart()
                 break;
             }
         }
-        if (!alive)
-            return;
     }
     if (!link_.ready())
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "telescope/lx200_page.h"
@@ -28,8 +29,6 @@ public:
     // Into the fields (saveAndValidate) or into the controls; false when the
     // leg length was refused.
     bool updateFields(bool saveAndValidate);
-    void refreshPosition();
-    void stopAllMotion(PumpMode wait = PumpMode::all);
     void onStart();
     void onStop();
     // A sky-flat run is moving the telescope.
@@ -47,7 +46,13 @@ private:
     QLineEdit* millisecondsEdit_;
     QPushButton* start_;
     QPushButton* stop_;
-    bool running_ = false;
+    // Set on the telescope's thread, read by the network clients' rules.
+    std::atomic<bool> running_ = false;
+
+    // The device work, in jobs.
+    void refreshPosition();
+    void stopAllMotion(PumpMode wait = PumpMode::all);
+    void run(int legMs);
 };
 
 }  // namespace tarvi

@@ -21,6 +21,18 @@ void LX200Page::setPort(int handle)
     link_.setHandle(handle);
 }
 
+void LX200Page::tickJob(std::function<void()> work)
+{
+    if (tickWaiting_)
+        return;
+    tickWaiting_ = true;
+    job([this, work = std::move(work)] {
+        const auto tick = link_.line().operation(PortOwner::Kind::tick);
+        work();
+        gui([this] { tickWaiting_ = false; });
+    });
+}
+
 void LX200Page::portNotOpenMessage()
 {
     if (!link_.line().dropping())

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 #include "platform/clock.h"
@@ -48,12 +49,19 @@ public:
     static constexpr int pageWidth = 470;
 
 protected:
-    // Every handler of the page is an operation on the telescope: while it
-    // runs the telescope is busy.
+    // The page's device work is a job of the telescope's line: on the
+    // telescope's own thread in the program. The page's fields and controls
+    // belong to the GUI thread; a job reaches them only through gui(), which
+    // runs there while the job waits.
+    void job(std::function<void()> work) { link_.line().run(std::move(work)); }
+    // A stop: before the jobs that wait, and at the next exchange boundary of
+    // the job under way.
+    void urgentJob(std::function<void()> work) { link_.line().runUrgent(std::move(work)); }
+    void gui(const std::function<void()>& fn) { link_.line().gui(fn); }
+    // A timer's tick: a job, unless the page's last tick still waits or runs.
+    void tickJob(std::function<void()> work);
+    // Every handler of the page is an operation on the telescope.
     PortOwner::Operation operation() { return link_.line().operation(); }
-    // A timer's tick waits while the telescope is busy: false, and the tick
-    // is to be tried again later.
-    bool tickMayRun() const { return !link_.line().busy() && !link_.line().exchanging(); }
     // "Telescope port is not open.", unless this command lost the port and
     // has said so already.
     void portNotOpenMessage();
@@ -86,6 +94,9 @@ protected:
     Ui& ui_;
     Clock& clock_;
     LX200Link link_;
+
+private:
+    bool tickWaiting_ = false;
 };
 
 }  // namespace tarvi

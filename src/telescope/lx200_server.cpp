@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 namespace tarvi {
@@ -50,6 +51,7 @@ bool LX200ClientInput::take(std::span<const std::uint8_t> bytes, std::deque<std:
 
 int LX200Server::connect()
 {
+    const std::lock_guard lock(mutex_);
     if (clients_.size() >= maxClients)
         return 0;
     const int id = nextId_++;
@@ -59,11 +61,19 @@ int LX200Server::connect()
 
 void LX200Server::disconnect(int id)
 {
+    const std::lock_guard lock(mutex_);
     clients_.erase(id);
+}
+
+std::size_t LX200Server::clientCount() const
+{
+    const std::lock_guard lock(mutex_);
+    return clients_.size();
 }
 
 bool LX200Server::receive(int id, std::span<const std::uint8_t> bytes)
 {
+    const std::lock_guard lock(mutex_);
     const auto client = clients_.find(id);
     if (client == clients_.end())
         return false;
@@ -72,12 +82,14 @@ bool LX200Server::receive(int id, std::span<const std::uint8_t> bytes)
 
 bool LX200Server::wantsInput(int id) const
 {
+    const std::lock_guard lock(mutex_);
     const auto client = clients_.find(id);
     return client != clients_.end() && client->second.queue.size() < queueLimit;
 }
 
 bool LX200Server::pending() const
 {
+    const std::lock_guard lock(mutex_);
     for (const auto& [id, client] : clients_) {
         if (!client.queue.empty())
             return true;
@@ -87,18 +99,19 @@ bool LX200Server::pending() const
 
 std::size_t LX200Server::queued() const
 {
+    const std::lock_guard lock(mutex_);
     std::size_t count = 0;
     for (const auto& [id, client] : clients_)
         count += client.queue.size();
     return count;
 }
 
-bool LX200Server::mayGoNow(const lx200::CommandInfo& info) const
+bool LX200Server::mayGoNow(const lx200::CommandInfo& info, bool sheetMovesNow) const
 {
     if (info.effect == lx200::Effect::stop)
         return true;
     const bool moves = info.effect == lx200::Effect::motion || info.effect == lx200::Effect::focus;
-    return !(moves && sheetMoves && sheetMoves());
+    return !(moves && sheetMovesNow);
 }
 
 bool LX200Server::stopOvertakes(std::deque<std::string>& queue)
@@ -121,53 +134,77 @@ bool LX200Server::stopOvertakes(std::deque<std::string>& queue)
     return true;
 }
 
-bool LX200Server::serveOne()
+int LX200Server::takeNext(bool sheetMovesNow, std::string& command)
 {
-    if (serving_ || line_.exchanging())
-        return false;
+    const std::lock_guard lock(mutex_);
     // The clients in turn, starting after the one served last.
     std::vector<int> order;
     for (auto it = clients_.upper_bound(lastServed_); it != clients_.end(); ++it)
         order.push_back(it->first);
     for (auto it = clients_.begin(); it != clients_.end() && it->first <= lastServed_; ++it)
         order.push_back(it->first);
-
     for (const int id : order) {
         Client& client = clients_.at(id);
         if (client.queue.empty())
             continue;
-        if (!mayGoNow(lx200::commandInfo(client.queue.front())) && !stopOvertakes(client.queue))
+        if (!mayGoNow(lx200::commandInfo(client.queue.front()), sheetMovesNow) && !stopOvertakes(client.queue))
             continue;
-        const std::string command = std::move(client.queue.front());
+        command = std::move(client.queue.front());
         client.queue.pop_front();
-        const lx200::CommandInfo info = lx200::commandInfo(command);
         lastServed_ = id;
-        serving_ = true;
-        std::optional<std::string> reply;
-        {
-            const auto exchange = line_.exchange();
-            reply = perform(client, command, info);
-        }
-        serving_ = false;
-        // The client may have gone while the line was busy.
-        if (reply && !reply->empty() && clients_.contains(id) && sendReply)
-            sendReply(id, *reply);
-        return true;
+        return id;
     }
-    return false;
+    return 0;
 }
 
-std::optional<std::string> LX200Server::perform(Client& client, const std::string& command,
-                                                const lx200::CommandInfo& info)
+bool LX200Server::serveOne()
+{
+    if (serving_ || line_.exchanging() || !pending())
+        return false;
+    const bool sheetMovesNow = sheetMoves && sheetMoves();
+    std::string command;
+    const int id = takeNext(sheetMovesNow, command);
+    if (id == 0)
+        return false;
+    const lx200::CommandInfo info = lx200::commandInfo(command);
+    serving_ = true;
+    std::optional<std::string> reply;
+    {
+        const auto exchange = line_.exchange();
+        reply = perform(id, command, info);
+    }
+    serving_ = false;
+    bool stillThere = false;
+    {
+        const std::lock_guard lock(mutex_);
+        stillThere = clients_.contains(id);
+    }
+    // The client may have gone while the line was busy.
+    if (reply && !reply->empty() && stillThere && sendReply)
+        sendReply(id, *reply);
+    return true;
+}
+
+void LX200Server::serveAll()
+{
+    while (serveOne()) {
+    }
+}
+
+std::optional<std::string> LX200Server::perform(int id, const std::string& command, const lx200::CommandInfo& info)
 {
     if (command == ":U#")
         return std::nullopt;
     if (!line_.open()) {
-        if (line_.lost() || client.openTried || !openPort)
+        if (line_.lost() || !openPort)
             return std::nullopt;
-        client.openTried = true;
-        // The opening runs the events: the client is not looked at again.
-        if (!openPort())
+        bool tried = true;
+        {
+            const std::lock_guard lock(mutex_);
+            if (const auto client = clients_.find(id); client != clients_.end())
+                tried = std::exchange(client->second.openTried, true);
+        }
+        if (tried || !openPort())
             return std::nullopt;
     }
     const std::int64_t now = clock_.nowMs();

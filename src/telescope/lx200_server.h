@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -56,6 +57,10 @@ private:
 // - A command that finds the port closed gets no reply. A port that was
 //   never opened is opened once for each client, by its first such command;
 //   a port lost with its device waits for the user's next command.
+//
+// The clients' side (connect, receive, disconnect) is called on the GUI
+// thread, serveOne on the telescope's; the queues are guarded between them,
+// and no lock is held while the line is used or the hooks run.
 class LX200Server {
 public:
     static constexpr std::size_t maxClients = 4;
@@ -71,7 +76,7 @@ public:
     // The client's queued commands go with it; a reply under way to it is
     // dropped, nobody else's.
     void disconnect(int id);
-    std::size_t clientCount() const { return clients_.size(); }
+    std::size_t clientCount() const;
 
     // Bytes from the client; false when they broke the grammar, and the
     // client is to be closed.
@@ -85,8 +90,10 @@ public:
     // Performs the next command that may go now, taking the clients in turn;
     // false when none may.
     bool serveOne();
+    // Every command that may go now.
+    void serveAll();
 
-    // Sends a reply to a client.
+    // Sends a reply to a client; called on the thread that serves.
     std::function<void(int id, const std::string& reply)> sendReply;
     // Opens the telescope port with the precision set-up; true when it is open.
     std::function<bool()> openPort;
@@ -111,16 +118,20 @@ private:
         std::int64_t atMs = 0;
     };
 
-    bool mayGoNow(const lx200::CommandInfo& info) const;
+    bool mayGoNow(const lx200::CommandInfo& info, bool sheetMovesNow) const;
     // A stop queued behind commands that must wait goes to the front, and the
     // motion it undoes leaves the queue; false when the queue holds no stop.
     static bool stopOvertakes(std::deque<std::string>& queue);
     // The reply as it came from the telescope; empty when none is due or
     // none came whole.
-    std::optional<std::string> perform(Client& client, const std::string& command, const lx200::CommandInfo& info);
+    std::optional<std::string> perform(int id, const std::string& command, const lx200::CommandInfo& info);
+    // The next command that may go, taken from its client's queue; its
+    // client's id, 0 when none may.
+    int takeNext(bool sheetMovesNow, std::string& command);
 
     Clock& clock_;
     PortOwner& line_;
+    mutable std::mutex mutex_;
     std::map<int, Client> clients_;
     int nextId_ = 1;
     int lastServed_ = 0;

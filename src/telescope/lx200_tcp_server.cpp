@@ -25,9 +25,11 @@ LX200TcpServer::LX200TcpServer(Clock& clock, PortOwner& line, QObject* parent)
     serveTimer_.setSingleShot(true);
     connect(&serveTimer_, &QTimer::timeout, this, &LX200TcpServer::serve);
     core_.sendReply = [this](int id, const std::string& reply) {
-        const auto socket = sockets_.find(id);
-        if (socket != sockets_.end() && socket->second)
-            socket->second->write(reply.data(), static_cast<qint64>(reply.size()));
+        QMetaObject::invokeMethod(this, [this, id, reply] {
+            const auto socket = sockets_.find(id);
+            if (socket != sockets_.end() && socket->second)
+                socket->second->write(reply.data(), static_cast<qint64>(reply.size()));
+        });
     };
 }
 
@@ -168,19 +170,38 @@ void LX200TcpServer::drop(int id)
 
 void LX200TcpServer::serve()
 {
-    if (!core_.serveOne()) {
-        if (core_.pending())
-            schedule(retryMs);
+    if (servePosted_)
         return;
-    }
-    // Queues that had no room may take more from their sockets now.
+    servePosted_ = true;
+    auto work = [this] {
+        core_.serveAll();
+        QMetaObject::invokeMethod(this, [this] {
+            servePosted_ = false;
+            afterServing();
+            // What still waits, waits for the sheet to stop moving the telescope.
+            if (core_.pending())
+                schedule(retryMs);
+        });
+    };
+    if (runOnTelescope)
+        runOnTelescope(std::move(work));
+    else
+        work();
+}
+
+void LX200TcpServer::serveWaiting()
+{
+    if (core_.serveOne())
+        QMetaObject::invokeMethod(this, [this] { afterServing(); });
+}
+
+void LX200TcpServer::afterServing()
+{
     std::vector<int> ids;
     for (const auto& [id, socket] : sockets_)
         ids.push_back(id);
     for (const int id : ids)
         readFrom(id);
-    if (core_.pending())
-        schedule(0);
 }
 
 void LX200TcpServer::schedule(int ms)

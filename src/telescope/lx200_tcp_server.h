@@ -19,10 +19,10 @@ class QTcpSocket;
 namespace tarvi {
 
 // The network side of the telescope server: it listens on a TCP port, on the
-// loopback addresses or on every address, reads each client's socket only
-// while its queue has room, and performs the queued commands one exchange at
-// a time from the GUI thread's event loop, handing the turn back to the loop
-// after each.
+// loopback addresses or on every address, and reads each client's socket
+// only while its queue has room, on the GUI thread. The queued commands are
+// performed on the telescope's thread: by a serving run posted there, and one
+// at a time between the exchanges of the sheet's own work.
 class LX200TcpServer final : public QObject {
     Q_OBJECT
 public:
@@ -43,12 +43,20 @@ public:
     QString statusText() const;
     // Runs when the server starts or stops listening or a client comes or goes.
     std::function<void()> changed;
+    // Runs work on the telescope's thread, without making the telescope
+    // busy for the program's commands; unset, at once.
+    std::function<void(std::function<void()>)> runOnTelescope;
+    // On the telescope's thread, between two exchanges of the sheet's work:
+    // one waiting command goes.
+    void serveWaiting();
 
 private:
     void accept(QTcpServer* server);
     void readFrom(int id);
     void drop(int id);
     void serve();
+    // On the GUI thread after serving: queues with room take more.
+    void afterServing();
     void schedule(int ms);
     void tellChanged();
 
@@ -56,6 +64,7 @@ private:
     std::vector<std::unique_ptr<QTcpServer>> servers_;
     std::map<int, QPointer<QTcpSocket>> sockets_;
     QTimer serveTimer_;
+    bool servePosted_ = false;
     int port_ = 0;
 };
 

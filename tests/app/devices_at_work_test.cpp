@@ -78,8 +78,22 @@ protected:
     QString paneZero() { return frame().pane(0)->text(); }
     sim::TelescopeSimulator& telescope() { return *shell->telescopeSimulator(); }
     void expectNoBox() const { EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text; }
-    void reconnect() { app().connectDevices(app().settings.cameraPort, app().settings.cameraSpeed, app().settings.telescopePort); }
-    LX200Control& openSheet() { shell->router().route(cmd::lx200Controls); return *shell->telescopeSheet(); }
+    // Until both devices have ended their work, what it shows included.
+    void idle()
+    {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !app().cameraBusy() && !app().telescopeLine().working(); }, 60000));
+    }
+    void reconnect()
+    {
+        app().connectDevices(app().settings.cameraPort, app().settings.cameraSpeed, app().settings.telescopePort);
+        idle();
+    }
+    LX200Control& openSheet()
+    {
+        shell->router().route(cmd::lx200Controls);
+        idle();
+        return *shell->telescopeSheet();
+    }
 
     // Runs `look` every 50 ms of the real event loop while `work` runs and
     // until the camera's jobs it started have ended.
@@ -89,7 +103,7 @@ protected:
         QObject::connect(&watch, &QTimer::timeout, look);
         watch.start(50);
         work();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !app().cameraBusy(); }, 60000));
+        idle();
     }
 
     // The frame the camera sent, in the program's buffer order.
@@ -107,6 +121,7 @@ protected:
     {
         LX200P0& motion = shell->telescopeSheet()->page0();
         QTest::mouseClick(&motion, Qt::LeftButton, {}, motion.buttonRect(button).center());
+        idle();
     }
 };
 
@@ -371,7 +386,8 @@ TEST_F(TelescopeServerTest, SkyFlatsEndedByStopOrByAClientsStopAndMotionWaitsFor
     telescope().clearTraffic();
     QTimer::singleShot(700, flats.stopButton(), [&] { QTest::mouseClick(flats.stopButton(), Qt::LeftButton); });
     QTest::mouseClick(flats.startButton(), Qt::LeftButton);
-    QTest::qWait(50);  // Stop's own click, which waited for the run to end
+    ASSERT_TRUE(QTest::qWaitFor([&] { return heardCount(":RG#") == 1; }, 5000));
+    idle();  // Stop's own click, which waits for the run to end
     std::string heard;
     for (const std::string& command : telescope().receivedCommands())
         heard += command;
@@ -390,6 +406,7 @@ TEST_F(TelescopeServerTest, SkyFlatsEndedByStopOrByAClientsStopAndMotionWaitsFor
         app().telescopeLine().requestStop();
     });
     flats.onStart();
+    idle();
     EXPECT_EQ(std::ranges::count(heardInRun, ":Q#"), 2) << "the run's own stop, then the client's";
     EXPECT_EQ(std::ranges::count(heardInRun, ":RM#"), 0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return heardCount(":RM#") == 1; }, 2000)) << "after the run";

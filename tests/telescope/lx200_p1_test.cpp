@@ -153,7 +153,7 @@ TEST_F(LX200P1Test, BacklashAndTrackingRateAreKeptOnlyWhenTheTelescopeAgrees)
     }
 }
 
-TEST_F(LX200P1Test, ClockRunsOnlyWhileThePageIsInFrontOfAnOpenSheetAndSkipsATickWhileTheTelescopeIsBusy)
+TEST_F(LX200P1Test, ClockRunsOnlyWhileThePageIsInFrontOfAnOpenSheetAndATickWaitsOnceWhileTheTelescopeWorks)
 {
     LX200Control sheet(ui, clock, line);
     LX200P1& front = sheet.page1();
@@ -161,14 +161,16 @@ TEST_F(LX200P1Test, ClockRunsOnlyWhileThePageIsInFrontOfAnOpenSheetAndSkipsATick
     sheet.tabs()->setCurrentIndex(1);
     EXPECT_EQ(sent(), refreshTraffic);
     EXPECT_EQ(clockTimers(&front), 1);
-    {
-        // A command of the telescope's is under way: its exchanges come first.
-        const auto busy = line.operation();
-        forget();
-        front.onTimer(1);
-        EXPECT_TRUE(sent().empty());
-        EXPECT_NE(front.clockTimer, 0) << "the clock goes on";
-    }
+    // The telescope works at something else: the tick waits behind it, once.
+    forget();
+    holdJobs();
+    front.onTimer(1);
+    front.onTimer(1);
+    EXPECT_TRUE(sent().empty());
+    EXPECT_EQ(held.size(), 1u);
+    EXPECT_NE(front.clockTimer, 0) << "the clock goes on";
+    runHeld();
+    EXPECT_EQ(sent(), (Sent{":GL#", ":GS#"}));
 
     for (int tick = 0; tick < 2; ++tick) {
         forget();

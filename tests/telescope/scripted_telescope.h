@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/port_owner.h"
@@ -38,6 +39,24 @@ struct ScriptedTelescope {
     PortTable ports;
     int lineHandle = PortTable::closed;
     PortOwner line{ui, ports, lineHandle};
+    // Jobs of the line kept back, as while the telescope works at something
+    // else; run in order by runHeld.
+    std::vector<std::function<void()>> held;
+    void holdJobs()
+    {
+        line.runner = [this](std::function<void()> job, std::function<void()> ended) {
+            held.push_back([job = std::move(job), ended = std::move(ended)] {
+                job();
+                ended();
+            });
+        };
+    }
+    void runHeld()
+    {
+        line.runner = nullptr;
+        for (auto& job : std::exchange(held, {}))
+            job();
+    }
     std::shared_ptr<PortScript> script = std::make_shared<PortScript>();
     // Each command's answer, in the bursts it arrives in; others get nothing.
     std::map<std::string, Strings> replies;

@@ -7,9 +7,12 @@
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "app/command_line.h"
 #include "app/command_table.h"
@@ -45,7 +48,16 @@ protected:
         for (const auto& doc : shell->docManager().documents())
             doc->setModifiedFlag(false);
     }
-    void openSheet() { shell->router().route(cmd::lx200Controls); }
+    // Until the telescope has ended its work, what it shows included.
+    void idle()
+    {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !shell->app().telescopeLine().working(); }, 60000));
+    }
+    void openSheet()
+    {
+        shell->router().route(cmd::lx200Controls);
+        idle();
+    }
     LX200Control& sheet() { return *shell->telescopeSheet(); }
     LX200P0& motion() { return sheet().page0(); }
     sim::TelescopeSimulator& telescope() { return *shell->telescopeSimulator(); }
@@ -58,6 +70,7 @@ protected:
     {
         motion().press(motion().buttonRect(button).center());
         motion().release(motion().buttonRect(button).center());
+        idle();
     }
 };
 
@@ -80,7 +93,8 @@ TEST_F(TelescopeSheetTest, SheetTakesOverTheTelescopeInItsLongFormatOnceAndStays
     EXPECT_EQ(shell->telescopeSheet(), first);
     motion().counterEdit()->setText("42");
     {
-        const auto busy = shell->app().telescopeLine().operation();
+        std::atomic<bool> done = false;
+        shell->app().telescopeLine().run([&] { while (!done) std::this_thread::yield(); });
         sheet().close();
         EXPECT_TRUE(sheet().isVisible()) << "a telescope command runs";
         ASSERT_EQ(ui.boxes.size(), 1u);
@@ -88,6 +102,8 @@ TEST_F(TelescopeSheetTest, SheetTakesOverTheTelescopeInItsLongFormatOnceAndStays
         EXPECT_FALSE(shell->mainFrame()->commandAction(cmd::lx200Controls)->isEnabled());
         EXPECT_FALSE(shell->mainFrame()->commandAction(cmd::setupComm)->isEnabled());
         EXPECT_TRUE(shell->mainFrame()->commandAction(cmd::captureImage)->isEnabled());
+        done = true;
+        idle();
     }
     sheet().close();
     EXPECT_FALSE(sheet().isVisible());
@@ -102,7 +118,7 @@ TEST_F(TelescopeSheetTest, SheetTakesOverTheTelescopeInItsLongFormatOnceAndStays
     const int before = motion().portHandle();
     CTarviApp& app = shell->app();
     app.connectDevices(app.settings.cameraPort, app.settings.cameraSpeed, app.settings.telescopePort);
-    QApplication::processEvents();
+    idle();
     ASSERT_NE(shell->telescopeSheet(), nullptr);
     EXPECT_TRUE(sheet().isVisible());
     EXPECT_NE(motion().portHandle(), before);
@@ -132,14 +148,17 @@ TEST_F(TelescopeSheetTest, TimePageShowsTheSiteObjectsPageGetsAnObjectSkyFlatsEn
 {
     openSheet();
     sheet().tabs()->setCurrentIndex(1);
+    idle();
     LX200P1& site = sheet().page1();
     EXPECT_EQ(site.latitudeEdit()->text(), "+45:30");
     EXPECT_EQ(site.longitudeEdit()->text(), "073:34");
     EXPECT_EQ(site.siderealEdit()->text().size(), 8);
     EXPECT_NE(site.clockTimer, 0) << "the clock runs while the page is in front";
     site.onGetTrackingRate();
+    idle();
     EXPECT_EQ(site.trackingRateEdit()->text(), "60.1");
     sheet().tabs()->setCurrentIndex(0);
+    idle();
     EXPECT_EQ(site.clockTimer, 0);
 
     // The objects page gets a catalog object from the telescope.
@@ -151,6 +170,7 @@ TEST_F(TelescopeSheetTest, TimePageShowsTheSiteObjectsPageGetsAnObjectSkyFlatsEn
     objects.onNumberChanged();
     telescope().clearTraffic();
     objects.onGet();
+    idle();
     EXPECT_EQ(objects.raEdit()->text(), "00:42:44");
     EXPECT_EQ(objects.decEdit()->text(), "+41:16:09");
     EXPECT_EQ(telescope().receivedCommands(), (std::vector<std::string>{":LM 31#", ":LI#", ":Gr#", ":Gd#"}));
@@ -162,10 +182,15 @@ TEST_F(TelescopeSheetTest, TimePageShowsTheSiteObjectsPageGetsAnObjectSkyFlatsEn
     sheet().tabs()->setCurrentIndex(3);
     LX200P3& flats = sheet().page3();
     flats.millisecondsEdit()->setText("100");
-    ui.onPump = [&](PumpMode) { return PumpReport{.leftButtonPressed = count(":GR#") >= 6}; };
+    QTimer press;
+    QObject::connect(&press, &QTimer::timeout, [&] {
+        if (count(":GR#") >= 6)
+            QTest::mousePress(&flats, Qt::LeftButton);
+    });
+    press.start(20);
     telescope().clearTraffic();
     flats.onStart();
-    QTest::qWait(200);  // the telescope has heard the last command
+    idle();
     const std::vector<std::string> motions{":RC#", ":Mn#", ":Me#", ":Ms#", ":Mw#", ":RG#"};
     std::vector<std::string> heard;
     for (const auto& command : telescope().receivedCommands()) {
@@ -175,7 +200,6 @@ TEST_F(TelescopeSheetTest, TimePageShowsTheSiteObjectsPageGetsAnObjectSkyFlatsEn
     EXPECT_EQ(heard, motions);
     EXPECT_EQ(telescope().rate(), sim::MotionRate::guide);
     EXPECT_EQ(flats.raEdit()->text().size(), 8);
-    ui.onPump = nullptr;
 
     // The drawn buttons take the night scheme's colours: no glare, no green.
     shell->router().route(cmd::nightVisionDark);

@@ -93,7 +93,11 @@ bool CMainFrame::create()
     panes_[1]->setMinimumWidth(baudPaneWidth);
     panes_[2]->setFixedWidth(0);
     panes_[3]->setFixedWidth(0);
-    for (int i = 1; i < paneCount; ++i)
+    // The telescope's messages do not cover the camera's countdown; the pane
+    // shows only while it has something to say.
+    bar->addWidget(panes_[Ui::telescopePane]);
+    panes_[Ui::telescopePane]->hide();
+    for (int i = 1; i < 4; ++i)
         bar->addPermanentWidget(panes_[i]);
     serverPane_ = new QLabel(bar);
     serverPane_->setObjectName(QStringLiteral("serverPane"));
@@ -248,6 +252,8 @@ void CMainFrame::setPaneText(int index, const QString& paneText)
     if (index == 0)
         paneZeroText_ = paneText;
     panes_[index]->setText(paneText);
+    if (index == Ui::telescopePane)
+        panes_[index]->setVisible(!paneText.isEmpty());
 }
 
 void CMainFrame::setProgress(int done, int total)

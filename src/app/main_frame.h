@@ -25,7 +25,8 @@ class CommandRouter;
 class CMainFrame final : public QMainWindow, public StatusPanes {
     Q_OBJECT
 public:
-    static constexpr int paneCount = 4;
+    // The four panes of the original, and the telescope's beside the first.
+    static constexpr int paneCount = 5;
     static constexpr int baudPaneWidth = 200;
 
     CMainFrame(CTarviApp& app, const CommandRouter& router);

@@ -120,8 +120,7 @@ std::string TarviShell::simulatorPath(const std::string& name)
 {
     if (name == "camera") {
         if (!cameraSimulator_) {
-            sim::CameraOptions options;
-            cameraSimulator_ = std::make_unique<sim::CameraSimulator>(options);
+            cameraSimulator_ = std::make_unique<sim::CameraSimulator>(cameraOptions);
             cameraSimulator_->start();
         }
         return cameraSimulator_->slavePath();

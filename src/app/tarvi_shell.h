@@ -17,6 +17,7 @@
 #include "platform/device_session.h"
 #include "platform/qt_ui.h"
 #include "platform/session_ui.h"
+#include "sim/camera_sim.h"
 #include "sim/telescope_sim.h"
 
 namespace tarvi {
@@ -74,7 +75,8 @@ public:
     // Asks for the dark frame's file in Setup > Load Dark Frame from File; an
     // empty name is Cancel. Tests put their own answer here.
     std::function<QString()> chooseDarkFrameFile;
-    // How the simulated telescope behaves once --simulate has it made.
+    // How the simulated devices behave once --simulate has them made.
+    sim::CameraOptions cameraOptions;
     sim::TelescopeOptions telescopeOptions;
     // Where the motion page keeps "LX200P0.ini"; empty until the sheet is
     // first built.

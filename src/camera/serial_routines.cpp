@@ -178,7 +178,7 @@ int CTarviApp::openTelescopePort()
         return 1;
     const auto operation = telescopeLine_.operation();
     const bool afterLoss = telescopeLine_.lost();
-    ui_.setStatusText(0, "Please Wait.  Establishing telescope communications");
+    ui_.setStatusText(Ui::telescopePane, "Please Wait.  Establishing telescope communications");
     ui_.pumpMessages(PumpMode::paintOnly);
 
     bool ok = openPort(telescopePortSelector) == 1;
@@ -194,7 +194,7 @@ int CTarviApp::openTelescopePort()
         if (!ok)
             lastOpenError_[telescopePortSelector] = portMap.device(settings.telescopePort) + ": no answer";
     }
-    ui_.setStatusText(0, "");
+    ui_.setStatusText(Ui::telescopePane, "");
 
     if (!ok) {
         // The sheet stays as it is: its pages find the port closed and say so.

@@ -79,7 +79,10 @@ public:
         answered(messageBox(text, caption, buttons, style));
     }
 
-    // Pane 0 carries messages and read-outs, pane 1 the camera's speed and version.
+    // Pane 0 carries messages and read-outs (the camera's countdown among
+    // them), pane 1 the camera's speed and version, telescopePane the
+    // telescope's messages.
+    static constexpr int telescopePane = 4;
     virtual void setStatusText(int pane, std::string_view text) = 0;
 
     // Nested calls count: the cursor comes back after the last end.

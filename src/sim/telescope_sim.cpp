@@ -249,6 +249,15 @@ std::vector<std::string> TelescopeSimulator::receivedCommands() const
     return {commands_.begin(), commands_.end()};
 }
 
+std::vector<std::pair<std::string, std::chrono::steady_clock::time_point>> TelescopeSimulator::timedCommands() const
+{
+    std::lock_guard lock(mutex_);
+    std::vector<std::pair<std::string, Clock::time_point>> out;
+    for (std::size_t i = 0; i < commands_.size(); ++i)
+        out.emplace_back(commands_[i], commandTimes_[i]);
+    return out;
+}
+
 std::vector<std::uint8_t> TelescopeSimulator::receivedBytes() const
 {
     std::lock_guard lock(mutex_);
@@ -265,6 +274,7 @@ void TelescopeSimulator::clearTraffic()
 {
     std::lock_guard lock(mutex_);
     commands_.clear();
+    commandTimes_.clear();
     heardBytes_.clear();
     replies_.clear();
 }
@@ -426,6 +436,7 @@ std::string TelescopeSimulator::handle(const std::string& command, Clock::time_p
 {
     std::lock_guard lock(mutex_);
     keepLast(commands_, command, options_.recordLimit);
+    keepLast(commandTimes_, at, options_.recordLimit);
     advance(at);
     const lx200::CommandInfo info = lx200::commandInfo(command);
     if (info.effect == lx200::Effect::other)

@@ -121,6 +121,8 @@ public:
     // Every whole command heard, ":" to "#" or the lone ACK byte, oldest
     // first.
     std::vector<std::string> receivedCommands() const;
+    // The same with when each command's last byte was heard.
+    std::vector<std::pair<std::string, std::chrono::steady_clock::time_point>> timedCommands() const;
     // Every byte heard at 9600 baud, filler and all.
     std::vector<std::uint8_t> receivedBytes() const;
     // Every reply as the telescope sent it.
@@ -200,6 +202,7 @@ private:
     bool targetIsObject_ = false;
 
     std::deque<std::string> commands_;
+    std::deque<Clock::time_point> commandTimes_;
     std::deque<std::uint8_t> heardBytes_;
     std::deque<std::string> replies_;
 

@@ -203,6 +203,56 @@ TEST_F(DevicesAtWorkTest, ACameraLostMidDownloadIsOneMessageAndRetryFinishesTheF
     EXPECT_EQ(frame().pane(1)->text(), "Baud rate: 56.6K.  ST-4 Version:  3");
 }
 
+// Both devices at once, on lines paced as the real ones are: AutoShoot
+// downloads whole frames while the sky flats drift, the drift's legs go on
+// during every exposure and download, and each device's traffic is what it
+// would be alone. A press ends the drift and Escape the frames.
+TEST_F(DevicesAtWorkTest, AutoshootGoesOnWhileTheSkyFlatsDriftAndNeitherDeviceWaitsForTheOther)
+{
+    shell.reset();
+    shell = std::make_unique<TarviShell>(dir.path(), &ui);
+    ui.desktop = &shell->ui();
+    shell->pageSettingsDirectory = dir.path();
+    shell->cameraOptions.pace = true;
+    shell->telescopeOptions.pace = true;
+    ASSERT_TRUE(shell->initInstance(parseCommandLine({"--simulate"})));
+    TearDown();
+    LX200P3& flats = openSheet().page3();
+    EXPECT_TRUE(std::ranges::any_of(ui.statusTexts, [](const auto& text) {
+        return text == std::pair<int, std::string>{Ui::telescopePane, "Please Wait.  Establishing telescope communications"};
+    })) << "in a pane of its own, beside the camera's";
+    flats.millisecondsEdit()->setText("300");
+    telescope().clearTraffic();
+    int frames = 0, exact = 0;
+    long legsAtFirstFrame = -1;
+    const auto legs = [&] {
+        const auto heard = telescope().receivedCommands();
+        return std::ranges::count_if(heard, [](const std::string& c) { return c.size() == 4 && c.starts_with(":M"); });
+    };
+    ui.onStatus = [&](int pane, const std::string& text) {
+        if (pane != 0 || text != "Image created")
+            return;
+        // The camera thread waits for its window now: the picture is still
+        // the one the camera sent.
+        ++frames;
+        exact += app().cameraImage == sentFrame() ? 1 : 0;
+        if (legsAtFirstFrame < 0)
+            legsAtFirstFrame = legs();
+    };
+    flats.onStart();
+    shell->router().route(cmd::autoShoot);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frames >= 2; }, 60000));
+    EXPECT_TRUE(app().telescopeLine().working()) << "the drift goes on";
+    EXPECT_GT(legs(), legsAtFirstFrame + 3) << "legs went on between the frames";
+    QTest::mousePress(&flats, Qt::LeftButton);
+    QTest::keyClick(shell->mainFrame(), Qt::Key_Escape);
+    idle();
+    EXPECT_EQ(exact, frames);
+    // The drift alone: position reads, leg motions and their stops, nothing else.
+    for (const std::string& command : telescope().receivedCommands())
+        EXPECT_TRUE(std::regex_match(command, std::regex(":(G[RD]|M[nsew]|Q[nsewQ]?|RC|RG)#|:Q#"))) << command;
+}
+
 // Lost with the sheet open, then back; then a connect to a telescope that
 // answers nothing, after which the pages find the port closed.
 TEST_F(DevicesAtWorkTest, ATelescopeLostOrSilentIsOneMessageAndTheNextGetFindsItAgain)

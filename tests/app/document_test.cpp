@@ -703,7 +703,7 @@ TEST_F(MainFrameTest, ToolbarKeysAndBarsThatHide)
     EXPECT_EQ(HelpWindow::userGuide("# Tarvi\n\n    scripts/run\n\n## User guide\n\nText.\n"), "## User guide\n\nText.\n");
     EXPECT_EQ(HelpWindow::userGuide("no guide"), "no guide");
 
-    EXPECT_TRUE(frame().pane(4) == nullptr && frame().pane(-1) == nullptr);
+    EXPECT_TRUE(frame().pane(CMainFrame::paneCount) == nullptr && frame().pane(-1) == nullptr);
     EXPECT_EQ(frame().pane(1)->width(), 200);
     EXPECT_TRUE(frame().pane(2)->width() == 0 && frame().pane(3)->width() == 0);
     shell->ui().setStatusText(1, "Baud rate: 56.6K.  ST-4 Version:  3");

@@ -440,7 +440,8 @@ TEST_F(SerialRoutinesTest, TelescopeIsProbedWithGetSiderealTime)
     EXPECT_NE(app->settings.telescopeHandle, -1);
     EXPECT_EQ(rebuilt, 1);
     ASSERT_GE(ui.statusTexts.size(), 2u);
-    EXPECT_EQ(ui.statusTexts.front(), (std::pair<int, std::string>{0, "Please Wait.  Establishing telescope communications"}));
+    EXPECT_EQ(ui.statusTexts.front(),
+              (std::pair<int, std::string>{Ui::telescopePane, "Please Wait.  Establishing telescope communications"}));
     EXPECT_EQ(ui.statusTexts.back(), (std::pair<int, std::string>{0, ""}));
 
     // Already open: nothing is opened or sent again.

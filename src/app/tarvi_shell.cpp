@@ -57,10 +57,12 @@ TarviShell::TarviShell(std::string startDirectory, Ui* ui)
         };
     };
     PortOwner& camera = app_.cameraLine();
+    camera.setDeviceThread(cameraSession_->threadId());
     cameraSession_->beforeEachJob = [this] { sessionUi_.startLooking({}); };
     camera.runner = runOn(*cameraSession_, false);
     camera.onGui = app_.onGuiThread;
     PortOwner& telescope = app_.telescopeLine();
+    telescope.setDeviceThread(telescopeSession_->threadId());
     telescopeSession_->beforeEachJob = [this, &telescope] {
         sessionUi_.startLooking([&telescope] { telescope.exchangeBoundary(); });
     };

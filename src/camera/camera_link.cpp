@@ -55,7 +55,6 @@ int CTarviApp::openCameraPort()
     const auto operation = cameraLine_.operation();
     const std::string name = PortMap::portName(settings.cameraPort);
     ui_.setStatusText(0, "Please Wait.  Establishing camera communications");
-    ui_.pumpMessages(PumpMode::paintOnly);
     // A device that goes away during the search has been reported; nothing
     // more is said of it.
     const auto lostOnTheWay = [this] {
@@ -133,6 +132,7 @@ int CTarviApp::openCameraPort()
 
 int CTarviApp::readRAM(std::uint16_t address, int count, std::uint8_t* out)
 {
+    cameraLine_.assertOnDeviceThread();
     WaitCursor wait(ui_);
     const auto frame = readRamFrame(address, static_cast<std::uint8_t>(count));
     std::uint8_t reply[replyCapacity] = {};
@@ -164,7 +164,8 @@ int CTarviApp::readRAM(std::uint16_t address, int count, std::uint8_t* out)
 
 int CTarviApp::downloadRow(int row, std::uint8_t* destination)
 {
-    if (ui_.pumpMessages(PumpMode::one).escapeTyped)
+    cameraLine_.assertOnDeviceThread();
+    if (ui_.lookForInput().escapeTyped)
         stopRequested = 1;
 
     // Bytes left from an earlier reply that went wrong are no answer to this

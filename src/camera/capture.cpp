@@ -1,7 +1,11 @@
 // The capture commands of the application object: an image, a dark frame,
 // showing and loading the dark frame.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <future>
+#include <memory>
+#include <optional>
 
 #include "app/tarvi_app.h"
 #include "camera/autosave_name.h"
@@ -27,6 +31,9 @@ constexpr std::uint8_t smoothBit = 0x01;
 constexpr std::int64_t pollGraceMs = 30000;
 constexpr int pollFailuresAllowed = 10;
 constexpr std::int64_t pollPauseMs = 100;
+// The telescope's pointing for the observation keywords: one exchange it may
+// be in the middle of, and the two reads.
+constexpr std::chrono::milliseconds pointingWait{2500};
 
 // The failed-row box; Retry opens a port that was lost again first.
 Answer askRowRetry(Ui& ui, PortOwner& line, int row)
@@ -51,10 +58,10 @@ void CTarviApp::playSound(const std::string& name)
 // escapeStops (an image, not a dark frame).
 bool CTarviApp::delayWait(std::int64_t ms, bool escapeStops)
 {
-    const auto stopped = [this, escapeStops](const PumpReport& report) {
+    const auto stopped = [this, escapeStops](const InputSeen& report) {
         return cameraLine_.stopRequested() || (escapeStops && (report.escapeTyped || stopRequested != 0));
     };
-    const PumpReport seen = pumpedWait(ui_, clock_, ms, PumpMode::all, stopped);
+    const InputSeen seen = deviceWait(ui_, clock_, ms, Looking::forInput, stopped);
     if (!stopped(seen))
         return true;
     if (escapeStops)
@@ -229,7 +236,7 @@ int CTarviApp::captureImage()
 
     ui_.setStatusText(0, "Image created");
     playSound("place.wav");
-    pumpedWait(ui_, clock_, 100, PumpMode::paintOnly);
+    deviceWait(ui_, clock_, 100, Looking::stepsOnly);
     playSound("place.wav");
 
     // The window reads the temporary file before the next capture writes it.
@@ -290,7 +297,7 @@ void CTarviApp::captureDarkFrame()
         ~ProgressBar() { ui.setProgress(0, 0); }
     } bar{ui_};
     for (int r = 0; r < st4::rowCount && !cameraLine_.stopRequested(); ++r) {
-        ui_.pumpMessages(PumpMode::one);
+        ui_.lookForInput();
         ui_.setProgress(r, st4::rowCount);
         char line[64];
         std::snprintf(line, sizeof line, "Uploading image line %4d", r);
@@ -392,24 +399,40 @@ std::vector<std::string> CTarviApp::observingCards(std::time_t start)
     fits::Observation observation;
     observation.start = start;
     observation.exposureSeconds = settings.exposureTime;
-    // Read where the telescope works, between its own exchanges only, and
-    // never opened for this: a telescope that is not connected leaves the
-    // pointing out.
-    guiCall([&] {
-        if (telescopeLine_.open() && !telescopeLine_.exchanging()) {
-            const auto ra = wholeExchange(telescopeLine_, clock_, ":GR#", lx200::Reply::text);
-            const auto dec = wholeExchange(telescopeLine_, clock_, ":GD#", lx200::Reply::text);
+    // Asked of the telescope's own work, which reads it between two of its
+    // exchanges; never opened for this: a telescope that is not connected,
+    // or that does not answer in time, leaves the pointing out.
+    struct Pointing {
+        std::optional<std::string> ra, dec;
+    };
+    auto asked = std::make_shared<std::promise<Pointing>>();
+    std::future<Pointing> pointing = asked->get_future();
+    guiCall([this, &observation, asked = std::move(asked)] {
+        if (objectName)
+            observation.object = objectName();
+        telescopeLine_.runUrgent([this, asked] {
+            Pointing read;
+            if (telescopeLine_.open() && !telescopeLine_.exchanging()) {
+                read.ra = wholeExchange(telescopeLine_, clock_, ":GR#", lx200::Reply::text);
+                read.dec = wholeExchange(telescopeLine_, clock_, ":GD#", lx200::Reply::text);
+            }
+            asked->set_value(read);
+        });
+    });
+    // A promise that was never kept (the program is ending) answers at once.
+    if (pointing.wait_for(pointingWait) == std::future_status::ready) {
+        try {
+            const Pointing read = pointing.get();
             const auto text = [](const std::string& reply) {
                 return normalisedReply(reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size());
             };
-            if (ra && dec) {
-                observation.ra = text(*ra);
-                observation.dec = text(*dec);
+            if (read.ra && read.dec) {
+                observation.ra = text(*read.ra);
+                observation.dec = text(*read.dec);
             }
+        } catch (const std::future_error&) {
         }
-        if (objectName)
-            observation.object = objectName();
-    });
+    }
     return fits::observationCards(observation);
 }
 

@@ -78,15 +78,6 @@ int CTarviApp::openPort(int port)
         store(*handle, PortTable::closed);
         return 0;
     }
-    // A read waits out its deadline whenever a reply is shorter than asked
-    // for, which is most replies: the windows paint meanwhile, and input
-    // waits for the command's own pumps.
-    // The wait is inside an exchange: what runs in the pump must keep off the line.
-    PortOwner& line = port == cameraPortSelector ? cameraLine_ : telescopeLine_;
-    opened.port->setWaitHook([this, &line] {
-        const auto exchange = line.exchange();
-        ui_.pumpMessages(PumpMode::paintOnly);
-    });
     store(*handle, ports.add(std::move(opened.port)));
     return 1;
 }
@@ -179,7 +170,6 @@ int CTarviApp::openTelescopePort()
     const auto operation = telescopeLine_.operation();
     const bool afterLoss = telescopeLine_.lost();
     ui_.setStatusText(Ui::telescopePane, "Please Wait.  Establishing telescope communications");
-    ui_.pumpMessages(PumpMode::paintOnly);
 
     bool ok = openPort(telescopePortSelector) == 1;
     if (ok) {
@@ -213,29 +203,30 @@ int CTarviApp::openTelescopePort()
 
 void CTarviApp::connectDevices(int cameraPort, int cameraSpeed, int telescopePort)
 {
-    const auto telescopeOperation = telescopeLine_.operation();
     settings.cameraPort = cameraPort;
     settings.cameraSpeed = cameraSpeed;
     settings.telescopePort = telescopePort;
     if (settings.telescopePort == settings.cameraPort)
         settings.telescopePort = (settings.telescopePort + 1) % 4;
     // Both old ports close before either device opens its new one, which
-    // may be the other's old one. The camera is idle, so its port may be
-    // closed from here.
-    {
-        const auto cameraOperation = cameraLine_.operation();
-        closePort(cameraPortSelector);
+    // may be the other's old one. Both devices are idle, so their ports may
+    // be closed from here.
+    for (PortOwner* line : {&cameraLine_, &telescopeLine_}) {
+        const auto operation = line->operation();
+        closePort(line == &cameraLine_ ? cameraPortSelector : telescopePortSelector);
+        line->forgetLoss();
     }
-    closePort(telescopePortSelector);
-    cameraLine_.forgetLoss();
-    telescopeLine_.forgetLoss();
     cameraJob([this] { openCameraPort(); });
-    openTelescopePort();
-    saveSettings();
+    telescopeLine_.run([this] {
+        const auto operation = telescopeLine_.operation();
+        openTelescopePort();
+        saveSettings();
+    });
 }
 
 int CTarviApp::readCamera(std::uint8_t* buffer, int count)
 {
+    cameraLine_.assertOnDeviceThread();
     SerialPort* serial = portFor(cameraPortSelector);
     if (serial == nullptr || count <= 0)
         return 0;
@@ -249,6 +240,7 @@ int CTarviApp::readCamera(std::uint8_t* buffer, int count)
 // fails it is reported by "Cannot open telescope port".
 int CTarviApp::readTelescope(int handle, std::uint8_t* buffer, int count)
 {
+    telescopeLine_.assertOnDeviceThread();
     if (count <= 0)
         return 0;
     SerialPort* serial = ports.find(handle);
@@ -268,6 +260,7 @@ int CTarviApp::readTelescope(int handle, std::uint8_t* buffer, int count)
 
 int CTarviApp::writeCameraRaw(const std::uint8_t* buffer, int count)
 {
+    cameraLine_.assertOnDeviceThread();
     WaitCursor wait(ui_);
     SerialPort* serial = portFor(cameraPortSelector);
     if (serial == nullptr)
@@ -286,6 +279,7 @@ int CTarviApp::writeCameraRaw(const std::uint8_t* buffer, int count)
 
 int CTarviApp::writeTelescope(int handle, const std::uint8_t* buffer, int count)
 {
+    telescopeLine_.assertOnDeviceThread();
     WaitCursor wait(ui_);
     for (;;) {
         SerialPort* serial = ports.find(handle);
@@ -306,6 +300,7 @@ int CTarviApp::writeTelescope(int handle, const std::uint8_t* buffer, int count)
 
 int CTarviApp::writeCamera(const std::uint8_t* buffer, int count)
 {
+    cameraLine_.assertOnDeviceThread();
     WaitCursor wait(ui_);
     int attempts = 0;
     for (;;) {
@@ -339,9 +334,8 @@ int CTarviApp::writeCamera(const std::uint8_t* buffer, int count)
                 return 0;
         }
         ++attempts;
-        // A camera that does not answer costs a read deadline an attempt;
-        // the windows paint in between.
-        ui_.pumpMessages(PumpMode::all);
+        // A camera that does not answer costs a read deadline an attempt.
+        ui_.betweenSteps();
     }
 }
 

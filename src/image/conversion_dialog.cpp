@@ -1,6 +1,5 @@
 #include "image/conversion_dialog.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -9,6 +8,7 @@
 #include <QRadioButton>
 
 #include <memory>
+#include <thread>
 
 #include "app/tarvi_app.h"
 #include "platform/dialog_units.h"
@@ -112,18 +112,19 @@ ConversionProgressDialog::ConversionProgressDialog(QWidget* parent, int total)
     dialog_.setMinimumDuration(0);
     dialog_.setAutoClose(false);
     dialog_.setAutoReset(false);
+    QObject::connect(&dialog_, &QProgressDialog::canceled, &dialog_, [this] { cancelled_ = true; });
     dialog_.show();
 }
 
 bool ConversionProgressDialog::cancelled(int done, int total)
 {
-    dialog_.setMaximum(total);
-    dialog_.setValue(done);
-    if (done < total)
-        dialog_.setLabelText(QStringLiteral("Converting file %1 of %2...").arg(done + 1).arg(total));
-    // Cancel must be seen between files, whatever the dialog does by itself.
-    QCoreApplication::processEvents();
-    return dialog_.wasCanceled();
+    QMetaObject::invokeMethod(&dialog_, [this, done, total] {
+        dialog_.setMaximum(total);
+        dialog_.setValue(done);
+        if (done < total)
+            dialog_.setLabelText(QStringLiteral("Converting file %1 of %2...").arg(done + 1).arg(total));
+    });
+    return cancelled_;
 }
 
 std::optional<ConversionResult> convertFilesCommand(CTarviApp& app, QWidget* parent,
@@ -141,10 +142,19 @@ std::optional<ConversionResult> convertFilesCommand(CTarviApp& app, QWidget* par
     job.fileList = dialog.fileList;
     job.gamma1 = app.gamma1;
     job.gamma2 = app.gamma2;
-    std::unique_ptr<ConversionProgressDialog> progress;
-    if (job.fileList.size() > static_cast<std::size_t>(filesConvertedWithoutProgress))
-        progress = std::make_unique<ConversionProgressDialog>(parent, static_cast<int>(job.fileList.size()));
-    return runConversion(job, app.conversionImage, app.ui(), progress.get());
+    if (job.fileList.size() <= static_cast<std::size_t>(filesConvertedWithoutProgress))
+        return runConversion(job, app.conversionImage, app.ui());
+    // A long run works on a thread of its own while the progress dialog
+    // takes the user's Cancel; its boxes open without a loop of their own.
+    ConversionProgressDialog progress(parent, static_cast<int>(job.fileList.size()));
+    ConversionResult result;
+    std::thread run([&] {
+        result = runConversion(job, app.conversionImage, app.ui(), &progress);
+        QMetaObject::invokeMethod(&progress.dialog(), [&progress] { progress.dialog().done(QDialog::Accepted); });
+    });
+    progress.dialog().exec();
+    run.join();
+    return result;
 }
 
 }  // namespace tarvi

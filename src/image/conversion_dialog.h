@@ -3,6 +3,7 @@
 #include <QProgressDialog>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -60,7 +61,9 @@ private:
     QRadioButton* bmpOutputButton_;
 };
 
-// A progress dialog with Cancel for runs of many files.
+// A progress dialog with Cancel for runs of many files. The run works on a
+// thread of its own while the dialog runs its own loop; cancelled() may be
+// called from either thread.
 class ConversionProgressDialog final : public ConversionProgress {
 public:
     ConversionProgressDialog(QWidget* parent, int total);
@@ -69,6 +72,7 @@ public:
 
 private:
     QProgressDialog dialog_;
+    std::atomic<bool> cancelled_ = false;
 };
 
 // Runs with more files than this show their progress.

@@ -24,7 +24,7 @@ public:
     void setStatusText(int, std::string_view) override {}
     void beginWaitCursor() override {}
     void endWaitCursor() override {}
-    PumpReport pumpMessages(PumpMode) override { return {}; }
+    InputSeen lookForInput() override { return {}; }
     void playSound(const std::string&) override {}
     void beep() override {}
 

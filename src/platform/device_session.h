@@ -29,6 +29,7 @@ public:
     // urgent jobs posted meanwhile run now, on this thread.
     void runUrgent();
     bool onThread() const { return std::this_thread::get_id() == thread_.get_id(); }
+    std::thread::id threadId() const { return thread_.get_id(); }
 
     // Runs on this thread before each job.
     std::function<void()> beforeEachJob;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <cassert>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <string>
 
 #include "platform/serial_port.h"
@@ -61,6 +63,13 @@ public:
     void runUrgent(std::function<void()> job) { start(std::move(job), urgentRunner ? urgentRunner : runner); }
     // A job waits or runs; read on the GUI thread.
     bool working() const { return jobs_ > 0; }
+    // The thread whose jobs own the port, set before any runs; unset, any.
+    void setDeviceThread(std::thread::id id) { deviceThread_ = id; }
+    // Every read and write of the port happens on its device's thread.
+    void assertOnDeviceThread() const
+    {
+        assert(deviceThread_ == std::thread::id() || deviceThread_ == std::this_thread::get_id());
+    }
     void gui(const std::function<void()>& fn)
     {
         if (onGui)
@@ -161,6 +170,7 @@ private:
     PortTable& ports_;
     int jobs_ = 0;
     bool atBoundary_ = false;
+    std::thread::id deviceThread_;
     int& handle_;
     // Read by the GUI thread (Exit) while a device's thread works.
     std::atomic<int> depth_ = 0;

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstring>
 
-#include "platform/waits.h"
 
 namespace tarvi {
 
@@ -99,25 +98,6 @@ int waitFor(int fd, short events, std::optional<Steady::time_point> until)
             return 0;
         if (errno != EINTR)
             return -1;
-    }
-}
-
-// waitFor in slices of pumpSliceMs, with whileWaiting run after each slice
-// that passed without the device, the last one too: the caller's next wait
-// may follow at once.
-int waitFor(int fd, short events, std::optional<Steady::time_point> until, const std::function<void()>& whileWaiting)
-{
-    if (!whileWaiting)
-        return waitFor(fd, events, until);
-    for (;;) {
-        const Steady::time_point sliceEnd = Steady::now() + std::chrono::milliseconds(pumpSliceMs);
-        const bool last = until && *until <= sliceEnd;
-        const int ready = waitFor(fd, events, last ? until : sliceEnd);
-        if (ready != 0)
-            return ready;
-        whileWaiting();
-        if (last)
-            return 0;
     }
 }
 
@@ -309,7 +289,7 @@ std::optional<std::uint64_t> writeLimitMs(const PortTimeouts& timeouts, std::siz
 }
 
 IoResult readWithin(int fd, DescriptorKind kind, std::span<std::uint8_t> buffer, const PortTimeouts& timeouts,
-                    const std::function<void()>& whileWaiting, const SerialPort::ReplyComplete& complete)
+                    const SerialPort::ReplyComplete& complete)
 {
     IoResult result;
     if (buffer.empty())
@@ -326,7 +306,7 @@ IoResult readWithin(int fd, DescriptorKind kind, std::span<std::uint8_t> buffer,
             if (!until || gapEnd < *until)
                 until = gapEnd;
         }
-        const int events = waitFor(fd, POLLIN, until, whileWaiting);
+        const int events = waitFor(fd, POLLIN, until);
         if (events < 0) {
             result.error = SysError::fromErrno();
             return result;
@@ -380,8 +360,7 @@ IoResult readWithin(int fd, DescriptorKind kind, std::span<std::uint8_t> buffer,
     }
 }
 
-IoResult writeWithin(int fd, DescriptorKind kind, std::span<const std::uint8_t> bytes, const PortTimeouts& timeouts,
-                     const std::function<void()>& whileWaiting)
+IoResult writeWithin(int fd, DescriptorKind kind, std::span<const std::uint8_t> bytes, const PortTimeouts& timeouts)
 {
     IoResult result;
     if (bytes.empty())
@@ -412,7 +391,7 @@ IoResult writeWithin(int fd, DescriptorKind kind, std::span<const std::uint8_t> 
             result.error = SysError(kind == DescriptorKind::socket ? EPIPE : EIO);
             return result;
         }
-        const int events = waitFor(fd, POLLOUT, deadline, whileWaiting);
+        const int events = waitFor(fd, POLLOUT, deadline);
         if (events < 0) {
             result.error = SysError::fromErrno();
             return result;
@@ -550,17 +529,17 @@ SysError PosixSerialPort::clearErrors(PortStatus& status)
 
 IoResult PosixSerialPort::read(std::span<std::uint8_t> buffer)
 {
-    return readWithin(fd_, DescriptorKind::terminal, buffer, timeouts_, waitHook_);
+    return readWithin(fd_, DescriptorKind::terminal, buffer, timeouts_);
 }
 
 IoResult PosixSerialPort::readReply(std::span<std::uint8_t> buffer, const ReplyComplete& complete)
 {
-    return readWithin(fd_, DescriptorKind::terminal, buffer, timeouts_, waitHook_, complete);
+    return readWithin(fd_, DescriptorKind::terminal, buffer, timeouts_, complete);
 }
 
 IoResult PosixSerialPort::write(std::span<const std::uint8_t> bytes)
 {
-    return writeWithin(fd_, DescriptorKind::terminal, bytes, timeouts_, waitHook_);
+    return writeWithin(fd_, DescriptorKind::terminal, bytes, timeouts_);
 }
 
 }  // namespace tarvi

@@ -83,11 +83,9 @@ std::optional<std::uint64_t> writeLimitMs(const PortTimeouts& timeouts, std::siz
 
 // The read and write loops of every port that is a file descriptor.
 enum class DescriptorKind { terminal, socket };
-// `whileWaiting` runs every pumpSliceMs of a wait for the device.
 // `complete`, when set, ends the read as soon as it holds for what came.
 IoResult readWithin(int fd, DescriptorKind kind, std::span<std::uint8_t> buffer, const PortTimeouts& timeouts,
-                    const std::function<void()>& whileWaiting, const SerialPort::ReplyComplete& complete = {});
-IoResult writeWithin(int fd, DescriptorKind kind, std::span<const std::uint8_t> bytes, const PortTimeouts& timeouts,
-                     const std::function<void()>& whileWaiting);
+                    const SerialPort::ReplyComplete& complete = {});
+IoResult writeWithin(int fd, DescriptorKind kind, std::span<const std::uint8_t> bytes, const PortTimeouts& timeouts);
 
 }  // namespace tarvi

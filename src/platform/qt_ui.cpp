@@ -110,8 +110,6 @@ QtUi::QtUi()
 
 QtUi::~QtUi()
 {
-    // Input still waiting is dropped with this object: once the desktop goes
-    // there is nothing to hand it back to.
     if (qApp != nullptr)
         qApp->removeEventFilter(this);
     while (waitDepth_ > 0)
@@ -158,15 +156,7 @@ QMessageBox* QtUi::makeBox(std::string_view text, std::string_view caption, Butt
 Answer QtUi::messageBox(std::string_view text, std::string_view caption, Buttons buttons, BoxStyle style)
 {
     const std::unique_ptr<QMessageBox> box(makeBox(text, caption, buttons, style));
-    // The user must be able to answer whatever a pump is keeping back; what
-    // waited before the box goes on waiting behind it.
-    Level boxLevel;
-    boxLevel.kind = Level::Kind::box;
-    boxLevel.floor = waiting_.size();
-    levels_.push_back(std::move(boxLevel));
-    const int result = box->exec();
-    levels_.pop_back();
-    return answerFor(result, buttons);
+    return answerFor(box->exec(), buttons);
 }
 
 void QtUi::openMessageBox(std::string_view text, std::string_view caption, Buttons buttons, BoxStyle style,
@@ -174,9 +164,9 @@ void QtUi::openMessageBox(std::string_view text, std::string_view caption, Butto
 {
     QMessageBox* box = makeBox(text, caption, buttons, style);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    std::erase_if(openBoxes_, [](const QPointer<QMessageBox>& open) { return open.isNull(); });
     openBoxes_.emplace_back(box);
-    connect(box, &QMessageBox::finished, this, [answered = std::move(answered), buttons](int result) {
+    connect(box, &QMessageBox::finished, this, [this, box, answered = std::move(answered), buttons](int result) {
+        std::erase(openBoxes_, box);
         answered(answerFor(result, buttons));
     });
     box->open();
@@ -219,107 +209,6 @@ void QtUi::endWaitCursor()
     QApplication::restoreOverrideCursor();
 }
 
-PumpReport QtUi::pumpMessages(PumpMode mode)
-{
-    // What an outer pump left waiting is this one's to take.
-    handBack();
-    Level pump;
-    pump.kind = Level::Kind::pump;
-    pump.mode = mode;
-    pump.floor = floor();
-    noteDialogs(pump);
-    levels_.push_back(std::move(pump));
-
-    // Events may post further events, so several passes run, but never for
-    // ever. How much input is taken is the filter's business, so every mode
-    // runs the same passes.
-    QCoreApplication::sendPostedEvents();
-    for (int pass = 0; pass < 16; ++pass) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QCoreApplication::sendPostedEvents();
-    }
-
-    const PumpReport seen = levels_.back().seen;
-    levels_.pop_back();
-    handBack();
-    return seen;
-}
-
-void QtUi::handBack()
-{
-    const std::size_t from = floor();
-    if (waiting_.size() <= from)
-        return;
-    for (auto it = waiting_.begin() + static_cast<std::ptrdiff_t>(from); it != waiting_.end(); ++it) {
-        if (!it->receiver.isNull())
-            QCoreApplication::postEvent(it->receiver.data(), it->event.release());
-    }
-    waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(from), waiting_.end());
-}
-
-bool QtUi::Taken::continuedBy(const QInputEvent& event, QObject* next) const
-{
-    if (event.type() != type || event.timestamp() != timestamp || keyOrButton(event) != code
-        || receiver.isNull() || next == receiver.data())
-        return false;
-    // From the window to a widget in it, or from a widget that ignored it up
-    // to a parent.
-    if (!receiver->isWidgetType())
-        return !next->isWindowType();
-    return next->isWidgetType()
-        && static_cast<QWidget*>(next)->isAncestorOf(static_cast<QWidget*>(receiver.data()));
-}
-
-void QtUi::noteDialogs(Level& level)
-{
-    level.modal = QGuiApplication::modalWindow();
-    level.popup = QApplication::activePopupWidget();
-}
-
-bool QtUi::dialogOpenedSince(const Level& level)
-{
-    return QGuiApplication::modalWindow() != level.modal.data()
-        || QApplication::activePopupWidget() != level.popup.data();
-}
-
-bool QtUi::mustWait(const Level& now) const
-{
-    // Nothing overtakes input that is already waiting.
-    if (waiting_.size() > now.floor)
-        return true;
-    if (now.kind != Level::Kind::pump)
-        return false;
-    return now.full || now.mode == PumpMode::paintOnly;
-}
-
-void QtUi::take(Level& now, const QInputEvent& event, QObject* receiver)
-{
-    now.taken = {event.type(), event.timestamp(), keyOrButton(event), receiver};
-    if (now.kind != Level::Kind::pump)
-        return;
-    switch (event.type()) {
-    case QEvent::KeyPress:
-        if (static_cast<const QKeyEvent&>(event).key() == Qt::Key_Escape)
-            now.seen.escapeTyped = true;
-        break;
-    case QEvent::MouseButtonPress:
-        if (isLeftButton(event)) {
-            now.seen.leftButtonPressed = true;
-            now.full = now.full || now.mode == PumpMode::toLeftPress;
-        }
-        break;
-    case QEvent::MouseButtonRelease:
-        if (isLeftButton(event)) {
-            now.seen.leftButtonReleased = true;
-            now.full = now.full || now.mode == PumpMode::toLeftRelease;
-        }
-        break;
-    default:
-        break;
-    }
-    now.full = now.full || now.mode == PumpMode::one;
-}
-
 void QtUi::tally(const QInputEvent& event)
 {
     const Tallied seen{event.type(), event.timestamp(), keyOrButton(event)};
@@ -336,26 +225,9 @@ void QtUi::tally(const QInputEvent& event)
 
 bool QtUi::eventFilter(QObject* watched, QEvent* event)
 {
-    if (!isInputMessage(event->type()))
-        return false;
-    tally(static_cast<const QInputEvent&>(*event));
-    // Outside pumps the event loop runs as if this filter were not there.
-    if (levels_.empty())
-        return false;
-    Level& now = levels_.back();
-    if (now.kind == Level::Kind::box || dialogOpenedSince(now))
-        return false;
-    const auto& input = static_cast<const QInputEvent&>(*event);
-    if (now.taken.continuedBy(input, watched)) {
-        now.taken.receiver = watched;
-        return false;
-    }
-    if (mustWait(now)) {
-        waiting_.push_back({std::unique_ptr<QEvent>(event->clone()), watched});
-        return true;
-    }
-    take(now, input, watched);
-    return false;
+    if (isInputMessage(event->type()))
+        tally(static_cast<const QInputEvent&>(*event));
+    return QObject::eventFilter(watched, event);
 }
 
 void QtUi::playSound(const std::string& wavPath)

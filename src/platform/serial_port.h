@@ -84,14 +84,6 @@ public:
         return read(buffer);
     }
     virtual IoResult write(std::span<const std::uint8_t> bytes) = 0;
-
-    // Runs every pumpSliceMs while a read or a write waits for the device,
-    // so that the windows paint through a read deadline; unset, the call
-    // only waits.
-    void setWaitHook(std::function<void()> hook) { waitHook_ = std::move(hook); }
-
-protected:
-    std::function<void()> waitHook_;
 };
 
 // Opens a device named in the port map: a path, "sim:camera", "sim:telescope"

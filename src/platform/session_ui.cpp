@@ -159,23 +159,26 @@ void SessionUi::endWaitCursor()
         desktop_.endWaitCursor();
 }
 
-PumpReport SessionUi::pumpMessages(PumpMode mode)
+InputSeen SessionUi::lookForInput()
 {
     if (bridge_.onGuiThread())
-        return desktop_.pumpMessages(mode);
-    if (boundary)
-        boundary();
-    // Input that a pump of the windows alone would leave waiting is still
-    // there for the routine's next look.
-    if (mode == PumpMode::paintOnly)
-        return {};
+        return desktop_.lookForInput();
+    betweenSteps();
     const Seen now{input_.escapes.load(), input_.leftPresses.load(), input_.leftReleases.load()};
-    PumpReport report;
+    InputSeen report;
     report.escapeTyped = now.escapes != seen.escapes;
     report.leftButtonPressed = now.leftPresses != seen.leftPresses;
     report.leftButtonReleased = now.leftReleases != seen.leftReleases;
     seen = now;
     return report;
+}
+
+void SessionUi::betweenSteps()
+{
+    if (bridge_.onGuiThread())
+        desktop_.betweenSteps();
+    else if (boundary)
+        boundary();
 }
 
 void SessionUi::setProgress(int done, int total)

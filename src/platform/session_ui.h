@@ -46,17 +46,17 @@ private:
 
 // The desktop as device code sees it on whichever thread it runs. On the GUI
 // thread every call goes straight to the desktop. On a device session's
-// thread status texts, progress, sounds and the cursor are posted to the GUI
-// thread in order; a box is opened there without a loop of its own and only
-// the asking job waits for the answer; and a pump reports the Escape typed
-// and the left-button presses and releases since the session last looked,
-// without running any events.
+// thread status texts, progress and sounds are posted to the GUI thread in
+// order; a box is opened there without a loop of its own and only the asking
+// job waits for the answer; and a look for input runs the session's boundary
+// and reports the Escape typed and the left-button presses and releases since
+// the session last looked.
 class SessionUi final : public Ui {
 public:
     SessionUi(Ui& desktop, GuiBridge& bridge, InputTally& input) : desktop_(desktop), bridge_(bridge), input_(input) {}
 
     // Called on a session's thread as a job starts: input that went by
-    // before it is not the job's. Where the job's routines pump, the
+    // before it is not the job's. Where the job's routines look up, the
     // session's boundary runs: its urgent work and whatever else may go
     // between two exchanges.
     void startLooking(const std::function<void()>& boundary);
@@ -65,7 +65,8 @@ public:
     void setStatusText(int pane, std::string_view text) override;
     void beginWaitCursor() override;
     void endWaitCursor() override;
-    PumpReport pumpMessages(PumpMode mode) override;
+    InputSeen lookForInput() override;
+    void betweenSteps() override;
     void setProgress(int done, int total) override;
     void playSound(const std::string& wavPath) override;
     void beep() override;

@@ -230,7 +230,7 @@ IoResult TcpSerialPort::read(std::span<std::uint8_t> buffer)
 
 IoResult TcpSerialPort::readReply(std::span<std::uint8_t> buffer, const ReplyComplete& complete)
 {
-    IoResult result = readWithin(fd_, DescriptorKind::socket, buffer, timeouts_, waitHook_, complete);
+    IoResult result = readWithin(fd_, DescriptorKind::socket, buffer, timeouts_, complete);
     if (result.error.code() == ECONNRESET || result.error.code() == EPIPE)
         peerGone_ = true;
     return result;
@@ -245,7 +245,7 @@ IoResult TcpSerialPort::write(std::span<const std::uint8_t> bytes)
     }
     if (peerGone_)
         return {0, SysError(EPIPE)};
-    IoResult result = writeWithin(fd_, DescriptorKind::socket, bytes, timeouts_, waitHook_);
+    IoResult result = writeWithin(fd_, DescriptorKind::socket, bytes, timeouts_);
     if (result.error.code() == ECONNRESET || result.error.code() == EPIPE)
         peerGone_ = true;
     return result;

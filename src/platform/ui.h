@@ -22,24 +22,13 @@ struct BoxStyle {
     bool noOwner = false;
 };
 
-// How much of what is pending a pump takes, without waiting for more. Input
-// (keys and mouse buttons) that a pump does not take waits, in its order,
-// for the next pump or for the event loop.
-enum class PumpMode {
-    one,            // at most one input message
-    all,            // everything
-    toLeftPress,    // everything up to and including a left-button press
-    toLeftRelease,  // everything up to and including a left-button release
-    paintOnly       // the windows paint and timers run; no input
-};
-
-// What went by while events were pumped.
-struct PumpReport {
+// What input went by since device work last looked for it.
+struct InputSeen {
     bool escapeTyped = false;
     bool leftButtonPressed = false;
     bool leftButtonReleased = false;
 
-    PumpReport& operator|=(const PumpReport& other)
+    InputSeen& operator|=(const InputSeen& other)
     {
         escapeTyped = escapeTyped || other.escapeTyped;
         leftButtonPressed = leftButtonPressed || other.leftButtonPressed;
@@ -89,7 +78,13 @@ public:
     virtual void beginWaitCursor() = 0;
     virtual void endWaitCursor() = 0;
 
-    virtual PumpReport pumpMessages(PumpMode mode) = 0;
+    // Device work looks for input here, between its steps: the Escape typed
+    // and the left-button presses and releases since it last looked. On a
+    // device's own thread the session's boundary runs first: its urgent work
+    // and whatever else may go between two exchanges.
+    virtual InputSeen lookForInput() = 0;
+    // Device work between two steps that takes no input: the boundary alone.
+    virtual void betweenSteps() {}
 
     // A progress bar beside the message pane: done of total; a total of 0
     // takes it away. Places without one ignore it.

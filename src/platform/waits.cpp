@@ -4,10 +4,22 @@
 
 namespace tarvi {
 
-PumpReport pumpedWait(Ui& ui, Clock& clock, std::int64_t ms, PumpMode mode,
-                      const std::function<bool(const PumpReport&)>& until)
+namespace {
+
+InputSeen look(Ui& ui, Looking looking)
 {
-    PumpReport seen = ui.pumpMessages(mode);
+    if (looking == Looking::forInput)
+        return ui.lookForInput();
+    ui.betweenSteps();
+    return {};
+}
+
+}  // namespace
+
+InputSeen deviceWait(Ui& ui, Clock& clock, std::int64_t ms, Looking looking,
+                     const std::function<bool(const InputSeen&)>& until)
+{
+    InputSeen seen = look(ui, looking);
     const std::int64_t end = clock.nowMs() + std::max<std::int64_t>(ms, 0);
     for (;;) {
         if (until && until(seen))
@@ -15,8 +27,8 @@ PumpReport pumpedWait(Ui& ui, Clock& clock, std::int64_t ms, PumpMode mode,
         const std::int64_t left = end - clock.nowMs();
         if (left <= 0)
             return seen;
-        clock.sleepMs(std::min(left, pumpSliceMs));
-        seen |= ui.pumpMessages(mode);
+        clock.sleepMs(std::min(left, lookSliceMs));
+        seen |= look(ui, looking);
     }
 }
 

@@ -8,14 +8,20 @@
 
 namespace tarvi {
 
-// While device work waits, the event loop turns at least this often, so that
-// the windows paint and input is seen.
-inline constexpr std::int64_t pumpSliceMs = 50;
+// While device work waits it looks up at least this often: for Escape and
+// the left button, and for its session's urgent work.
+inline constexpr std::int64_t lookSliceMs = 50;
 
-// Waits ms by the clock in slices of at most pumpSliceMs, pumping events at
-// the start and after every slice. What went by is reported; the wait ends
+// What a device's wait does at each look.
+enum class Looking {
+    forInput,  // takes the input that went by, and the boundary runs
+    stepsOnly  // leaves the input for a later look; the boundary runs
+};
+
+// Waits ms by the clock in slices of at most lookSliceMs, looking at the
+// start and after every slice. The input seen is reported; the wait ends
 // early once `until` holds for what went by so far.
-PumpReport pumpedWait(Ui& ui, Clock& clock, std::int64_t ms, PumpMode mode = PumpMode::all,
-                      const std::function<bool(const PumpReport&)>& until = {});
+InputSeen deviceWait(Ui& ui, Clock& clock, std::int64_t ms, Looking looking = Looking::forInput,
+                     const std::function<bool(const InputSeen&)>& until = {});
 
 }  // namespace tarvi

@@ -337,6 +337,11 @@ CameraSimulator::Reply CameraSimulator::handleFrame(const std::vector<std::uint8
         const int row = command - st4::rowRequestBase;
         if (row >= st4::rowCount)
             return reject();
+        if (faults_.hangUpAtRow == row) {
+            faults_.hangUpAtRow.reset();
+            hangUpRequested_ = true;
+            return Reply{};
+        }
         const auto payload = encodeRow(lastFrame_.data() + row * st4::rowWidth, lastCompressed_);
         reply.bytes.reserve(payload.size() + st4::rowFrameOverhead);
         reply.bytes.push_back(command);

@@ -32,6 +32,8 @@ struct CameraFaults {
     // reply, so that the program has had the chance to read that reply.
     std::optional<std::uint64_t> silentAfterReplies;
     std::optional<std::uint64_t> hangUpAfterReplies;
+    // The request for this row finds the line dead, once.
+    std::optional<int> hangUpAtRow;
 };
 
 struct CameraOptions {

@@ -45,6 +45,7 @@ bool LX200Link::ready()
 
 int LX200Link::writeTelescope(int handle, const std::uint8_t* bytes, int count)
 {
+    line_.assertOnDeviceThread();
     // Between the last exchange and this one, work that may not wait goes first.
     line_.exchangeBoundary();
     WaitCursor wait(ui_);
@@ -81,6 +82,7 @@ int LX200Link::writeTelescope(int handle, const std::uint8_t* bytes, int count)
 
 unsigned LX200Link::readTelescope(int handle, std::uint8_t* buffer, unsigned capacity, lx200::Reply kind)
 {
+    line_.assertOnDeviceThread();
     SerialPort* serial = portFor(handle);
     if (serial == nullptr) {
         buffer[0] = 0;
@@ -125,6 +127,7 @@ std::string LX200Link::readReply(unsigned capacity, lx200::Reply kind)
 
 std::optional<std::string> wholeExchange(PortOwner& line, Clock& clock, std::string_view command, lx200::Reply reply)
 {
+    line.assertOnDeviceThread();
     SerialPort* serial = line.port();
     if (serial == nullptr)
         return std::nullopt;

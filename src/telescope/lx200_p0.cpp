@@ -382,7 +382,7 @@ void LX200P0::followPosition()
     bool settled = false;
     while (!settled) {
         // Clicks go while it waits: HALT stops a slew that GET follows.
-        pumpedWait(ui_, clock_, positionWaitMs);
+        deviceWait(ui_, clock_, positionWaitMs);
         if (commandEnds())
             break;
         const std::string raReply = link_.query(":GR#", 20);
@@ -460,7 +460,7 @@ void LX200P0::haltAll()
     for (const std::string_view stop : {":Qn#", ":Qs#", ":Qe#", ":Qw#"})
         link_.send(stop);
     gui([this] { directionHeld_ = false; });
-    pumpedWait(ui_, clock_, 500);
+    deviceWait(ui_, clock_, 500);
     gui([this] {
         drawButton(DrawnButton::halt, blackText, normalFill);
         // Every motion has stopped, so the pad is painted whole by its rules:
@@ -580,7 +580,7 @@ bool LX200P0::focusLoopGoesOn()
 {
     // The release's own stop has gone already when the loop hears of it: it
     // is urgent, and ran at this look's boundary.
-    const PumpReport seen = ui_.pumpMessages(PumpMode::toLeftRelease);
+    const InputSeen seen = ui_.lookForInput();
     if (!seen.leftButtonReleased && !commandEnds())
         return true;
     link_.send(":FQ#");
@@ -603,7 +603,7 @@ void LX200P0::steppedFocusLoop(bool in)
         gui([this] { focusStopMs = nowMs(); });
         updateFocusCounter(in ? 32 : -32);
         // A release is taken at the loop's message step.
-        pumpedWait(ui_, clock_, 1000, PumpMode::paintOnly);
+        deviceWait(ui_, clock_, 1000, Looking::stepsOnly);
         if (!focusLoopGoesOn())
             return;
     }
@@ -615,7 +615,7 @@ void LX200P0::stepperFocusLoop(bool in)
         bool slow = false;
         gui([&] { slow = slowStepper != 0; });
         if (slow)
-            pumpedWait(ui_, clock_, 200, PumpMode::paintOnly);
+            deviceWait(ui_, clock_, 200, Looking::stepsOnly);
         focusPulse(in);
         gui([this, in] {
             focusCounter += in ? 1 : -1;
@@ -655,7 +655,7 @@ void LX200P0::stopFocus(bool in)
         updateFields(false);
     });
     if (counted)
-        pumpedWait(ui_, clock_, 500);
+        deviceWait(ui_, clock_, 500);
 }
 
 void LX200P0::updateFocusCounter(std::int64_t d)

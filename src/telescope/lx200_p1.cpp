@@ -290,7 +290,7 @@ void LX200P1::setDate(const std::string& dateText)
     };
     show(std::string(updatingPlanetaryDataText));
     // The telescope answers again once it has worked out its planetary data.
-    pumpedWait(ui_, clock_, dateSettleMs, PumpMode::paintOnly);
+    deviceWait(ui_, clock_, dateSettleMs, Looking::stepsOnly);
     show(link_.readReply(256, lx200::Reply::text));
 }
 

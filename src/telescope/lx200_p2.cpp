@@ -179,7 +179,7 @@ ObjectsPageState LX200P2::lookUpObject(ObjectsPageState state)
     const auto exchange = link_.line().exchange();
     link_.send(":LI#");
     if (request->objectInfoWaitMs > 0)
-        pumpedWait(ui_, clock_, request->objectInfoWaitMs, PumpMode::paintOnly);
+        deviceWait(ui_, clock_, request->objectInfoWaitMs, Looking::stepsOnly);
     const std::string info = link_.readReply(513, lx200::Reply::text);
     if (commandEnds())
         return state;

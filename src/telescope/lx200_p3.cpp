@@ -77,11 +77,11 @@ void LX200P3::refreshPosition()
     });
 }
 
-void LX200P3::stopAllMotion(PumpMode wait)
+void LX200P3::stopAllMotion(Looking looking)
 {
     for (const std::string_view stop : stopAllMotionCommands)
         link_.send(stop);
-    pumpedWait(ui_, clock_, afterStopWaitMs, wait);
+    deviceWait(ui_, clock_, afterStopWaitMs, looking);
     refreshPosition();
 }
 
@@ -131,7 +131,7 @@ void LX200P3::run(int legMs)
         std::atomic<bool>& running;
         ~Ended() { running = false; }
     } ended{running_};
-    stopAllMotion(PumpMode::paintOnly);
+    stopAllMotion(Looking::stepsOnly);
     link_.send(runRateCommand);
     std::string homeRa, homeDec;
     gui([&] {
@@ -143,7 +143,7 @@ void LX200P3::run(int legMs)
     // it would if it had waited in the queue until then.
     bool pressed = false;
     const auto wait = [&](int ms) {
-        pressed = pumpedWait(ui_, clock_, ms, PumpMode::toLeftPress, [&](const PumpReport& seen) {
+        pressed = deviceWait(ui_, clock_, ms, Looking::forInput, [&](const InputSeen& seen) {
                       return pressed || seen.leftButtonPressed;
                   }).leftButtonPressed
                   || pressed;
@@ -151,7 +151,7 @@ void LX200P3::run(int legMs)
     for (;;) {
         refreshPosition();
         if (!pressed)
-            pressed = ui_.pumpMessages(PumpMode::toLeftPress).leftButtonPressed;
+            pressed = ui_.lookForInput().leftButtonPressed;
         if (pressed || commandEnds())
             break;
         for (const SkyFlatStep& step : pattern.nextLeg()) {
@@ -175,7 +175,7 @@ void LX200P3::run(int legMs)
     }
     if (!link_.ready())
         return;
-    stopAllMotion(PumpMode::paintOnly);
+    stopAllMotion(Looking::stepsOnly);
     refreshPosition();
     link_.send(endRateCommand);
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <string>
 
+#include "platform/waits.h"
 #include "telescope/lx200_page.h"
 
 class QLineEdit;
@@ -51,7 +52,7 @@ private:
 
     // The device work, in jobs.
     void refreshPosition();
-    void stopAllMotion(PumpMode wait = PumpMode::all);
+    void stopAllMotion(Looking looking = Looking::forInput);
     void run(int legMs);
 };
 

@@ -48,7 +48,8 @@ public:
     void setStatusText(int pane, std::string_view text) override { target_.setStatusText(pane, text); }
     void beginWaitCursor() override { target_.beginWaitCursor(); }
     void endWaitCursor() override { target_.endWaitCursor(); }
-    PumpReport pumpMessages(PumpMode mode) override { return target_.pumpMessages(mode); }
+    InputSeen lookForInput() override { return target_.lookForInput(); }
+    void betweenSteps() override { target_.betweenSteps(); }
     void setProgress(int done, int total) override { target_.setProgress(done, total); }
     void playSound(const std::string& wavPath) override { target_.playSound(wavPath); }
     void beep() override { target_.beep(); }

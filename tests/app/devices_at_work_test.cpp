@@ -184,17 +184,14 @@ TEST_F(DevicesAtWorkTest, ExitDuringACaptureStopsItAndThenEnds)
 
 TEST_F(DevicesAtWorkTest, ACameraLostMidDownloadIsOneMessageAndRetryFinishesTheFrame)
 {
-    ui.onStatus = [&](int pane, const std::string& text) {
-        if (pane == 0 && text == "Uploading image line   60")
-            shell->cameraSimulator()->hangUp();
-    };
+    shell->cameraOptions.faults.hangUpAtRow = 60;  // the camera is made at the first capture
     // Plugged in again before Retry is pressed.
-    ui.onBox = [&](const test::FakeUi::Box&) {
-        ui.onStatus = nullptr;
-        shell->cameraSimulator()->plugIn();
-    };
+    ui.onBox = [&](const test::FakeUi::Box&) { shell->cameraSimulator()->plugIn(); };
     ui.answers = {Answer::retry};
-    ASSERT_EQ(app().captureImage(), 1);
+    int made = 0;
+    app().cameraJob([&] { made = app().captureImage(); });
+    idle();
+    ASSERT_EQ(made, 1);
     ASSERT_EQ(ui.boxes.size(), 1u) << ui.boxTexts()[1];
     EXPECT_EQ(ui.boxes[0].text.rfind("Attempt to retrieve row 60 failed\n\ncom1 (sim:camera) is no longer there: ", 0), 0u)
         << ui.boxes[0].text;

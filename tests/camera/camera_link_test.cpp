@@ -318,10 +318,7 @@ TEST_F(CameraLinkTest, RowDownloadsStopOnTheSavedFlagAndOnEscapeAndFailOnAShortR
     EXPECT_EQ(app->downloadRow(0, row.data()), 0);
     EXPECT_EQ(app->settings.downloadStop, 0);
     EXPECT_TRUE(port->readSizes.empty());
-    ui.onPump = [](PumpMode mode) {
-        EXPECT_EQ(mode, PumpMode::one);
-        return PumpReport{.escapeTyped = true};
-    };
+    ui.onLook = [] { return InputSeen{.escapeTyped = true}; };
     EXPECT_EQ(app->downloadRow(0, row.data()), 1);
     EXPECT_EQ(app->stopRequested, 1);
     port->writeLimit = 1;
@@ -442,7 +439,7 @@ TEST_F(SerialRoutinesTest, TelescopeIsProbedWithGetSiderealTime)
     ASSERT_GE(ui.statusTexts.size(), 2u);
     EXPECT_EQ(ui.statusTexts.front(),
               (std::pair<int, std::string>{Ui::telescopePane, "Please Wait.  Establishing telescope communications"}));
-    EXPECT_EQ(ui.statusTexts.back(), (std::pair<int, std::string>{0, ""}));
+    EXPECT_EQ(ui.statusTexts.back(), (std::pair<int, std::string>{Ui::telescopePane, ""}));
 
     // Already open: nothing is opened or sent again.
     EXPECT_EQ(app->openTelescopePort(), 1);

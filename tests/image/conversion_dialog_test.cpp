@@ -154,12 +154,11 @@ TEST_F(ImageDialogTest, ConversionDialogExchangesItsFieldsBrowsesAndGathersSelec
 TEST_F(ImageDialogTest, ConversionRunsOnTheFilesOfEveryConfirmedSelectionWithAProgressPastFiveFiles)
 {
     int shown = 0, maximum = 0;
-    bool cancel = false;
-    QTimer watcher;  // the run's own loop turns it between files
+    QTimer watcher;  // the progress dialog's own loop turns it while the run works
     QObject::connect(&watcher, &QTimer::timeout, [&] {
         for (QWidget* window : QApplication::topLevelWidgets()) {
             if (auto* progress = qobject_cast<QProgressDialog*>(window); progress != nullptr && progress->isVisible())
-                ++shown, maximum = progress->maximum(), cancel ? progress->cancel() : void();
+                ++shown, maximum = progress->maximum();
         }
     });
     watcher.start(0);
@@ -171,12 +170,24 @@ TEST_F(ImageDialogTest, ConversionRunsOnTheFilesOfEveryConfirmedSelectionWithAPr
     selections = {chosen};
     result = convert();
     EXPECT_TRUE(result.has_value() && result->converted == 6 && shown > 0 && maximum == 6 && app.conversionImage == nullptr);
-    cancel = true;
-    selections = {files(8)};
+    // Cancel pressed while the run says it cannot read the third file: the
+    // run stops before the fourth.
+    ui.onBox = [](const FakeUi::Box&) {
+        QMetaObject::invokeMethod(qApp, [] {
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                if (auto* progress = qobject_cast<QProgressDialog*>(window); progress != nullptr && progress->isVisible())
+                    buttonNamed(*progress, "Cancel")->click();
+            }
+        }, Qt::BlockingQueuedConnection);
+    };
+    QStringList eight = files(8);
+    eight[2] = QString::fromStdString(dir.file("missing.bmp"));
+    selections = {eight};
     result = convert();
     watcher.stop();
+    ui.onBox = nullptr;
     ASSERT_TRUE(result.has_value());
-    EXPECT_TRUE(result->cancelled && result->converted < 8 && !result->allConverted() && app.conversionImage == nullptr);
+    EXPECT_TRUE(result->cancelled && result->converted == 2 && !result->allConverted() && app.conversionImage == nullptr);
     EXPECT_EQ(static_cast<int>(namesIn(dir.file("out")).size()), result->converted);
     selections = {chosen};
     whenModal<fileConversion>([](fileConversion& dialog) {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QTest>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -94,207 +96,52 @@ TEST(QtUi, BoxesPanesAndTheWaitCursorDoWhatTheLogicAsks)
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
-// Writes down the input it is given, a letter a message as in Step::post, and
-// counts the custom events posted to it. It takes no input, so keys and
-// buttons go on to its parent too.
-class Recorder final : public QWidget {
-public:
-    Recorder(QString& log, QWidget* parent = nullptr) : QWidget(parent), log_(log) {}
-    int customEvents = 0;
-
-protected:
-    bool event(QEvent* event) override
-    {
-        switch (event->type()) {
-        case QEvent::KeyPress: {
-            const int key = static_cast<QKeyEvent*>(event)->key();
-            log_ += key == Qt::Key_Escape ? QChar('!') : QChar(key).toLower();
-            break;
-        }
-        case QEvent::MouseButtonPress:
-            log_ += static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton ? 'p' : 'q';
-            break;
-        case QEvent::MouseButtonRelease:
-            log_ += 'r';
-            break;
-        case QEvent::User:
-            ++customEvents;
-            return true;
-        default:
-            break;
-        }
-        return QWidget::event(event);
-    }
-
-private:
-    QString& log_;
-};
-
-enum class Do {
-    pump,     // post, then pump
-    box,      // pump; inside, a message box is answered with a click
-    dialog,   // pump; inside, a plain modal dialog is answered the same way
-    nested,   // post, then pump; inside, a pump of everything, after which c is typed
-    loop      // run the event loop with no pump
-};
-
-struct Step {
-    Do what;
-    PumpMode mode = PumpMode::all;
-    const char* post = "";    // a, b, c: keys; !: Escape; p, r: left press, release; q: right press
-    const char* got = "";     // what the widget was given during the step
-    const char* report = "";  // !: Escape typed; p, r: left button pressed, released
-};
-
-struct PumpCase {
-    const char* name;
-    std::vector<Step> steps;
-};
-
-QString reportLetters(const PumpReport& report)
+// Input is counted once as it reaches the windows, however many objects it
+// passes through: Escape, and the left button going down and up.
+TEST(QtUi, EscapeAndTheLeftButtonAreCountedOnceEach)
 {
-    return QString(report.escapeTyped ? "!" : "") + (report.leftButtonPressed ? "p" : "")
-         + (report.leftButtonReleased ? "r" : "");
-}
-
-void runEventLoop()
-{
-    for (int pass = 0; pass < 4; ++pass) {
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents();
-    }
-}
-
-// The click on Yes is pending when something pumps while the box is up, as
-// a device poll on a timer would.
-void clickYesOnTheBox(Ui& ui)
-{
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    ASSERT_NE(box, nullptr);
-    QAbstractButton* yes = box->button(QMessageBox::Yes);
-    const QPointF at = yes->rect().center();
-    const QPointF global = yes->mapToGlobal(at);
-    QCoreApplication::postEvent(yes, new QMouseEvent(QEvent::MouseButtonPress, at, global, Qt::LeftButton,
-                                                     Qt::LeftButton, Qt::NoModifier));
-    QCoreApplication::postEvent(yes, new QMouseEvent(QEvent::MouseButtonRelease, at, global, Qt::LeftButton,
-                                                     Qt::NoButton, Qt::NoModifier));
-    ui.pumpMessages(PumpMode::paintOnly);
-    // A click kept from the box would leave it up for ever.
-    QTimer::singleShot(500, box, [box] { box->reject(); });
-}
-
-// Input goes either straight to the widget, or to its window as the window
-// system delivers it (Qt then hands it on to the widget).
-void runPumpCase(const PumpCase& c, bool throughWindow)
-{
-    SCOPED_TRACE(testing::Message() << c.name << (throughWindow ? ", through the window" : ", to the widget"));
     QtUi ui;
-    QString parentLog;
-    QString childLog;
-    auto window = std::make_unique<Recorder>(parentLog);
-    window->resize(100, 100);
-    auto* child = new Recorder(childLog, window.get());
-    child->setGeometry(20, 20, 40, 40);
-    child->setFocusPolicy(Qt::StrongFocus);
-    child->setFocus();
-    window->show();
-
-    const auto post = [&](const char* letters) {
-        QObject* to = throughWindow ? static_cast<QObject*>(window->windowHandle()) : child;
-        const QPointF at = throughWindow ? QPointF(30, 30) : QPointF(10, 10);
-        const QPointF global = child->mapToGlobal(QPointF(10, 10));
-        const auto mouse = [&](QEvent::Type type, Qt::MouseButton button) {
-            const Qt::MouseButtons down = type == QEvent::MouseButtonPress ? button : Qt::NoButton;
-            return static_cast<QEvent*>(new QMouseEvent(type, at, global, button, down, Qt::NoModifier));
-        };
-        for (const char* letter = letters; *letter != '\0'; ++letter) {
-            QEvent* event = nullptr;
-            if (*letter == 'p' || *letter == 'q')
-                event = mouse(QEvent::MouseButtonPress, *letter == 'p' ? Qt::LeftButton : Qt::RightButton);
-            else if (*letter == 'r')
-                event = mouse(QEvent::MouseButtonRelease, Qt::LeftButton);
-            else
-                event = new QKeyEvent(QEvent::KeyPress, *letter == '!' ? Qt::Key_Escape : Qt::Key_A + (*letter - 'a'),
-                                      Qt::NoModifier);
-            QCoreApplication::postEvent(to, event);
-        }
+    QWidget window;
+    auto* child = new QWidget(&window);
+    window.show();
+    const struct { std::function<void()> input; unsigned escapes, presses, releases; } cases[] = {
+        {[&] { QTest::keyClick(child, Qt::Key_Escape); }, 1, 0, 0},
+        {[&] { QTest::keyClick(child, Qt::Key_A); }, 0, 0, 0},
+        {[&] { QTest::mouseClick(child, Qt::LeftButton); }, 0, 1, 1},
+        {[&] { QTest::mouseClick(&window, Qt::RightButton); }, 0, 0, 0},
+        {[&] { QTest::mousePress(child, Qt::LeftButton); }, 0, 1, 0},
     };
-
-    for (std::size_t index = 0; index < c.steps.size(); ++index) {
-        const Step& step = c.steps[index];
-        SCOPED_TRACE(testing::Message() << "step " << index);
-        childLog.clear();
-        parentLog.clear();
-        if (step.what == Do::loop) {
-            runEventLoop();
-        } else {
-            post(step.post);
-            // Timers and posted events run in every mode.
-            QCoreApplication::postEvent(child, new QEvent(QEvent::User));
-            Answer answer = Answer::cancel;
-            int ticks = 0;
-            QTimer timer;
-            timer.setSingleShot(true);
-            QObject::connect(&timer, &QTimer::timeout, [&] {
-                ++ticks;
-                if (step.what == Do::box || step.what == Do::dialog)
-                    QTimer::singleShot(0, [&ui] { clickYesOnTheBox(ui); });
-                if (step.what == Do::box) {
-                    answer = ui.messageBox("Telescope not responding", {}, Buttons::yesNo, {});
-                } else if (step.what == Do::dialog) {
-                    QMessageBox box(QMessageBox::Question, "Tarvi", "Overwrite?",
-                                    QMessageBox::Yes | QMessageBox::No);
-                    answer = box.exec() == QMessageBox::Yes ? Answer::yes : Answer::no;
-                } else if (step.what == Do::nested) {
-                    ui.pumpMessages(PumpMode::all);
-                    post("c");
-                }
-            });
-            timer.start(0);
-            const int customBefore = child->customEvents;
-            const PumpReport report = ui.pumpMessages(step.mode);
-            EXPECT_EQ(reportLetters(report), QString::fromLatin1(step.report));
-            EXPECT_EQ(ticks, 1);
-            EXPECT_EQ(child->customEvents, customBefore + 1);
-            if (step.what == Do::box || step.what == Do::dialog) {
-                EXPECT_EQ(answer, Answer::yes);
-            }
-        }
-        EXPECT_EQ(childLog, QString::fromLatin1(step.got));
-        // Each message the widget did not take reached its parent too, at once.
-        EXPECT_EQ(parentLog, childLog);
+    for (const auto& c : cases) {
+        const unsigned escapes = ui.input().escapes, presses = ui.input().leftPresses,
+                       releases = ui.input().leftReleases;
+        c.input();
+        EXPECT_EQ(ui.input().escapes - escapes, c.escapes);
+        EXPECT_EQ(ui.input().leftPresses - presses, c.presses);
+        EXPECT_EQ(ui.input().leftReleases - releases, c.releases);
     }
 }
 
-TEST(QtUi, PumpsTakeInputByModeAndTheRestWaitsInOrder)
+// A box for a device's job opens without a loop of its own; the answer comes
+// when the user clicks, and Exit answers every open box with its safe button.
+TEST(QtUi, BoxesForJobsOpenWithoutALoopAndExitAnswersThemSafely)
 {
-    using enum Do;
-    // Each step: what, mode, input posted, what the widget got, the report.
-    const PumpCase cases[] = {
-        {"one message a pump, the same key twice being two",
-         {{pump, PumpMode::one, "a!a", "a"},
-          {pump, PumpMode::one, "", "!", "!"},
-          {pump, PumpMode::one, "", "a"},
-          {loop}}},
-        {"what one pump leaves goes to the event loop",
-         {{pump, PumpMode::one, "ab", "a"}, {loop, {}, "", "b"}}},
-        {"up to a left press", {{pump, PumpMode::toLeftPress, "aqpr", "aqp", "p"}, {loop, {}, "", "r"}}},
-        {"up to a left release", {{pump, PumpMode::toLeftRelease, "pbrc", "pbr", "pr"}, {loop, {}, "", "c"}}},
-        {"everything", {{pump, PumpMode::all, "p!r", "p!r", "!pr"}}},
-        {"a pump within a pump takes what the outer one left, which then goes on as before",
-         {{nested, PumpMode::paintOnly, "ab", "ab"}, {loop, {}, "", "c"}}},
-        {"no input while painting",
-         {{pump, PumpMode::paintOnly, "!p", ""}, {pump, PumpMode::all, "", "!p", "!p"}}},
-        // A key waits here: Qt itself forgets a button held down across a
-        // modal box.
-        {"a box is answered while input waits", {{box, PumpMode::paintOnly, "a"}, {loop, {}, "", "a"}}},
-        {"a dialog opened in a pump that is done taking is answered",
-         {{dialog, PumpMode::one, "ab", "a"}, {loop, {}, "", "b"}}},
-    };
-    for (const PumpCase& c : cases) {
-        runPumpCase(c, false);
-        runPumpCase(c, true);
+    QtUi ui;
+    std::vector<Answer> answers;
+    const auto answered = [&](Answer answer) { answers.push_back(answer); };
+    ui.openMessageBox("Attempt to retrieve row 7 failed", "ERROR", Buttons::retryCancel, {}, answered);
+    ui.openMessageBox("Sync?", {}, Buttons::yesNo, {}, answered);
+    ui.openMessageBox("Telescope not responding", {}, Buttons::ok, {}, answered);
+    EXPECT_TRUE(answers.empty()) << "nothing waited for the user";
+    QMessageBox* first = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box != nullptr && box->text() == "Attempt to retrieve row 7 failed")
+            first = box;
     }
+    ASSERT_NE(first, nullptr);
+    first->button(QMessageBox::Retry)->click();
+    EXPECT_EQ(answers, std::vector<Answer>{Answer::retry});
+    ui.closeOpenBoxes();
+    EXPECT_EQ(answers, (std::vector<Answer>{Answer::retry, Answer::no, Answer::ok}));
 }
 
 }  // namespace

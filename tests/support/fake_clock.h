@@ -18,21 +18,21 @@ public:
     void sleepMs(std::int64_t ms) override
     {
         sleeps.push_back(ms);
-        // A painted wait is slices with one pump between them; two pumps in
-        // a row (the end of one wait, the start of the next) part waits.
-        if (!waits.empty() && pumpsSinceSleep_ == 1)
+        // A device's wait is slices with one look between them; two looks
+        // in a row (the end of one wait, the start of the next) part waits.
+        if (!waits.empty() && looksSinceSleep_ == 1)
             waits.back() += ms;
         else
             waits.push_back(ms);
-        pumpsSinceSleep_ = 0;
+        looksSinceSleep_ = 0;
         if (ms > 0)
             nowMs_ += ms;
         if (onSleep)
             onSleep(ms);
     }
     void advance(std::int64_t ms) { nowMs_ += ms; }
-    // The event loop turned: FakeUi tells a clock it is given.
-    void pumped() { ++pumpsSinceSleep_; }
+    // Device work looked up: FakeUi tells a clock it is given.
+    void looked() { ++looksSinceSleep_; }
     void clearSleeps() { sleeps.clear(); waits.clear(); }
 
     // Every sleep, the slices of a wait each on their own.
@@ -46,7 +46,7 @@ public:
 private:
     std::time_t startSeconds_;
     std::int64_t nowMs_ = 1000000;
-    int pumpsSinceSleep_ = 2;
+    int looksSinceSleep_ = 2;
 };
 
 }  // namespace tarvi::test

@@ -49,16 +49,24 @@ void FakeUi::setProgress(int done, int total)
         desktop->setProgress(done, total);
 }
 
-PumpReport FakeUi::pumpMessages(PumpMode mode)
+InputSeen FakeUi::lookForInput()
 {
-    ++pumps;
-    pumpModes.push_back(mode);
+    ++looks;
     if (clock != nullptr)
-        clock->pumped();
-    PumpReport seen = desktop != nullptr ? desktop->pumpMessages(mode) : PumpReport{};
-    if (onPump)
-        seen |= onPump(mode);
+        clock->looked();
+    InputSeen seen = desktop != nullptr ? desktop->lookForInput() : InputSeen{};
+    if (onLook)
+        seen |= onLook();
     return seen;
+}
+
+void FakeUi::betweenSteps()
+{
+    ++steps;
+    if (clock != nullptr)
+        clock->looked();
+    if (desktop != nullptr)
+        desktop->betweenSteps();
 }
 
 std::vector<std::string> FakeUi::boxTexts() const

@@ -32,11 +32,12 @@ public:
     int beeps = 0;
     int waitDepth = 0;
     int waitCursorShown = 0;  // how many times the cursor became the wait cursor
-    int pumps = 0;
-    // Decides what each pump reports; nothing went by when unset.
-    std::function<PumpReport(PumpMode)> onPump;
-    std::vector<PumpMode> pumpModes;
-    // Told of every pump, so that it can tell waits apart.
+    // Looks for input, and steps that took none.
+    int looks = 0;
+    int steps = 0;
+    // Decides what each look reports; nothing went by when unset.
+    std::function<InputSeen()> onLook;
+    // Told of every look and step, so that it can tell waits apart.
     FakeClock* clock = nullptr;
     Ui* desktop = nullptr;
     // Called with every box before it is answered.
@@ -49,7 +50,8 @@ public:
     void setStatusText(int pane, std::string_view text) override;
     void beginWaitCursor() override;
     void endWaitCursor() override;
-    PumpReport pumpMessages(PumpMode mode) override;
+    InputSeen lookForInput() override;
+    void betweenSteps() override;
     void setProgress(int done, int total) override;
     void playSound(const std::string& wavPath) override { sounds.push_back(wavPath); }
     void beep() override { ++beeps; }

@@ -266,11 +266,12 @@ TEST_F(MotionPageTest, FocusCountsByTheHoldOrThePulsesUntilTheButtonComesUp)
         page->counterEdit()->setText(c.typed);
         chooseSpeed(c.speed);
         int pumps = 0;
-        ui.onPump = [&](PumpMode mode) {
-            if (mode != PumpMode::toLeftRelease || ++pumps < c.pumps)
-                return PumpReport{};
+        // The loops look for input only at their message step.
+        ui.onLook = [&] {
+            if (c.pumps == 0 || ++pumps < c.pumps)
+                return InputSeen{};
             page->release(centre(c.button));
-            return PumpReport{.leftButtonReleased = true};
+            return InputSeen{.leftButtonReleased = true};
         };
         page->press(centre(c.button));
         if (c.pumps == 0) {
@@ -286,7 +287,7 @@ TEST_F(MotionPageTest, FocusCountsByTheHoldOrThePulsesUntilTheButtonComesUp)
     }
 
     forget();
-    ui.onPump = nullptr;
+    ui.onLook = nullptr;
     page->counterEdit()->setText("0");
     chooseSpeed(4);
     page->stepsPerHourEdit()->setText("7200");

@@ -32,9 +32,9 @@ protected:
     // before each leg, and the one of the stop before the run, have gone out.
     void pressAfterLegs(int legs)
     {
-        ui.onPump = [this, legs](PumpMode) {
+        ui.onLook = [this, legs] {
             const auto refreshes = std::count(script->writes.begin(), script->writes.end(), test::bytesOf(":GR#"));
-            return PumpReport{.leftButtonPressed = refreshes >= legs + 2};
+            return InputSeen{.leftButtonPressed = refreshes >= legs + 2};
         };
     }
 };

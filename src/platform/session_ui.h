@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QObject>
+#include <QSocketNotifier>
 
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -15,7 +17,9 @@ namespace tarvi {
 // Carries a device session's calls to the desktop over to the GUI thread:
 // queued calls run there in the order they were posted, and a call or a
 // question whose caller waits for it. Only the caller waits; the GUI thread
-// never does. Made on the GUI thread.
+// never does. Made on the GUI thread. The calls wait in a queue of the
+// bridge's own, and an event file descriptor wakes the GUI thread for them:
+// nothing of a caller's passes through the toolkit's event queue.
 class GuiBridge final : public QObject {
     Q_OBJECT
 public:
@@ -39,9 +43,15 @@ public:
 private:
     struct Pending;
     void finish(const std::shared_ptr<Pending>& pending, Answer answer);
+    // On the GUI thread: everything posted so far runs.
+    void drain();
+
     std::mutex mutex_;
     bool closed_ = false;
     std::vector<std::shared_ptr<Pending>> waiting_;
+    std::deque<std::function<void()>> posted_;
+    int wake_ = -1;
+    std::unique_ptr<QSocketNotifier> woken_;
 };
 
 // The desktop as device code sees it on whichever thread it runs. On the GUI

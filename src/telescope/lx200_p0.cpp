@@ -294,10 +294,10 @@ void LX200P0::press(QPoint point)
         if (hit(button) && motionAllowed()) {
             drawButton(button, blackText, pressedFill);
             directionHeld_ = true;
-            urgentJob([this, command] {
+            urgentJob([this, motion = command] {
                 const auto operation = LX200Page::operation();
                 sendSlewRate();
-                link_.send(command);
+                link_.send(motion);
             });
         }
     }
@@ -327,9 +327,9 @@ void LX200P0::release(QPoint point)
     for (const auto& [button, command] : directions) {
         if (hit(button) && motionAllowed()) {
             drawButton(button, blackText, normalFill);
-            urgentJob([this, command] {
+            urgentJob([this, stop = command] {
                 const auto operation = LX200Page::operation();
-                link_.send(command);
+                link_.send(stop);
                 followPosition();
             });
         }

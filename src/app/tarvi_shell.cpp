@@ -347,6 +347,7 @@ void TarviShell::startTelescopeServer()
         telescopeServer_->runOnTelescope = [this](std::function<void()> work) {
             telescopeSession_->post(std::move(work));
         };
+        telescopeServer_->runOnGui = [this](std::function<void()> work) { bridge_.post(std::move(work)); };
         LX200Server& core = telescopeServer_->core();
         // On the telescope's thread. A client's first command opens the port
         // as the sheet would: with the precision set-up, which a sheet there

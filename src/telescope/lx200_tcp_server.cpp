@@ -25,7 +25,7 @@ LX200TcpServer::LX200TcpServer(Clock& clock, PortOwner& line, QObject* parent)
     serveTimer_.setSingleShot(true);
     connect(&serveTimer_, &QTimer::timeout, this, &LX200TcpServer::serve);
     core_.sendReply = [this](int id, const std::string& reply) {
-        QMetaObject::invokeMethod(this, [this, id, reply] {
+        onGui([this, id, reply] {
             const auto socket = sockets_.find(id);
             if (socket != sockets_.end() && socket->second)
                 socket->second->write(reply.data(), static_cast<qint64>(reply.size()));
@@ -175,7 +175,7 @@ void LX200TcpServer::serve()
     servePosted_ = true;
     auto work = [this] {
         core_.serveAll();
-        QMetaObject::invokeMethod(this, [this] {
+        onGui([this] {
             servePosted_ = false;
             afterServing();
             // What still waits, waits for the sheet to stop moving the telescope.
@@ -192,7 +192,15 @@ void LX200TcpServer::serve()
 void LX200TcpServer::serveWaiting()
 {
     if (core_.serveOne())
-        QMetaObject::invokeMethod(this, [this] { afterServing(); });
+        onGui([this] { afterServing(); });
+}
+
+void LX200TcpServer::onGui(std::function<void()> work)
+{
+    if (runOnGui)
+        runOnGui(std::move(work));
+    else
+        QMetaObject::invokeMethod(this, std::move(work));
 }
 
 void LX200TcpServer::afterServing()

@@ -46,6 +46,9 @@ public:
     // Runs work on the telescope's thread, without making the telescope
     // busy for the program's commands; unset, at once.
     std::function<void(std::function<void()>)> runOnTelescope;
+    // Runs work from the telescope's thread on the GUI thread, in order;
+    // unset, through the toolkit's event queue.
+    std::function<void(std::function<void()>)> runOnGui;
     // On the telescope's thread, between two exchanges of the sheet's work:
     // one waiting command goes.
     void serveWaiting();
@@ -57,6 +60,7 @@ private:
     void serve();
     // On the GUI thread after serving: queues with room take more.
     void afterServing();
+    void onGui(std::function<void()> work);
     void schedule(int ms);
     void tellChanged();
 

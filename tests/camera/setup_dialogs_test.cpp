@@ -127,9 +127,9 @@ TEST_F(SetupDialogTest, SetupCameraLoadsStoresRefusesAndSendsTheValues)
     app.settings.exposureTime = 2.5f;
     QString shown = "2.5";
     for (const auto& [text, seconds] : exposures) {
-        setupCameraWith(app, [&](setupCamera& dialog) {
+        setupCameraWith(app, [&, typed = text](setupCamera& dialog) {
             EXPECT_EQ(child<QLineEdit>(dialog, "edit1009")->text(), shown);
-            child<QLineEdit>(dialog, "edit1009")->setText(QString::fromLatin1(text));
+            child<QLineEdit>(dialog, "edit1009")->setText(QString::fromLatin1(typed));
         });
         EXPECT_EQ(app.settings.exposureTime, seconds) << text;
         shown = QString::number(double(seconds));

@@ -250,6 +250,33 @@ TEST_F(DevicesAtWorkTest, AutoshootGoesOnWhileTheSkyFlatsDriftAndNeitherDeviceWa
         EXPECT_TRUE(std::regex_match(command, std::regex(":(G[RD]|M[nsew]|Q[nsewQ]?|RC|RG)#|:Q#"))) << command;
 }
 
+// Sky flats started during an exposure: the rows are asked for as soon as
+// the exposure ends, while the drift goes on, and the frame is the camera's.
+TEST_F(DevicesAtWorkTest, ADriftStartedDuringAnExposureLetsTheRowsComeWhileItGoesOn)
+{
+    LX200P3& flats = openSheet().page3();
+    flats.millisecondsEdit()->setText("300");
+    bool driftingAtTheFirstRow = false, exact = false;
+    ui.onStatus = [&](int pane, const std::string& text) {
+        if (pane != 0)
+            return;
+        if (text.starts_with("Exposure underway") && !app().telescopeLine().working())
+            flats.onStart();
+        if (text == "Uploading image line    0")
+            driftingAtTheFirstRow = flats.running();
+        if (text == "Image created")
+            exact = app().cameraImage == sentFrame();
+    };
+    shell->router().route(cmd::captureImage);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !app().cameraBusy(); }, 60000));
+    EXPECT_TRUE(app().telescopeLine().working()) << "the drift outlives the capture";
+    QTest::mousePress(&flats, Qt::LeftButton);
+    idle();
+    EXPECT_TRUE(driftingAtTheFirstRow);
+    EXPECT_TRUE(exact);
+    expectNoBox();
+}
+
 // Lost with the sheet open, then back; then a connect to a telescope that
 // answers nothing, after which the pages find the port closed.
 TEST_F(DevicesAtWorkTest, ATelescopeLostOrSilentIsOneMessageAndTheNextGetFindsItAgain)
@@ -458,6 +485,39 @@ TEST_F(TelescopeServerTest, SkyFlatsEndedByStopOrByAClientsStopAndMotionWaitsFor
     EXPECT_EQ(std::ranges::count(heardInRun, ":RM#"), 0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return heardCount(":RM#") == 1; }, 2000)) << "after the run";
     EXPECT_EQ(heardCount(":RS#"), 0) << "undone by the stop that overtook it";
+}
+
+// A capture while the telescope follows a slew and a planetarium program
+// polls: the frame is the camera's, GET arrives where GO went, and every
+// reply the program gets is a whole position.
+TEST_F(TelescopeServerTest, ACaptureWhileGetFollowsASlewAndAClientPolls)
+{
+    LX200P0& motion = openSheet().page0();
+    telescope().setTimeScale(0.05);
+    telescope().setPosition({2.0, 30.0});
+    motion.raEdit()->setText("02:30:00");
+    motion.decEdit()->setText("+31:00:00");
+    QTcpSocket& client = connectClient();
+    std::string replies;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        replies += client.readAll().toStdString();
+        client.write(":GR#");
+    });
+    bool exact = false;
+    ui.onStatus = [&](int pane, const std::string& text) {
+        if (pane == 0 && text == "Image created")
+            exact = app().cameraImage == sentFrame();
+    };
+    shell->router().route(cmd::captureImage);
+    poll.start(100);
+    click(Button::go);  // and until both devices are idle
+    poll.stop();
+    EXPECT_TRUE(exact);
+    EXPECT_EQ(motion.raEdit()->text() + motion.decEdit()->text(), "02:29:59+31:00:00");
+    EXPECT_GT(std::ranges::count(replies, '#'), 4);
+    EXPECT_TRUE(std::regex_match(replies, std::regex("([0-9]{2}:[0-9]{2}:[0-9]{2}#)*"))) << replies;
+    expectNoBox();
 }
 
 TEST_F(TelescopeServerTest, ClientsPollingDuringTheSheetsGetLoopNeverSplitItsExchanges)

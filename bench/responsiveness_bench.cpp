@@ -714,6 +714,18 @@ void TimePageIdle3s(benchmark::State& state)
     });
 }
 
+// The sheet of a program whose camera an earlier capture has found at its
+// speed; nothing, and the case marked failed, when there is none.
+tarvi::LX200Control* sheetWithCameraFound(Rig& rig, benchmark::State& state)
+{
+    tarvi::LX200Control* sheet = sheetOrSkip(rig, state);
+    if (sheet == nullptr)
+        return nullptr;
+    rig.shell().router().route(tarvi::cmd::captureImage);
+    waitUntil([&] { return rig.idle(); }, 60'000);
+    return sheet;
+}
+
 // Frame times: when each "Image created" reached the window.
 struct FrameClock {
     std::vector<std::int64_t> atNs;
@@ -762,11 +774,9 @@ void AutoshootAlone(benchmark::State& state)
 void AutoshootWhileSkyFlatsDrift(benchmark::State& state)
 {
     Rig rig;
-    tarvi::LX200Control* sheet = sheetOrSkip(rig, state);
+    tarvi::LX200Control* sheet = sheetWithCameraFound(rig, state);
     if (sheet == nullptr)
         return;
-    rig.shell().router().route(tarvi::cmd::captureImage);
-    waitUntil([&] { return rig.idle(); }, 60'000);
     sheet->tabs()->setCurrentIndex(3);
     tarvi::LX200P3& flats = sheet->page3();
     flats.millisecondsEdit()->setText(QStringLiteral("1000"));
@@ -807,11 +817,9 @@ void AutoshootWhileSkyFlatsDrift(benchmark::State& state)
 void FailedRowBoxWhileGetRuns(benchmark::State& state)
 {
     Rig rig;
-    tarvi::LX200Control* sheet = sheetOrSkip(rig, state);
+    tarvi::LX200Control* sheet = sheetWithCameraFound(rig, state);
     if (sheet == nullptr)
         return;
-    rig.shell().router().route(tarvi::cmd::captureImage);
-    waitUntil([&] { return rig.idle(); }, 60'000);
     tarvi::sim::CameraFaults faults;
     faults.hangUpAtRow = 60;
     rig.camera().setFaults(faults);

@@ -13,22 +13,21 @@ DeviceSession::~DeviceSession()
 
 void DeviceSession::post(Job job)
 {
-    {
-        const std::lock_guard lock(mutex_);
-        if (finishing_)
-            return;
-        jobs_.push_back(std::move(job));
-    }
-    wake_.notify_one();
+    enqueue(jobs_, std::move(job));
 }
 
 void DeviceSession::postUrgent(Job job)
+{
+    enqueue(urgent_, std::move(job));
+}
+
+void DeviceSession::enqueue(std::deque<Job>& queue, Job job)
 {
     {
         const std::lock_guard lock(mutex_);
         if (finishing_)
             return;
-        urgent_.push_back(std::move(job));
+        queue.push_back(std::move(job));
     }
     wake_.notify_one();
 }

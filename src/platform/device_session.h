@@ -40,6 +40,7 @@ public:
 
 private:
     void run();
+    void enqueue(std::deque<Job>& queue, Job job);
     bool takeUrgent(Job& job);
 
     std::mutex mutex_;

@@ -812,6 +812,42 @@ void AutoshootWhileSkyFlatsDrift(benchmark::State& state)
     state.counters["ms_per_frame"] = frames.msPerFrame();
 }
 
+// Capture > Image with the sky flats started a second into its 5 s exposure:
+// how soon after the exposure's end the rows are asked for while the legs go
+// on, from "End exposure" to the first row's line in the status bar.
+void CaptureWithADriftStartedDuringIt(benchmark::State& state)
+{
+    Rig rig;
+    tarvi::LX200Control* sheet = sheetWithCameraFound(rig, state);
+    if (sheet == nullptr)
+        return;
+    tarvi::LX200P3& flats = sheet->page3();
+    flats.millisecondsEdit()->setText(QStringLiteral("1000"));
+    const QLabel& pane = *rig.shell().mainFrame()->pane(0);
+    std::int64_t ended = 0, firstRow = 0;
+    bool driftingThen = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (ended == 0 && pane.text() == QStringLiteral("End exposure"))
+            ended = nowNs();
+        if (firstRow == 0 && pane.text().startsWith(QStringLiteral("Uploading image line"))) {
+            firstRow = nowNs();
+            driftingThen = flats.running();
+        }
+    });
+    watch.start(1);
+    rig.measure(state, __func__, [&] {
+        rig.shell().router().route(tarvi::cmd::captureImage);
+        QTest::qWait(1000);
+        flats.onStart();
+        waitUntil([&] { return !rig.shell().app().cameraBusy(); }, 60'000);
+        QTest::mousePress(&flats, Qt::LeftButton);
+    });
+    state.counters["end_to_first_row_ms"] = ended != 0 && firstRow != 0 ? double(firstRow - ended) / 1e6 : -1;
+    if (!driftingThen)
+        state.SkipWithError("the drift was not going on when the rows came");
+}
+
 // A capture whose camera goes away at row 60: the failed-row box stays on
 // screen for two seconds while the telescope follows GET, then is cancelled.
 void FailedRowBoxWhileGetRuns(benchmark::State& state)
@@ -889,6 +925,7 @@ BENCHMARK(TelescopeSheetOpens)->Iterations(1)->Unit(benchmark::kMillisecond)->Us
 BENCHMARK(TimePageIdle3s)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(AutoshootAlone)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(AutoshootWhileSkyFlatsDrift)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(CaptureWithADriftStartedDuringIt)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(FailedRowBoxWhileGetRuns)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Stops)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 

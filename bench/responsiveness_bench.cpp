@@ -19,6 +19,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 
@@ -60,6 +62,7 @@
 #include "telescope/lx200_p0.h"
 #include "telescope/lx200_p1.h"
 #include "telescope/lx200_p3.h"
+#include "telescope/lx200_tcp_server.h"
 
 namespace {
 
@@ -848,6 +851,36 @@ void CaptureWithADriftStartedDuringIt(benchmark::State& state)
         state.SkipWithError("the drift was not going on when the rows came");
 }
 
+// Capture > Image while a planetarium program on the telescope server polls
+// the position ten times a second: the window's gaps, and the replies.
+void CaptureWhileAClientPolls(benchmark::State& state)
+{
+    Rig rig;
+    tarvi::LX200Control* sheet = sheetWithCameraFound(rig, state);
+    if (sheet == nullptr)
+        return;
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    rig.shell().app().sharing = {.on = true, .port = port, .allowOthers = false};
+    rig.shell().startTelescopeServer();
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, port);
+    std::string replies;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        replies += client.readAll().toStdString();
+        client.write(":GR#");
+    });
+    poll.start(100);
+    rig.measure(state, __func__, [&] { rig.shell().router().route(tarvi::cmd::captureImage); });
+    poll.stop();
+    state.counters["replies"] = double(std::count(replies.begin(), replies.end(), '#'));
+    if (rig.shell().mainFrame()->pane(0)->text() != QStringLiteral("Image created"))
+        state.SkipWithError("the capture did not end with its picture");
+}
+
 // A capture whose camera goes away at row 60: the failed-row box stays on
 // screen for two seconds while the telescope follows GET, then is cancelled.
 void FailedRowBoxWhileGetRuns(benchmark::State& state)
@@ -925,6 +958,7 @@ BENCHMARK(TelescopeSheetOpens)->Iterations(1)->Unit(benchmark::kMillisecond)->Us
 BENCHMARK(TimePageIdle3s)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(AutoshootAlone)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(AutoshootWhileSkyFlatsDrift)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(CaptureWhileAClientPolls)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(CaptureWithADriftStartedDuringIt)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(FailedRowBoxWhileGetRuns)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Stops)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();

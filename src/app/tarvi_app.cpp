@@ -84,14 +84,6 @@ void CTarviApp::store(int& setting, int value)
     setting = value;
 }
 
-void CTarviApp::guiCall(const std::function<void()>& fn)
-{
-    if (onGuiThread)
-        onGuiThread(fn);
-    else
-        fn();
-}
-
 void CTarviApp::requestStop()
 {
     if (cameraBusy() || cameraLine_.busy())

@@ -87,11 +87,6 @@ public:
 
     // Exit while a device works: every running operation is asked to end.
     void requestStop();
-
-    // Runs fn on the GUI thread, the caller waiting for its end: the image
-    // windows and the telescope are reached so from the camera's thread.
-    // Unset, fn runs at once.
-    std::function<void(const std::function<void()>& fn)> onGuiThread;
     // Runs when Exit asks the devices to stop: every question a job waits
     // on is answered with its box's safe button.
     std::function<void()> answerOpenQuestions;
@@ -207,8 +202,9 @@ private:
     void placeNextWindow();
 
     int sectionSaved(const FileError& error);
-    // Runs fn on the GUI thread where onGuiThread says how.
-    void guiCall(const std::function<void()>& fn);
+    // Runs fn on the GUI thread, the camera's job waiting for its end: the
+    // image windows and the telescope are reached so from the camera's thread.
+    void guiCall(const std::function<void()>& fn) { cameraLine_.gui(fn); }
     // The settings line is formatted and tarvi.ini written under it, and the
     // camera's thread changes the values in the line under it.
     std::mutex settingsMutex_;

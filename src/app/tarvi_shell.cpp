@@ -41,7 +41,6 @@ TarviShell::TarviShell(std::string startDirectory, Ui* ui)
       cameraSession_(std::make_unique<DeviceSession>("tarvi camera")),
       telescopeSession_(std::make_unique<DeviceSession>("tarvi scope"))
 {
-    app_.onGuiThread = [this](const std::function<void()>& fn) { bridge_.call(fn); };
     // Each device's jobs run on its session's thread, and their ends are
     // told on the GUI thread.
     const auto runOn = [this](DeviceSession& session, bool urgent) {
@@ -60,7 +59,8 @@ TarviShell::TarviShell(std::string startDirectory, Ui* ui)
     camera.setDeviceThread(cameraSession_->threadId());
     cameraSession_->beforeEachJob = [this] { sessionUi_.startLooking({}); };
     camera.runner = runOn(*cameraSession_, false);
-    camera.onGui = app_.onGuiThread;
+    const auto onGui = [this](const std::function<void()>& fn) { bridge_.call(fn); };
+    camera.onGui = onGui;
     PortOwner& telescope = app_.telescopeLine();
     telescope.setDeviceThread(telescopeSession_->threadId());
     telescopeSession_->beforeEachJob = [this, &telescope] {
@@ -68,7 +68,7 @@ TarviShell::TarviShell(std::string startDirectory, Ui* ui)
     };
     telescope.runner = runOn(*telescopeSession_, false);
     telescope.urgentRunner = runOn(*telescopeSession_, true);
-    telescope.onGui = app_.onGuiThread;
+    telescope.onGui = onGui;
     telescope.betweenExchanges = [this] {
         telescopeSession_->runUrgent();
         if (telescopeServer_)

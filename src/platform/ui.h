@@ -8,8 +8,9 @@
 namespace tarvi {
 
 // The desktop as the program's logic sees it: message boxes, the status bar,
-// the wait cursor, the message pump and sound. The Qt main window implements
-// it; tests use a fake that records everything and answers from a script.
+// the wait cursor, the input that device work looks for, and sound. The Qt
+// main window implements it; tests use a fake that records everything and
+// answers from a script.
 
 enum class Buttons { ok, okCancel, retryCancel, yesNo, yesNoCancel };
 

@@ -38,8 +38,8 @@ inline constexpr int skyFlatReplyCapacity = 50;
 
 // The drift pattern of a run: north, east, south, west, each leg starting the
 // new motion before it stops the previous one, and every 201st leg a slew
-// back to where the run began. The page refreshes the position and pumps its
-// messages before each leg, and ends the run on a left button press.
+// back to where the run began. The page refreshes the position and looks for
+// input before each leg, and ends the run on a left button press.
 class SkyFlatPattern {
 public:
     // The home position as the page read it, the declination with ":" after

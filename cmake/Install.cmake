@@ -13,14 +13,28 @@ if(DEFINED CPACK_TEMPORARY_DIRECTORY)
   file(REMOVE "${man1}/tarvi-sim.1")
   file(CREATE_LINK tarvi.1.gz "${man1}/tarvi-sim.1.gz" SYMBOLIC)
 
-  # The sources state no licence yet, and the copyright file says exactly that.
+  # In Debian's machine-readable form, pointing at the licence the system keeps.
   file(WRITE "${doc}/copyright"
-    "Tarvi ${CPACK_PACKAGE_VERSION}\n"
+    "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+    "Upstream-Name: Tarvi\n"
     "\n"
-    "Copyright ${year} ${CPACK_PACKAGE_VENDOR}\n"
+    "Files: *\n"
+    "Copyright: ${year} ${CPACK_PACKAGE_VENDOR}\n"
+    "License: GPL-3+\n"
     "\n"
-    "The Tarvi sources do not state a licence. Until they do, all rights are\n"
-    "reserved by the copyright holders.\n")
+    "License: GPL-3+\n"
+    " This program is free software: you can redistribute it and/or modify\n"
+    " it under the terms of the GNU General Public License as published by\n"
+    " the Free Software Foundation, either version 3 of the License, or\n"
+    " (at your option) any later version.\n"
+    " .\n"
+    " This program is distributed in the hope that it will be useful,\n"
+    " but WITHOUT ANY WARRANTY; without even the implied warranty of\n"
+    " MERCHANTABILITY or FITNESS FOR A PARTICULAR PURPOSE.  See the\n"
+    " GNU General Public License for more details.\n"
+    " .\n"
+    " On Debian systems, the complete text of the GNU General Public License\n"
+    " version 3 can be found in /usr/share/common-licenses/GPL-3.\n")
 
   execute_process(COMMAND date -u -R -d "${CPACK_TARVI_RELEASE_DATE}"
     OUTPUT_VARIABLE released OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)

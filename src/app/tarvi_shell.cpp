@@ -8,7 +8,6 @@
 #include <QToolBar>
 #include <QWhatsThis>
 
-#include <cstdlib>
 
 #include "app/about_dialog.h"
 #include "app/command_table.h"
@@ -254,11 +253,9 @@ void TarviShell::setUpSheet()
     line.gui([this, &line] {
         telescopeSheet_ = std::make_unique<LX200Control>(app_.ui(), app_.clock(), line, mainFrame_.get());
         telescopeSheet_->show();
-        // Found when first needed: a run that never uses the telescope makes
-        // no configuration directory.
+        // Beside tarvi.ini: an installed program writes nothing beside itself.
         if (pageSettingsDirectory.empty())
-            pageSettingsDirectory = motion::pageSettingsDirectory(
-                motion::programDirectory(), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+            pageSettingsDirectory = app_.startDirectory;
         telescopeSheet_->page0().iniDirectory = pageSettingsDirectory;
         telescopeSheet_->page2().objectsDirectory = app_.startDirectory;
     });

@@ -78,8 +78,8 @@ public:
     // How the simulated devices behave once --simulate has them made.
     sim::CameraOptions cameraOptions;
     sim::TelescopeOptions telescopeOptions;
-    // Where the motion page keeps "LX200P0.ini"; empty until the sheet is
-    // first built.
+    // Where the motion page keeps "LX200P0.ini": the start directory, unless
+    // a test says otherwise before the sheet is first built.
     std::string pageSettingsDirectory;
 
     // File New as the shell command of an empty command line runs it.

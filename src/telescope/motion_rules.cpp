@@ -1,6 +1,5 @@
 #include "telescope/motion_rules.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -97,13 +96,6 @@ std::string formatPageSettings(const PageSettings& settings)
     return std::to_string(settings.parked) + " " + std::to_string(settings.focusSpeed);
 }
 
-std::string pageSettingsDirectory(const std::string& programDirectory, const char* xdgConfigHome, const char* home)
-{
-    if (!programDirectory.empty() && ::access(programDirectory.c_str(), W_OK) == 0)
-        return programDirectory;
-    return userConfigDirectory(xdgConfigHome, home);
-}
-
 std::string userConfigDirectory(const char* xdgConfigHome, const char* home)
 {
     std::filesystem::path base;
@@ -117,13 +109,6 @@ std::string userConfigDirectory(const char* xdgConfigHome, const char* home)
     std::error_code ignored;
     std::filesystem::create_directories(directory, ignored);
     return directory.string();
-}
-
-std::string programDirectory()
-{
-    std::error_code error;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string() : exe.parent_path().string();
 }
 
 void precisionSetup(LX200Link& link)

@@ -59,16 +59,9 @@ struct PageSettings {
 PageSettings parsePageSettings(std::string_view line, PageSettings kept);
 std::string formatPageSettings(const PageSettings& settings);
 
-// Where "LX200P0.ini" lives: beside the program file when that directory is
-// writable, else in the user's configuration directory, which is made when
-// missing.
-std::string pageSettingsDirectory(const std::string& programDirectory, const char* xdgConfigHome,
-                                  const char* home);
 // The user's configuration directory for Tarvi, $XDG_CONFIG_HOME/tarvi or
 // ~/.config/tarvi, made when missing.
 std::string userConfigDirectory(const char* xdgConfigHome, const char* home);
-// The directory of the running program file.
-std::string programDirectory();
 
 // What the page sends when it is handed an open port: all motion stops, the
 // telescope is left in the coordinate format that gives the longer

@@ -257,17 +257,13 @@ TEST(MotionRules, FocusModesDynamicFocusParkCountdownAndTheSettingsLine)
     }
 }
 
-TEST(MotionRules, SettingsFileLivesBesideTheProgramOnlyWhenThatIsWritable)
+TEST(MotionRules, TheUsersConfigurationDirectoryIsMadeWhenMissing)
 {
     test::TempDir dir;
-    const std::string writable = dir.file("bin");
-    std::filesystem::create_directory(writable);
-    EXPECT_EQ(motion::pageSettingsDirectory(writable, dir.file("config").c_str(), "/nonexistent"), writable);
-    // A directory the program cannot write to (here: one that is not there).
-    const std::string chosen = motion::pageSettingsDirectory(dir.file("gone"), dir.file("config").c_str(), nullptr);
+    const std::string chosen = motion::userConfigDirectory(dir.file("config").c_str(), nullptr);
     EXPECT_EQ(chosen, dir.file("config") + "/tarvi");
     EXPECT_TRUE(std::filesystem::is_directory(chosen));
-    EXPECT_EQ(motion::pageSettingsDirectory("", "relative", dir.path().c_str()), dir.path() + "/.config/tarvi")
+    EXPECT_EQ(motion::userConfigDirectory("relative", dir.path().c_str()), dir.path() + "/.config/tarvi")
         << "a relative XDG_CONFIG_HOME is ignored";
 }
 

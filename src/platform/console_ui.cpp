@@ -42,21 +42,6 @@ std::string ConsoleUi::oneLine(std::string_view text)
     return line;
 }
 
-Answer ConsoleUi::safeAnswer(Buttons buttons)
-{
-    switch (buttons) {
-    case Buttons::ok:
-        return Answer::ok;
-    case Buttons::yesNo:
-        return Answer::no;
-    case Buttons::okCancel:
-    case Buttons::retryCancel:
-    case Buttons::yesNoCancel:
-        return Answer::cancel;
-    }
-    return Answer::cancel;
-}
-
 Answer ConsoleUi::messageBox(std::string_view text, std::string_view caption, Buttons buttons, BoxStyle)
 {
     out_ << captionOrTitle(caption) << ": " << oneLine(text) << '\n' << std::flush;

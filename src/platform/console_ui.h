@@ -17,7 +17,6 @@ public:
     // The text on one line: line breaks, with the blanks around them, become
     // one space; those at either end go.
     static std::string oneLine(std::string_view text);
-    static Answer safeAnswer(Buttons buttons);
 
     Answer messageBox(std::string_view text, std::string_view caption, Buttons buttons,
                       BoxStyle style) override;

@@ -48,7 +48,17 @@ struct InputTally {
 };
 
 // The answer of a box closed without a choice, and at exit: OK, Cancel or No.
-Answer safeAnswer(Buttons buttons);
+inline Answer safeAnswer(Buttons buttons)
+{
+    switch (buttons) {
+    case Buttons::ok:
+        return Answer::ok;
+    case Buttons::yesNo:
+        return Answer::no;
+    default:
+        return Answer::cancel;
+    }
+}
 
 class Ui {
 public:
@@ -112,17 +122,6 @@ private:
     Ui& ui_;
 };
 
-inline Answer safeAnswer(Buttons buttons)
-{
-    switch (buttons) {
-    case Buttons::ok:
-        return Answer::ok;
-    case Buttons::yesNo:
-        return Answer::no;
-    default:
-        return Answer::cancel;
-    }
-}
 
 inline std::string_view captionOrTitle(std::string_view caption)
 {

@@ -280,7 +280,7 @@ void LX200P0::press(QPoint point)
     }
     if (hit(DrawnButton::go) && motionAllowed()) {
         drawButton(DrawnButton::go, blackText, pressedFill);
-        urgentJob([this] { slewTo(); });
+        goTo();
     }
     if (hit(DrawnButton::halt)) {
         drawButton(DrawnButton::halt, blackText, pressedFill);
@@ -305,7 +305,7 @@ void LX200P0::press(QPoint point)
         if (hit(button)) {
             focusReleaseSeen = 0;
             drawButton(button, blackText, pressedFill);
-            startFocusing(button == DrawnButton::in);
+            button == DrawnButton::in ? focusIn() : focusOut();
         }
     }
 }
@@ -420,7 +420,7 @@ int LX200P0::validateCoordinates()
 
 void LX200P0::goTo()
 {
-    job([this] { slewTo(); });
+    urgentJob([this] { slewTo(); });
 }
 
 void LX200P0::slewTo()

@@ -55,8 +55,22 @@ CTarviApp::CTarviApp(Ui& ui, Clock& clock, std::string startDir)
     settings.cameraHandle = PortTable::closed;
     settings.telescopeHandle = PortTable::closed;
     fitsDirectory = bmpDirectory = startDirectory;
-    log = [](const std::string& line) { std::fprintf(stderr, "tarvi: %s\n", line.c_str()); };
+    connectLines();
+}
 
+CTarviApp::CTarviApp(Ui& ui, Clock& clock, WithoutSettingsFile)
+    : keepsSettingsFile_(false), ini_(std::string()), ui_(ui), clock_(clock),
+      cameraLine_(ui, ports, settings.cameraHandle), telescopeLine_(ui, ports, settings.telescopeHandle)
+{
+    settings = st4Settings::defaults();
+    settings.cameraHandle = PortTable::closed;
+    settings.telescopeHandle = PortTable::closed;
+    connectLines();
+}
+
+void CTarviApp::connectLines()
+{
+    log = [](const std::string& line) { std::fprintf(stderr, "tarvi: %s\n", line.c_str()); };
     for (const int port : {cameraPortSelector, telescopePortSelector}) {
         PortOwner& line = *lineFor(port);
         line.describe = [this, port] { return describePort(port); };
@@ -96,6 +110,8 @@ void CTarviApp::requestStop()
 
 int CTarviApp::loadSettings()
 {
+    if (!keepsSettingsFile_)
+        return 1;
     const std::string text = ini_.readString(settingsSection, settingsKey, missingValue, settingsBufferSize);
     if (text == missingValue) {
         // A file refused for what it is (a fifo, a device, a huge file) is
@@ -114,6 +130,8 @@ int CTarviApp::loadSettings()
 
 int CTarviApp::saveSettings()
 {
+    if (!keepsSettingsFile_)
+        return 1;
     // Said once for a run of failures, which "Cannot get settings" at the
     // start already begins; the settings stay in force meanwhile.
     bool failingAlready = false;

@@ -52,6 +52,10 @@ public:
     // Reads the settings from startDirectory + "/tarvi.ini", writing the
     // default line on first start; both port handles end up -1.
     CTarviApp(Ui& ui, Clock& clock, std::string startDirectory);
+    // Without a settings file (a driver that keeps its settings elsewhere):
+    // the default settings, nothing read or written, COM1 as the camera's port.
+    struct WithoutSettingsFile {};
+    CTarviApp(Ui& ui, Clock& clock, WithoutSettingsFile);
     CTarviApp(const CTarviApp&) = delete;
     CTarviApp& operator=(const CTarviApp&) = delete;
 
@@ -105,6 +109,26 @@ public:
     int captureImage();
     void autoShoot();
     void captureDarkFrame();
+
+    // A picture for a caller without windows: no files, sounds, windows or
+    // questions. The camera's rows firstRow .. firstRow + rowCount - 1 are
+    // fetched (row 0 is the top of the picture), in the dark-frame mode when
+    // dark. The exposure is settings.exposureTime; stopRequested ends it at
+    // the next wait or row. Runs as camera work.
+    struct FrameRequest {
+        bool dark = false;
+        int firstRow = 0;
+        int rowCount = frameHeight;
+    };
+    enum class FrameOutcome { taken, stopped, failed };
+    struct FrameResult {
+        FrameOutcome outcome = FrameOutcome::failed;
+        // Why it failed, naming the device.
+        std::string message;
+        // rowCount rows of frameWidth pixels, top row first.
+        std::vector<std::uint8_t> rows;
+    };
+    FrameResult takeFrame(const FrameRequest& request);
     void showDarkFrame();
     void loadDarkFrame(const std::string& path);
     void playSound(const std::string& name);
@@ -186,6 +210,7 @@ private:
         LineSettings line;
         PortTimeouts timeouts;
     };
+    void connectLines();
     int* handleFor(int port);
     KeptPortState* keptFor(int port);
     SerialPort* portFor(int port);
@@ -194,11 +219,19 @@ private:
     std::string openFailureText(int port) const;
     std::string describePort(int port) const;
     int writeCameraSettings();
-    bool waitForExposure(bool escapeStops);
+    bool waitForExposure(bool escapeStops, std::int64_t padMs);
     bool delayWait(std::int64_t ms, bool escapeStops);
     int pollUntilIdle(std::uint8_t busyMask, bool escapeStops);
     bool fetchRow(int row, std::uint8_t* destination, int attempts);
     int writeRowLength();
+    std::uint8_t exposureMode(bool dark) const;
+    int sendDarkFrameSettings();
+    // Rows first .. first + count - 1 into destination(row); again(row) says
+    // whether a row that failed its attempts is tried once more. 1 when all
+    // came, 0 when a row did not, -1 when stopped.
+    int downloadRows(int first, int count, int attempts, bool escapeStops,
+                     const std::function<std::uint8_t*(int row)>& destination,
+                     const std::function<bool(int row)>& again);
     void placeNextWindow();
 
     int sectionSaved(const FileError& error);
@@ -216,6 +249,7 @@ private:
 
     CaptureWindows* windows_ = nullptr;
 
+    bool keepsSettingsFile_ = true;
     IniFile ini_;
     PortOpener* opener_ = nullptr;
     KeptPortState keptCamera_;

@@ -6,6 +6,7 @@
 #include <future>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "app/tarvi_app.h"
 #include "camera/autosave_name.h"
@@ -31,6 +32,11 @@ constexpr std::uint8_t smoothBit = 0x01;
 constexpr std::int64_t pollGraceMs = 30000;
 constexpr int pollFailuresAllowed = 10;
 constexpr std::int64_t pollPauseMs = 100;
+// How long a capture waits past the exposure before asking the camera.
+constexpr std::int64_t exposurePadMs = 500;
+// Tries at a row of a picture for a caller that cannot be asked to retry:
+// a line that corrupts a row now and then still gives the whole picture.
+constexpr int rowAttempts = 10;
 // The telescope's pointing for the observation keywords: one exchange it may
 // be in the middle of, and the two reads.
 constexpr std::chrono::milliseconds pointingWait{2500};
@@ -69,14 +75,15 @@ bool CTarviApp::delayWait(std::int64_t ms, bool escapeStops)
     return false;
 }
 
-bool CTarviApp::waitForExposure(bool escapeStops)
+// The exposure's own time and padMs more; the countdown says whole seconds.
+bool CTarviApp::waitForExposure(bool escapeStops, std::int64_t padMs)
 {
     const auto wait = [&](std::int64_t ms) { return delayWait(ms, escapeStops); };
-    const std::int64_t t = static_cast<std::int64_t>(settings.exposureTime * 1000 + 0.5) + 500;
+    const std::int64_t t = static_cast<std::int64_t>(settings.exposureTime * 1000 + 0.5) + padMs;
     if (t <= 1000)
         return wait(t);
     const std::int64_t steps = (t + 999) / 1000;
-    std::int64_t remaining = t - 500;
+    std::int64_t remaining = t - padMs;
     for (std::int64_t i = 0; i < steps; ++i, remaining -= 1000) {
         ui_.setStatusText(0, "Exposure underway.  Seconds remaining:  " + std::to_string(remaining / 1000));
         if (!wait(1000))
@@ -115,11 +122,11 @@ int CTarviApp::pollUntilIdle(std::uint8_t busyMask, bool escapeStops)
 // told in the failed-row box, which offers Retry.
 bool CTarviApp::fetchRow(int row, std::uint8_t* destination, int attempts)
 {
-    cameraLine_.deferLossMessage = true;
+    const bool deferred = std::exchange(cameraLine_.deferLossMessage, true);
     bool fetched = false;
     for (int attempt = 0; attempt < attempts && !fetched; ++attempt)
         fetched = downloadRow(row, destination) == 1;
-    cameraLine_.deferLossMessage = false;
+    cameraLine_.deferLossMessage = deferred;
     return fetched;
 }
 
@@ -128,6 +135,57 @@ int CTarviApp::writeRowLength()
     const std::uint8_t length[] = {0x00, 0xC0};
     const auto frame = writeRamFrame(st4::ram::rowLength, length);
     return writeCamera(frame.data(), static_cast<int>(frame.size()));
+}
+
+// The mode byte that starts an exposure. Dark subtraction and smoothing
+// are the camera's only when the PC does not do the work; a dark frame asks
+// for them as they are set.
+std::uint8_t CTarviApp::exposureMode(bool dark) const
+{
+    const bool inCamera = dark || !settings.operationsInPC;
+    std::uint8_t mode = dark ? darkModeBase : imageModeBase;
+    if (settings.subtractDarkFrame && inCamera)
+        mode |= subtractDarkBit;
+    if (settings.useCompression)
+        mode |= compressBit;
+    if (settings.smoothImage && inCamera)
+        mode |= smoothBit;
+    return mode;
+}
+
+// A dark frame sets the anti-blooming first, then the exposure settings.
+int CTarviApp::sendDarkFrameSettings()
+{
+    const std::uint8_t antiBloomByte[] = {static_cast<std::uint8_t>(settings.antiBloom ? 0x60 : 0x20)};
+    const auto antiBloomFrame = writeRamFrame(st4::ram::antiBloom, antiBloomByte);
+    if (writeCamera(antiBloomFrame.data(), static_cast<int>(antiBloomFrame.size())) != 1)
+        return 0;
+    return sendCameraSettings();
+}
+
+int CTarviApp::downloadRows(int first, int count, int attempts, bool escapeStops,
+                            const std::function<std::uint8_t*(int row)>& destination,
+                            const std::function<bool(int row)>& again)
+{
+    const auto stopped = [&] { return cameraLine_.stopRequested() || (escapeStops && stopRequested != 0); };
+    // The bar goes away however the download ends.
+    struct ProgressBar {
+        Ui& ui;
+        ~ProgressBar() { ui.setProgress(0, 0); }
+    } bar{ui_};
+    for (int r = first; r < first + count; ++r) {
+        if (stopped())
+            return -1;
+        ui_.setProgress(r - first, count);
+        char line[64];
+        std::snprintf(line, sizeof line, "Uploading image line %4d", r);
+        ui_.setStatusText(0, line);
+        while (!fetchRow(r, destination(r), attempts)) {
+            if (!again(r))
+                return 0;
+        }
+    }
+    return stopped() ? -1 : 1;
 }
 
 void CTarviApp::placeNextWindow()
@@ -148,15 +206,7 @@ int CTarviApp::captureImage()
     if (sendCameraSettings() == 0)
         return 0;
 
-    const bool inCamera = !settings.operationsInPC;
-    std::uint8_t mode = imageModeBase;
-    if (settings.subtractDarkFrame && inCamera)
-        mode |= subtractDarkBit;
-    if (settings.useCompression)
-        mode |= compressBit;
-    if (settings.smoothImage && inCamera)
-        mode |= smoothBit;
-    const std::uint8_t modeByte[] = {mode};
+    const std::uint8_t modeByte[] = {exposureMode(false)};
     const auto start = writeRamFrame(st4::ram::mode, modeByte);
 
     // Escape during the delay or the exposure ends the capture at once.
@@ -183,35 +233,21 @@ int CTarviApp::captureImage()
     observation_ = observationKeywords ? observingCards(clock_.nowSeconds()) : std::vector<std::string>{};
     if (writeCamera(start.data(), static_cast<int>(start.size())) != 1)
         return 0;
-    if (!waitForExposure(true) || pollUntilIdle(st4::busyBits, true) != 1)
+    if (!waitForExposure(true, exposurePadMs) || pollUntilIdle(st4::busyBits, true) != 1)
         return terminated();
     ui_.setStatusText(0, "End exposure");
     if (writeRowLength() != 1)
         return 0;
     playSound("place.wav");
 
-    // The bar goes away however the download ends.
-    struct ProgressBar {
-        Ui& ui;
-        ~ProgressBar() { ui.setProgress(0, 0); }
-    } bar{ui_};
-    for (int r = 0; r < st4::rowCount; ++r) {
-        if (stopRequested)
-            return terminated();
-        ui_.setProgress(r, st4::rowCount);
-        char line[64];
-        std::snprintf(line, sizeof line, "Uploading image line %4d", r);
-        ui_.setStatusText(0, line);
-        std::uint8_t* destination = cameraImage.data() + static_cast<std::size_t>(frameHeight - 1 - r) * frameWidth;
-        while (!fetchRow(r, destination, 3)) {
-            if (askRowRetry(ui_, cameraLine_, r) != Answer::retry) {
-                stopRequested = 1;
-                return terminated();
-            }
-        }
-    }
-    if (stopRequested)
+    const auto intoImage = [this](int r) {
+        return cameraImage.data() + static_cast<std::size_t>(frameHeight - 1 - r) * frameWidth;
+    };
+    const auto retry = [this](int r) { return askRowRetry(ui_, cameraLine_, r) == Answer::retry; };
+    if (downloadRows(0, st4::rowCount, 3, true, intoImage, retry) != 1) {
+        stopRequested = 1;
         return terminated();
+    }
     ui_.setStatusText(0, "Image upload finished");
 
     if (settings.operationsInPC) {
@@ -264,27 +300,16 @@ void CTarviApp::captureDarkFrame()
     if (openCameraPort() == 0)
         return;
     stopRequested = 0;
-    const std::uint8_t antiBloomByte[] = {static_cast<std::uint8_t>(settings.antiBloom ? 0x60 : 0x20)};
-    const auto antiBloomFrame = writeRamFrame(st4::ram::antiBloom, antiBloomByte);
-    if (writeCamera(antiBloomFrame.data(), static_cast<int>(antiBloomFrame.size())) != 1)
-        return;
-    if (sendCameraSettings() == 0)
+    if (sendDarkFrameSettings() == 0)
         return;
 
-    std::uint8_t mode = darkModeBase;
-    if (settings.subtractDarkFrame)
-        mode |= subtractDarkBit;
-    if (settings.useCompression)
-        mode |= compressBit;
-    if (settings.smoothImage)
-        mode |= smoothBit;
-    const std::uint8_t modeByte[] = {mode};
+    const std::uint8_t modeByte[] = {exposureMode(true)};
     const auto start = writeRamFrame(st4::ram::mode, modeByte);
     ui_.setStatusText(0, "Begin exposure");
     if (writeCamera(start.data(), static_cast<int>(start.size())) != 1)
         return;
     // Escape ends only an image capture; Exit ends this too.
-    if (!waitForExposure(false) || pollUntilIdle(st4::busyBits | st4::darkBusyBit, false) != 1)
+    if (!waitForExposure(false, exposurePadMs) || pollUntilIdle(st4::busyBits | st4::darkBusyBit, false) != 1)
         return;
     ui_.setStatusText(0, "Dark-frame exposure completed");
     // Without the PC doing the work the camera keeps the dark frame itself.
@@ -292,23 +317,80 @@ void CTarviApp::captureDarkFrame()
         return;
     if (writeRowLength() != 1)
         return;
-    struct ProgressBar {
-        Ui& ui;
-        ~ProgressBar() { ui.setProgress(0, 0); }
-    } bar{ui_};
-    for (int r = 0; r < st4::rowCount && !cameraLine_.stopRequested(); ++r) {
-        ui_.lookForInput();
-        ui_.setProgress(r, st4::rowCount);
-        char line[64];
-        std::snprintf(line, sizeof line, "Uploading image line %4d", r);
-        ui_.setStatusText(0, line);
-        std::uint8_t* destination = darkFrame.data() + static_cast<std::size_t>(frameHeight - 1 - r) * frameWidth;
-        while (!fetchRow(r, destination, 2)) {
-            if (askRowRetry(ui_, cameraLine_, r) != Answer::retry)
-                return;
-        }
+    const auto intoDark = [this](int r) {
+        return darkFrame.data() + static_cast<std::size_t>(frameHeight - 1 - r) * frameWidth;
+    };
+    const auto retry = [this](int r) { return askRowRetry(ui_, cameraLine_, r) == Answer::retry; };
+    if (downloadRows(0, st4::rowCount, 2, false, intoDark, retry) == 1)
+        ui_.setStatusText(0, "Dark image upload finished");
+}
+
+CTarviApp::FrameResult CTarviApp::takeFrame(const FrameRequest& request)
+{
+    FrameResult result;
+    const std::string device = portMap.device(settings.cameraPort);
+    // A device that goes away is told in the result, not in a box.
+    const bool deferred = std::exchange(cameraLine_.deferLossMessage, true);
+    struct Restore {
+        PortOwner& line;
+        bool deferred;
+        ~Restore() { line.deferLossMessage = deferred; }
+    } restore{cameraLine_, deferred};
+    const auto failed = [&](const std::string& what) {
+        const std::string loss = cameraLine_.takeLossMessage();
+        result.outcome = FrameOutcome::failed;
+        result.message = loss.empty() ? device + ": " + what : loss;
+        return result;
+    };
+    const auto stopped = [&] {
+        result.outcome = FrameOutcome::stopped;
+        return result;
+    };
+    if (request.firstRow < 0 || request.rowCount < 1 || request.firstRow + request.rowCount > frameHeight)
+        return failed("rows " + std::to_string(request.firstRow) + " to "
+                      + std::to_string(request.firstRow + request.rowCount - 1) + " are not on the chip");
+
+    const auto operation = cameraLine_.operation();
+    if (openCameraPort() == 0)
+        return failed("the camera does not answer");
+    const int sent = request.dark ? sendDarkFrameSettings() : writeCameraSettings();
+    if (sent != 1)
+        return failed("the camera did not take its settings");
+    const std::uint8_t modeByte[] = {exposureMode(request.dark)};
+    const auto start = writeRamFrame(st4::ram::mode, modeByte);
+    if (writeCamera(start.data(), static_cast<int>(start.size())) != 1)
+        return failed("the camera did not start the exposure");
+    // The camera is asked from the exposure's end on, so the picture comes
+    // as soon as it is there.
+    if (!waitForExposure(true, 0))
+        return stopped();
+    const std::uint8_t busy = request.dark ? st4::busyBits | st4::darkBusyBit : st4::busyBits;
+    const int finished = pollUntilIdle(busy, true);
+    if (finished < 0 && stopRequested)
+        return stopped();
+    if (finished != 1)
+        return failed("the camera did not finish the exposure");
+    if (writeRowLength() != 1)
+        return failed("the camera did not take the row length");
+
+    result.rows.assign(static_cast<std::size_t>(request.rowCount) * frameWidth, 0);
+    const auto intoRows = [&](int r) {
+        return result.rows.data() + static_cast<std::size_t>(r - request.firstRow) * frameWidth;
+    };
+    int failedRow = -1;
+    const auto giveUp = [&](int r) {
+        failedRow = r;
+        return false;
+    };
+    const int fetched = downloadRows(request.firstRow, request.rowCount, rowAttempts, true, intoRows, giveUp);
+    if (fetched < 0)
+        return stopped();
+    if (fetched == 0) {
+        result.rows.clear();
+        return failed("row " + std::to_string(failedRow) + " could not be read");
     }
-    ui_.setStatusText(0, "Dark image upload finished");
+    result.outcome = FrameOutcome::taken;
+    return result;
 }
 
 void CTarviApp::showDarkFrame()

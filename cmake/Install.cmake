@@ -75,36 +75,48 @@ if(month LESS 10)
 endif()
 set(TARVI_RELEASE_DATE_ISO "${CMAKE_MATCH_3}-${month}-${day}")
 
-configure_file(${linux_sources}/${TARVI_APP_ID}.metainfo.xml.in
-  ${linux_generated}/${TARVI_APP_ID}.metainfo.xml @ONLY)
-configure_file(${PROJECT_SOURCE_DIR}/man/tarvi.1 ${linux_generated}/tarvi.1 @ONLY)
+install(TARGETS tarvi-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# The 256 px icon is drawn from the SVG, so the two cannot differ.
-find_program(TARVI_RSVG_CONVERT rsvg-convert)
-if(NOT TARVI_RSVG_CONVERT)
-  message(FATAL_ERROR "rsvg-convert (Debian package librsvg2-bin) draws Tarvi's icon; scripts/setup installs it")
+# The desktop program: its entry, metadata, icons and manual page.
+if(TARVI_GUI)
+  configure_file(${linux_sources}/${TARVI_APP_ID}.metainfo.xml.in
+    ${linux_generated}/${TARVI_APP_ID}.metainfo.xml @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/man/tarvi.1 ${linux_generated}/tarvi.1 @ONLY)
+
+  # The 256 px icon is drawn from the SVG, so the two cannot differ.
+  find_program(TARVI_RSVG_CONVERT rsvg-convert)
+  if(NOT TARVI_RSVG_CONVERT)
+    message(FATAL_ERROR "rsvg-convert (Debian package librsvg2-bin) draws Tarvi's icon; scripts/setup installs it")
+  endif()
+  add_custom_command(
+    OUTPUT ${linux_generated}/${TARVI_APP_ID}.png
+    COMMAND ${TARVI_RSVG_CONVERT} --width 256 --height 256
+            --output ${linux_generated}/${TARVI_APP_ID}.png ${linux_sources}/${TARVI_APP_ID}.svg
+    DEPENDS ${linux_sources}/${TARVI_APP_ID}.svg
+    COMMENT "Drawing the 256 px icon"
+    VERBATIM)
+  add_custom_target(tarvi_icon ALL DEPENDS ${linux_generated}/${TARVI_APP_ID}.png)
+
+  install(TARGETS tarvi RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${linux_sources}/${TARVI_APP_ID}.desktop
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${linux_generated}/${TARVI_APP_ID}.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  install(FILES ${linux_sources}/${TARVI_APP_ID}.svg
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  install(FILES ${linux_generated}/${TARVI_APP_ID}.png
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps)
+  install(FILES ${linux_generated}/tarvi.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # tarvi(1) tells of tarvi-sim in its SIMULATOR section.
+  install(CODE "file(CREATE_LINK tarvi.1 \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_MANDIR}/man1/tarvi-sim.1\" SYMBOLIC)")
 endif()
-add_custom_command(
-  OUTPUT ${linux_generated}/${TARVI_APP_ID}.png
-  COMMAND ${TARVI_RSVG_CONVERT} --width 256 --height 256
-          --output ${linux_generated}/${TARVI_APP_ID}.png ${linux_sources}/${TARVI_APP_ID}.svg
-  DEPENDS ${linux_sources}/${TARVI_APP_ID}.svg
-  COMMENT "Drawing the 256 px icon"
-  VERBATIM)
-add_custom_target(tarvi_icon ALL DEPENDS ${linux_generated}/${TARVI_APP_ID}.png)
 
-install(TARGETS tarvi tarvi-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${linux_sources}/${TARVI_APP_ID}.desktop
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${linux_generated}/${TARVI_APP_ID}.metainfo.xml
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-install(FILES ${linux_sources}/${TARVI_APP_ID}.svg
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(FILES ${linux_generated}/${TARVI_APP_ID}.png
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps)
-install(FILES ${linux_generated}/tarvi.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-# tarvi(1) tells of tarvi-sim in its SIMULATOR section.
-install(CODE "file(CREATE_LINK tarvi.1 \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_MANDIR}/man1/tarvi-sim.1\" SYMBOLIC)")
+# The INDI driver, and the file that names it to INDI clients.
+if(TARVI_INDI)
+  configure_file(${linux_sources}/indi_tarvi_st4.xml.in ${linux_generated}/indi_tarvi_st4.xml @ONLY)
+  install(TARGETS indi_tarvi_st4 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${linux_generated}/indi_tarvi_st4.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/indi)
+endif()
 
 set(TARVI_PACKAGE_MAINTAINER "" CACHE STRING "Maintainer of the Debian package: Name <address>")
 
@@ -121,7 +133,10 @@ It takes single exposures, dark frames and runs of frames; steers the
 telescope, its focuser and its go-to catalogs from a control sheet; opens,
 saves and prints BMP and FITS pictures and converts them in batches, also
 from the command line; and has night vision colour schemes. Serial devices,
-network serial bridges and built-in simulated devices are supported.")
+network serial bridges and built-in simulated devices are supported.
+
+The camera also serves INDI clients, for sequences and guiding, through
+the INDI driver indi_tarvi_st4.")
 set(CPACK_TARVI_RELEASE_DATE "${TARVI_RELEASE_DATE}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

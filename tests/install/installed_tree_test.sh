@@ -60,4 +60,12 @@ for option in $options; do
     fail "tarvi.1 does not mention $option"
 done
 
-echo "installed tree: programs, desktop entry, metainfo, icons and manual page are in order"
+# INDI clients list the driver from its file in share/indi, under CCDs.
+[[ -f "$prefix/bin/indi_tarvi_st4" && -x "$prefix/bin/indi_tarvi_st4" ]] || fail "bin/indi_tarvi_st4 is not an executable file"
+python3 - "$prefix/share/indi/indi_tarvi_st4.xml" <<'PY' || fail "share/indi/indi_tarvi_st4.xml does not list the driver under CCDs"
+import sys, xml.etree.ElementTree as tree
+device = tree.parse(sys.argv[1]).getroot().find("devGroup[@group='CCDs']/device[@label='Tarvi ST-4']")
+sys.exit(0 if device is not None and device.findtext("driver") == "indi_tarvi_st4" else 1)
+PY
+
+echo "installed tree: programs, desktop entry, metainfo, icons, manual page and INDI driver are in order"

@@ -1,0 +1,234 @@
+// The INDI driver run by a real indiserver, the simulated camera on a
+// pseudo-terminal as its port, and a client of our own speaking the XML
+// protocol over TCP: every exposure is checked pixel for pixel against the
+// frame the camera holds, and byte for byte in what the camera was sent.
+#include <fitsio.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iostream>
+#include <memory>
+#include <ranges>
+#include <set>
+
+#include "camera/st4_protocol.h"
+#include "indi/indi_client.h"
+#include "sim/camera_sim.h"
+#include "support/temp_dir.h"
+
+namespace tarvi {
+namespace {
+
+using test::IndiClient;
+
+constexpr const char* deviceName = "Tarvi ST-4";
+
+enum class Action { none, abortDuringExposure, abortDuringDownload, goSilent };
+
+struct Frame {
+    int x, y, width, height;
+};
+constexpr Frame fullFrame{0, 0, st4::rowWidth, st4::rowCount};
+
+struct Case {
+    const char* name;
+    int startSpeedIndex;  // the camera's speed at power-on, into st4::baudRates
+    const char* wantedBaud;
+    bool pace;  // bytes take their line time
+    double corruptFraction;
+    Frame frame;
+    bool dark;
+    double seconds;
+    Action action;
+};
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+const Case cases[] = {
+    {"FullFrameLight", 0, "57600", false, 0, fullFrame, false, 0.5, Action::none},
+    {"Subframe", 0, "57600", false, 0, {10, 20, 50, 20}, false, 0.5, Action::none},
+    {"DarkFrame", 0, "57600", false, 0, fullFrame, true, 0.5, Action::none},
+    // One row reply in ten arrives corrupted and is asked for again. The
+    // more, the likelier two errors in one reply that the checksum misses.
+    {"CorruptedLine", 0, "57600", false, 0.001, fullFrame, false, 0.5, Action::none},
+    // Long enough to be aborted while the camera exposes; the next one is short.
+    {"AbortDuringExposure", 0, "57600", false, 0, fullFrame, false, 30, Action::abortDuringExposure},
+    // Seconds of download at 19200 baud: time enough to abort in the middle.
+    {"AbortDuringDownload", 0, "19200", true, 0, fullFrame, false, 0.5, Action::abortDuringDownload},
+    {"SilentCamera", 0, "57600", false, 0, fullFrame, false, 0.5, Action::goSilent},
+    {"FoundAt9600MovedTo57600", st4::speedIndex9600, "57600", true, 0, fullFrame, false, 0.5, Action::none},
+};
+
+// The rows asked for, in turn, and the mode bytes written to RAM, each of
+// which starts an exposure.
+std::vector<int> rowRequests(const sim::CameraSimulator& camera)
+{
+    std::vector<int> rows;
+    for (const sim::ReceivedFrame& frame : camera.receivedFrames())
+        if (frame.checksumOk && frame.bytes.size() == 2 && frame.bytes[0] >= st4::rowRequestBase)
+            rows.push_back(frame.bytes[0] - st4::rowRequestBase);
+    return rows;
+}
+
+std::vector<int> modesWritten(const sim::CameraSimulator& camera)
+{
+    std::vector<int> modes;
+    for (const sim::ReceivedFrame& frame : camera.receivedFrames())
+        if (frame.checksumOk && frame.bytes.size() == 7 && frame.bytes[0] == st4::writeRamCommand &&
+            frame.bytes[3] == st4::ram::mode && frame.bytes[4] == 0)
+            modes.push_back(frame.bytes[5]);
+    return modes;
+}
+
+// The BLOB as cfitsio reads it: 8-bit, the frame's size, the instrument
+// named, and every row the camera's, top row first.
+void expectFitsOfFrame(IndiClient::Blob blob, const std::vector<std::uint8_t>& camera, const Frame& frame)
+{
+    EXPECT_EQ(blob.name + blob.format, "CCD1.fits");
+    fitsfile* file = nullptr;
+    int status = 0, bitpix = 0, axes = 0;
+    long size[2]{}, first[2]{1, 1};
+    char instrument[FLEN_VALUE]{};
+    void* memory = blob.bytes.data();
+    std::size_t length = blob.bytes.size();
+    ASSERT_EQ(fits_open_memfile(&file, "blob", READONLY, &memory, &length, 0, nullptr, &status), 0);
+    fits_get_img_param(file, 2, &bitpix, &axes, size, &status);
+    fits_read_key(file, TSTRING, "INSTRUME", instrument, nullptr, &status);
+    std::vector<std::uint8_t> pixels(std::size_t(size[0] * size[1]));
+    if (status == 0 && !pixels.empty())
+        fits_read_pix(file, TBYTE, first, long(pixels.size()), nullptr, pixels.data(), nullptr, &status);
+    fits_close_file(file, &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(bitpix, BYTE_IMG);
+    EXPECT_EQ(axes, 2);
+    EXPECT_STREQ(instrument, "ST-4");
+    ASSERT_EQ(size[0], frame.width);
+    ASSERT_EQ(size[1], frame.height);
+    std::set<int> wrongRows;
+    for (int y = 0; y < frame.height; ++y)
+        if (!std::equal(pixels.begin() + y * frame.width, pixels.begin() + (y + 1) * frame.width,
+                        camera.begin() + (frame.y + y) * st4::rowWidth + frame.x))
+            wrongRows.insert(frame.y + y);
+    EXPECT_EQ(wrongRows, std::set<int>{});
+}
+
+class IndiDriverTest : public ::testing::TestWithParam<Case> {
+protected:
+    test::TempDir home;
+    std::unique_ptr<sim::CameraSimulator> camera;
+    std::unique_ptr<test::IndiServer> server;
+    IndiClient client{deviceName};
+
+    void SetUp() override
+    {
+        const Case& c = GetParam();
+        sim::CameraOptions options;
+        options.startSpeedIndex = c.startSpeedIndex;
+        options.timeScale = c.action == Action::abortDuringExposure ? 1 : 0;
+        options.pace = c.pace;
+        options.faults.corruptFraction = c.corruptFraction;
+        camera = std::make_unique<sim::CameraSimulator>(options);
+        camera->start();
+        server = std::make_unique<test::IndiServer>(TARVI_INDI_DRIVER, home.path());
+        ASSERT_TRUE(test::eventually([&] { return client.connect(server->port()); }));
+        client.send("<getProperties version=\"1.7\"/>\n");
+        client.send(std::string("<enableBLOB device=\"") + deviceName + "\">Also</enableBLOB>\n");
+        ASSERT_TRUE(client.waitFor([&] { return client.defined("DEVICE_PORT") && client.defined("DEVICE_BAUD_RATE"); }));
+        client.set("Text", "DEVICE_PORT", {{"PORT", camera->slavePath()}});
+        client.set("Switch", "DEVICE_BAUD_RATE", {{c.wantedBaud, "On"}});
+        client.set("Switch", "CONNECTION", {{"CONNECT", "On"}});
+        ASSERT_TRUE(client.waitFor([&] {
+            return client.state("CONNECTION") == "Alert" ||
+                   (client.state("CONNECTION") == "Ok" && client.value("CONNECTION", "CONNECT") == "On" &&
+                    client.defined("CCD_EXPOSURE"));
+        }));
+        ASSERT_EQ(client.state("CONNECTION"), "Ok");
+    }
+
+    void TearDown() override
+    {
+        if (!HasFailure() || !server)
+            return;
+        std::cout << "indiserver and the driver wrote:\n" << server->log() << "The driver's messages:\n";
+        for (const std::string& message : client.messages())
+            std::cout << message << '\n';
+    }
+
+    // Waits for the driver's first answer.
+    void expose(double seconds)
+    {
+        camera->clearTraffic();
+        const int before = client.updates("CCD_EXPOSURE");
+        client.set("Number", "CCD_EXPOSURE", {{"CCD_EXPOSURE_VALUE", std::to_string(seconds)}});
+        ASSERT_TRUE(client.waitFor([&] { return client.updates("CCD_EXPOSURE") > before; }));
+    }
+
+    // A BLOB arrives with the frame the camera holds; only its rows were
+    // asked for, and the exposure started with the mode of its frame type.
+    void expectExposure(const Case& c)
+    {
+        const auto blob = client.nextBlob([&] { return client.state("CCD_EXPOSURE") == "Alert"; });
+        ASSERT_TRUE(blob) << "no image; CCD_EXPOSURE is " << client.state("CCD_EXPOSURE");
+        expectFitsOfFrame(*blob, camera->lastFrame(), c.frame);
+        // Each row in turn, asked for again after a bad or late reply.
+        auto requests = rowRequests(*camera);
+        const std::size_t asked = requests.size();
+        requests.erase(std::ranges::unique(requests).begin(), requests.end());
+        const auto rows = std::views::iota(c.frame.y, c.frame.y + c.frame.height);
+        EXPECT_EQ(requests, std::vector<int>(rows.begin(), rows.end()));
+        if (c.corruptFraction > 0) {
+            EXPECT_GT(asked, rows.size()) << "no reply arrived corrupted";
+        }
+        const auto modes = modesWritten(*camera);
+        ASSERT_FALSE(modes.empty());
+        EXPECT_EQ(modes.front(), (c.dark ? 0xB0 : 0xF0) | 0x02);
+        EXPECT_TRUE(client.waitFor([&] { return client.state("CCD_EXPOSURE") == "Ok"; }));
+    }
+};
+
+TEST_P(IndiDriverTest, Exposure)
+{
+    const Case& c = GetParam();
+    // Found at whatever speed, the camera runs at the one asked for, and the driver says so.
+    EXPECT_EQ(camera->baud(), std::stoul(c.wantedBaud));
+    EXPECT_EQ(client.value("DEVICE_BAUD_RATE", c.wantedBaud), "On");
+    const auto [x, y, width, height] = c.frame;
+    client.set("Number", "CCD_FRAME", {{"X", std::to_string(x)}, {"Y", std::to_string(y)},
+                                       {"WIDTH", std::to_string(width)}, {"HEIGHT", std::to_string(height)}});
+    client.set("Switch", "CCD_FRAME_TYPE", {{c.dark ? "FRAME_DARK" : "FRAME_LIGHT", "On"}});
+    if (c.action == Action::goSilent)
+        camera->setSilent(true);
+    ASSERT_NO_FATAL_FAILURE(expose(c.seconds));
+    const auto busyAnd = [&](auto started) {
+        return client.waitFor([&] { return client.state("CCD_EXPOSURE") == "Busy" && started(); });
+    };
+    switch (c.action) {
+    case Action::none:
+        return expectExposure(c);
+    case Action::goSilent: {
+        ASSERT_TRUE(client.waitFor([&] { return client.state("CCD_EXPOSURE") == "Alert"; }));
+        EXPECT_TRUE(std::ranges::any_of(client.messages(), [&](const std::string& message) {
+            return message.find(camera->slavePath()) != std::string::npos;
+        })) << "no message names " << camera->slavePath();
+        return;
+    }
+    case Action::abortDuringExposure:
+        ASSERT_TRUE(busyAnd([&] { return camera->stats().exposuresStarted == 1; }));
+        break;
+    case Action::abortDuringDownload:
+        ASSERT_TRUE(busyAnd([&] { return !rowRequests(*camera).empty(); }));
+        break;
+    }
+    client.set("Switch", "CCD_ABORT_EXPOSURE", {{"ABORT", "On"}});
+    ASSERT_TRUE(client.waitFor([&] { return client.state("CCD_EXPOSURE") != "Busy"; }));
+    EXPECT_LT(rowRequests(*camera).size(), std::size_t(c.frame.height)) << "the download went on";
+    camera->setTimeScale(0);
+    ASSERT_NO_FATAL_FAILURE(expose(0.5));
+    expectExposure(c);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, IndiDriverTest, ::testing::ValuesIn(cases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tarvi

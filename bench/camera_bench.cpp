@@ -83,6 +83,74 @@ void FrameCompressed57600(benchmark::State& state)
 BENCHMARK(FrameRaw57600)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(FrameCompressed57600)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
+// Time to image as an INDI client sees it, without the upload: the driver's
+// capture entry from the settings it sends to the last row, the camera
+// exposing in real time. The bound is the exposure and the line time of
+// every byte both ways.
+void timeToImage(benchmark::State& state, int speedIndex, int firstRow, int rows)
+{
+    constexpr float exposure = 2.0f;
+    tarvi::sim::CameraOptions options;
+    options.startSpeedIndex = speedIndex;
+    options.pace = true;
+    tarvi::sim::CameraSimulator camera(options);
+    camera.start();
+    tarvi::DeviceOpener opener;
+    tarvi::ConsoleUi ui(std::cerr);
+    tarvi::SystemClock clock;
+    tarvi::CTarviApp app(ui, clock, tarvi::CTarviApp::WithoutSettingsFile{});
+    app.portMap.setDevice(0, camera.slavePath());
+    app.settings.cameraSpeed = app.settings.cameraSpeedInUse = speedIndex;
+    app.settings.exposureTime = exposure;
+    app.setPortOpener(&opener);
+    app.quickReplies = true;
+    if (app.openCameraPort() != 1) {
+        state.SkipWithError("no camera");
+        return;
+    }
+    const double baud = tarvi::st4::baudRates[std::size_t(speedIndex)];
+    double boundSeconds = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const tarvi::sim::CameraStats before = camera.stats();
+        state.ResumeTiming();
+        const auto result = app.takeFrame({.dark = false, .firstRow = firstRow, .rowCount = rows});
+        state.PauseTiming();
+        if (result.outcome != tarvi::CTarviApp::FrameOutcome::taken)
+            state.SkipWithError(result.message.c_str());
+        const tarvi::sim::CameraStats after = camera.stats();
+        const double bytes = double(after.bytesHeard - before.bytesHeard + after.bytesDelivered - before.bytesDelivered);
+        boundSeconds += exposure + bytes * 11.0 / baud;
+        state.ResumeTiming();
+    }
+    state.counters["line_bound_s"] = benchmark::Counter(boundSeconds, benchmark::Counter::kAvgIterations);
+}
+
+void TimeToImageFull57600(benchmark::State& state)
+{
+    timeToImage(state, 0, 0, tarvi::st4::rowCount);
+}
+
+void TimeToImage20Rows57600(benchmark::State& state)
+{
+    timeToImage(state, 0, 40, 20);
+}
+
+void TimeToImageFull9600(benchmark::State& state)
+{
+    timeToImage(state, tarvi::st4::speedIndex9600, 0, tarvi::st4::rowCount);
+}
+
+void TimeToImage20Rows9600(benchmark::State& state)
+{
+    timeToImage(state, tarvi::st4::speedIndex9600, 40, 20);
+}
+
+BENCHMARK(TimeToImageFull57600)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(TimeToImage20Rows57600)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(TimeToImageFull9600)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(TimeToImage20Rows9600)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
 class BoundReporter final : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override

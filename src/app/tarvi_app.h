@@ -83,7 +83,8 @@ public:
     int configurePort(int port, int speedIndex);
     void closePort(int port);
     int openTelescopePort();
-    int readCamera(std::uint8_t* buffer, int count);
+    // whole: the reply's length, when known: the read ends once it has come.
+    int readCamera(std::uint8_t* buffer, int count, int whole = 0);
     int readTelescope(int handle, std::uint8_t* buffer, int count);
     int writeCameraRaw(const std::uint8_t* buffer, int count);
     int writeCamera(const std::uint8_t* buffer, int count);
@@ -178,6 +179,10 @@ public:
     Frame averageImage{};
     // The camera's write failures end quietly, without a box (the speed search).
     int quietComm = 0;
+    // The camera's answers of known length (an acknowledgement, camera RAM)
+    // are taken as soon as they are whole. Off, each read waits out its
+    // deadline, which also swallows whatever stray bytes follow an answer.
+    bool quickReplies = false;
     PortMap portMap;
     TelescopeSharing sharing;
     bool observationKeywords = false;

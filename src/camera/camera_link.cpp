@@ -4,6 +4,7 @@
 
 #include "app/tarvi_app.h"
 #include "camera/st4_protocol.h"
+#include "platform/waits.h"
 
 namespace tarvi {
 
@@ -12,6 +13,8 @@ namespace {
 constexpr int replyCapacity = 1000;
 // The camera port at 57600 baud waits no longer than this for a read or a write.
 constexpr std::uint32_t fastTimeoutMs = 15;
+// How long the camera has to change its speed.
+constexpr std::int64_t speedChangeMs = 100;
 // A row's read passes; the last one may complete the frame too.
 constexpr int rowPasses = 4;
 
@@ -105,6 +108,11 @@ int CTarviApp::openCameraPort()
         ui_.setStatusText(0, "");
         return 0;
     }
+    // The camera takes the new speed after its answer: nothing goes out at
+    // the new speed until it has had the time (a read that waits out its
+    // deadline gives it that time anyway).
+    if (quickReplies)
+        deviceWait(ui_, clock_, speedChangeMs, Looking::stepsOnly);
     configurePort(cameraPortSelector, settings.cameraSpeed);
 
     std::uint8_t version = 0;
@@ -149,7 +157,7 @@ int CTarviApp::readRAM(std::uint16_t address, int count, std::uint8_t* out)
             ui_.messageBox("readRAM:  Write to camera operation failed...", {}, Buttons::ok, {});
         int received = 0;
         for (int read = 0; read < 2 && !accepted && !cameraLine_.dropping(); ++read) {
-            received += readCamera(reply + received, replyCapacity - received);
+            received += readCamera(reply + received, replyCapacity - received, quickReplies ? count + 3 - received : 0);
             if (received > 0)
                 accepted = checksumOk(reply, received) && received == count + 3 && reply[0] == st4::readRamCommand;
         }

@@ -224,13 +224,20 @@ void CTarviApp::connectDevices(int cameraPort, int cameraSpeed, int telescopePor
     });
 }
 
-int CTarviApp::readCamera(std::uint8_t* buffer, int count)
+int CTarviApp::readCamera(std::uint8_t* buffer, int count, int whole)
 {
     cameraLine_.assertOnDeviceThread();
     SerialPort* serial = portFor(cameraPortSelector);
     if (serial == nullptr || count <= 0)
         return 0;
-    const IoResult result = serial->read({buffer, static_cast<std::size_t>(count)});
+    const std::span<std::uint8_t> into{buffer, static_cast<std::size_t>(count)};
+    // A reply of known length ends its read once it has come, with whatever
+    // came with it, rather than at the read's deadline.
+    const IoResult result
+        = whole > 0 ? serial->readReply(into, [whole](std::span<const std::uint8_t> received) {
+              return static_cast<int>(received.size()) >= whole;
+          })
+                    : serial->read(into);
     if (deviceGone(result.error))
         cameraLine_.deviceLost(settings.cameraHandle, result.error);
     return static_cast<int>(result.count);
@@ -320,7 +327,7 @@ int CTarviApp::writeCamera(const std::uint8_t* buffer, int count)
                 return 0;
         }
         std::uint8_t reply[1000];
-        const int received = readCamera(reply, sizeof reply);
+        const int received = readCamera(reply, sizeof reply, quickReplies ? 1 : 0);
         if (received >= 1 && reply[0] == st4::acknowledgement)
             return 1;
         if (cameraLine_.dropping())

@@ -104,6 +104,8 @@ St4Ccd::St4Ccd() : app_(ui_, clock_, CTarviApp::WithoutSettingsFile{})
     app_.log = [](const std::string& line) { std::fprintf(stderr, "indi_tarvi_st4: %s\n", line.c_str()); };
     ui_.said = [this](const std::string& line) { loop_.post([this, line] { LOG_WARN(line.c_str()); }); };
     app_.setPortOpener(&opener_);
+    // A guiding client waits for every exposure's picture.
+    app_.quickReplies = true;
 
     session_ = std::make_unique<DeviceSession>("tarvi camera");
     PortOwner& line = app_.cameraLine();

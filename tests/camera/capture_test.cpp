@@ -444,7 +444,7 @@ TEST_F(CaptureTest, ACameraLostDuringTheExposureIsOneMessageAndThePollEndsAtOnce
     camera->plugIn();
     ui.boxes.clear();
     EXPECT_EQ(app->captureImage(), 1);
-    EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
 }
 
 // In the camera the dark frame stays there and the picture comes as

@@ -228,6 +228,10 @@ private:
     bool delayWait(std::int64_t ms, bool escapeStops);
     int pollUntilIdle(std::uint8_t busyMask, bool escapeStops);
     bool fetchRow(int row, std::uint8_t* destination, int attempts);
+    // Reads until the line has been quiet a while: a late reply is dropped.
+    void waitForQuietLine();
+    // A row request went out whose reply was not taken.
+    bool rowReplyMayBeLate_ = false;
     int writeRowLength();
     std::uint8_t exposureMode(bool dark) const;
     int sendDarkFrameSettings();

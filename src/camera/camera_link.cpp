@@ -1,6 +1,8 @@
 // The camera link of the application object: connecting at the right speed,
 // sending the exposure settings, reading camera RAM and fetching rows.
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "app/tarvi_app.h"
 #include "camera/st4_protocol.h"
@@ -15,6 +17,10 @@ constexpr int replyCapacity = 1000;
 constexpr std::uint32_t fastTimeoutMs = 15;
 // How long the camera has to change its speed.
 constexpr std::int64_t speedChangeMs = 100;
+// After a row that went wrong, how long the line must be quiet before the
+// next request, and how many reads a line that keeps talking is given.
+constexpr std::int64_t lateReplyMs = 100;
+constexpr int drainReadsAllowed = 50;
 // A row's read passes; the last one may complete the frame too.
 constexpr int rowPasses = 4;
 
@@ -170,6 +176,20 @@ int CTarviApp::readRAM(std::uint16_t address, int count, std::uint8_t* out)
     return 0;
 }
 
+void CTarviApp::waitForQuietLine()
+{
+    SerialPort* serial = portFor(cameraPortSelector);
+    PortTimeouts timeouts;
+    if (serial == nullptr || serial->getTimeouts(timeouts).failed())
+        return;
+    const std::int64_t readMs = std::max<std::uint32_t>(1, timeouts.readTotalConstant);
+    const std::int64_t quietReads = (lateReplyMs + readMs - 1) / readMs;
+    std::uint8_t sink[st4::largestRowFrame];
+    std::int64_t quiet = 0;
+    for (int reads = 0; quiet < quietReads && reads < drainReadsAllowed && !cameraLine_.dropping(); ++reads)
+        quiet = readCamera(sink, sizeof sink) > 0 ? 0 : quiet + 1;
+}
+
 int CTarviApp::downloadRow(int row, std::uint8_t* destination)
 {
     cameraLine_.assertOnDeviceThread();
@@ -178,9 +198,15 @@ int CTarviApp::downloadRow(int row, std::uint8_t* destination)
 
     // Bytes left from an earlier reply that went wrong are no answer to this
     // request; read as its start they would spoil this row and the next ones.
+    // A reply that failed may still be on its way: rows carry no number, so
+    // it would be taken for this row's, and each row after it for the one
+    // before. The line must be quiet first.
+    if (std::exchange(rowReplyMayBeLate_, false))
+        waitForQuietLine();
     if (SerialPort* serial = portFor(cameraPortSelector))
         serial->discardInput();
     const auto request = rowRequestFrame(row);
+    rowReplyMayBeLate_ = true;
     if (writeCameraRaw(request.data(), static_cast<int>(request.size())) == 0) {
         if (!cameraLine_.dropping())
             ui_.messageBox("Image download failed - Row " + std::to_string(row), {}, Buttons::ok, {});
@@ -197,7 +223,13 @@ int CTarviApp::downloadRow(int row, std::uint8_t* destination)
         return true;
     };
 
-    for (int pass = 0; pass < rowPasses; ++pass) {
+    // Below 9600 baud a row takes longer on the line than the passes'
+    // reads wait for it: they get as many more as the speed is slower.
+    const int inUse = settings.cameraSpeedInUse >= 0 && settings.cameraSpeedInUse < 4 ? settings.cameraSpeedInUse : 0;
+    const int passes = rowPasses
+                       * std::max<int>(1, st4::baudRates[st4::speedIndex9600]
+                                              / st4::baudRates[static_cast<std::size_t>(inUse)]);
+    for (int pass = 0; pass < passes; ++pass) {
         // Two bytes tell the frame's length; then exactly the rest is asked
         // for, so that a healthy line never waits out a read's deadline.
         for (int read = 0; read < 2 && received < expected; ++read) {
@@ -215,6 +247,7 @@ int CTarviApp::downloadRow(int row, std::uint8_t* destination)
             if (stopAsked())
                 return 0;
             decodeRow(reply + 2, destination, reply[1]);
+            rowReplyMayBeLate_ = false;
             return 1;
         }
     }

@@ -57,6 +57,8 @@ const Case cases[] = {
     {"AbortDuringDownload", 0, "19200", true, 0, fullFrame, false, 0.5, Action::abortDuringDownload},
     {"SilentCamera", 0, "57600", false, 0, fullFrame, false, 0.5, Action::goSilent},
     {"FoundAt9600MovedTo57600", st4::speedIndex9600, "57600", true, 0, fullFrame, false, 0.5, Action::none},
+    // A row takes most of a second on the line at 1200 baud.
+    {"Slow1200", 0, "1200", true, 0, {0, 100, 192, 3}, false, 0.5, Action::none},
 };
 
 // The rows asked for, in turn, and the mode bytes written to RAM, each of

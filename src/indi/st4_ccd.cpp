@@ -175,8 +175,13 @@ void St4Ccd::ISGetProperties(const char* dev)
     INDI::CCD::ISGetProperties(dev);
     defineProperty(&portTP_);
     defineProperty(&speedSP_);
-    loadConfig(true, "DEVICE_PORT");
-    loadConfig(true, "DEVICE_BAUD_RATE");
+    // The saved port and speed, once: a client that comes later does not
+    // undo what an earlier one chose.
+    if (!configLoaded_) {
+        configLoaded_ = true;
+        loadConfig(true, "DEVICE_PORT");
+        loadConfig(true, "DEVICE_BAUD_RATE");
+    }
 }
 
 bool St4Ccd::updateProperties()
@@ -241,6 +246,11 @@ bool St4Ccd::ISNewSwitch(const char* dev, const char* name, ISState* states, cha
         for (ISwitchVectorProperty* property : {&antiBloomSP_, &compressionSP_, &speedSP_}) {
             if (std::strcmp(name, property->name) != 0)
                 continue;
+            if (property == &speedSP_ && PrimaryCCD.isExposing()) {
+                property->s = IPS_ALERT;
+                IDSetSwitch(property, "The speed changes between exposures, not during one");
+                return false;
+            }
             IUUpdateSwitch(property, states, names, n);
             property->s = IPS_OK;
             // A connected camera moves to the new speed at once.

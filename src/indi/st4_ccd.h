@@ -130,6 +130,7 @@ private:
     double duration_ = 0;
     std::chrono::steady_clock::time_point started_;
     int countdownTimer_ = -1;
+    bool configLoaded_ = false;
 
     // Last: its thread ends, with its jobs, before anything above goes.
     std::unique_ptr<DeviceSession> session_;

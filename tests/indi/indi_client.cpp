@@ -287,7 +287,15 @@ void IndiClient::handle(const XmlElement& element)
         if (child.tag == "oneBLOB")
             blobs_.push_back({child.attribute("name"), child.attribute("format"), decodeBase64(child.text)});
         property.values[child.attribute("name")] = trim(child.text);
+        property.history[child.attribute("name")].push_back(trim(child.text));
     }
+}
+
+std::vector<std::string> IndiClient::history(const std::string& property, const std::string& element) const
+{
+    const auto& all = find(property).history;
+    const auto found = all.find(element);
+    return found == all.end() ? std::vector<std::string>{} : found->second;
 }
 
 IndiServer::IndiServer(const std::string& driver, const std::string& home) : home_(home)

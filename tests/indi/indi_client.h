@@ -59,6 +59,8 @@ public:
     bool defined(const std::string& property) const { return properties_.contains(property); }
     std::string state(const std::string& property) const { return find(property).state; }
     std::string value(const std::string& property, const std::string& element) const;
+    // Every value the element has had, oldest first.
+    std::vector<std::string> history(const std::string& property, const std::string& element) const;
     // How often the property was defined or set so far.
     int updates(const std::string& property) const { return find(property).updates; }
     // Those of <message> elements and of properties, oldest first.
@@ -69,6 +71,7 @@ private:
         std::string state;
         int updates = 0;
         std::map<std::string, std::string> values;
+        std::map<std::string, std::vector<std::string>> history;
     };
     const Property& find(const std::string& property) const;
     // The next whole element that has arrived, its bytes taken from input_.

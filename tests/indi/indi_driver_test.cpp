@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <iostream>
 #include <memory>
 #include <ranges>
@@ -57,6 +58,10 @@ const Case cases[] = {
     {"AbortDuringDownload", 0, "19200", true, 0, fullFrame, false, 0.5, Action::abortDuringDownload},
     {"SilentCamera", 0, "57600", false, 0, fullFrame, false, 0.5, Action::goSilent},
     {"FoundAt9600MovedTo57600", st4::speedIndex9600, "57600", true, 0, fullFrame, false, 0.5, Action::none},
+    // The countdown: each whole second as it passes, and no more for a
+    // hundredth of a second than for half a second.
+    {"CountsDownWholeSeconds", 0, "57600", false, 0, fullFrame, false, 2.5, Action::none},
+    {"ShortestExposure", 0, "57600", false, 0, {0, 0, 192, 1}, false, 0.01, Action::none},
     // A row takes most of a second on the line at 1200 baud.
     {"Slow1200", 0, "1200", true, 0, {0, 100, 192, 3}, false, 0.5, Action::none},
 };
@@ -156,10 +161,15 @@ protected:
             std::cout << message << '\n';
     }
 
+    std::size_t countdownStart = 0;
+    double exposedSeconds = 0;
+
     // Waits for the driver's first answer.
     void expose(double seconds)
     {
         camera->clearTraffic();
+        countdownStart = client.history("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE").size();
+        exposedSeconds = seconds;
         const int before = client.updates("CCD_EXPOSURE");
         client.set("Number", "CCD_EXPOSURE", {{"CCD_EXPOSURE_VALUE", std::to_string(seconds)}});
         ASSERT_TRUE(client.waitFor([&] { return client.updates("CCD_EXPOSURE") > before; }));
@@ -185,6 +195,19 @@ protected:
         ASSERT_FALSE(modes.empty());
         EXPECT_EQ(modes.front(), (c.dark ? 0xB0 : 0xF0) | 0x02);
         EXPECT_TRUE(client.waitFor([&] { return client.state("CCD_EXPOSURE") == "Ok"; }));
+        // After the length asked for, the seconds that remain: whole, never
+        // more, every one of them, and a last 0.
+        auto shown = client.history("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE");
+        shown.erase(shown.begin(), shown.begin() + long(countdownStart) + 1);
+        std::vector<double> left;
+        for (const std::string& value : shown)
+            if (left.empty() || std::stod(value) != left.back())
+                left.push_back(std::stod(value));
+        std::vector<double> wholeSeconds;
+        for (int s = int(std::ceil(exposedSeconds)) - 1; s >= 0; --s)
+            wholeSeconds.push_back(s);
+        EXPECT_EQ(left, wholeSeconds);
+        EXPECT_LE(shown.size(), wholeSeconds.size() + 2) << "updates for nothing";
     }
 };
 
@@ -227,6 +250,38 @@ TEST_P(IndiDriverTest, Exposure)
     camera->setTimeScale(0);
     ASSERT_NO_FATAL_FAILURE(expose(0.5));
     expectExposure(c);
+}
+
+// A port the opener cannot take is refused when it is set; one that is not
+// there fails the connection; each is said with its name.
+TEST(IndiDriverPorts, BadPortsAreRefusedOrFailTheConnectionNamingThem)
+{
+    const struct {
+        const char* port;
+        const char* property;  // the one that goes to Alert
+        const char* said;      // in a message
+    } cases[] = {
+        {"ttyUSB0", "DEVICE_PORT", "\"ttyUSB0\" is no port"},
+        {"tcp:nohost", "DEVICE_PORT", "tcp:nohost is not of the form tcp:HOST:PORT"},
+        {"/dev/no-such-camera", "CONNECTION", "/dev/no-such-camera: No such file or directory"},
+    };
+    test::TempDir home;
+    test::IndiServer server(TARVI_INDI_DRIVER, home.path());
+    IndiClient client{deviceName};
+    ASSERT_TRUE(test::eventually([&] { return client.connect(server.port()); }));
+    client.send("<getProperties version=\"1.7\"/>\n");
+    ASSERT_TRUE(client.waitFor([&] { return client.defined("DEVICE_PORT"); }));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.port);
+        client.set("Text", "DEVICE_PORT", {{"PORT", c.port}});
+        client.set("Switch", "CONNECTION", {{"CONNECT", "On"}});
+        EXPECT_TRUE(client.waitFor([&] {
+            return client.state(c.property) == "Alert" && std::ranges::any_of(client.messages(), [&](const auto& m) {
+                       return m.find(c.said) != std::string::npos;
+                   });
+        })) << client.state(c.property);
+        EXPECT_EQ(client.value("CONNECTION", "CONNECT"), "Off");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, IndiDriverTest, ::testing::ValuesIn(cases),

@@ -10,6 +10,9 @@ if(DEFINED CPACK_TEMPORARY_DIRECTORY)
   string(REGEX MATCH "[0-9]+$" year "${CPACK_TARVI_RELEASE_DATE}")
 
   execute_process(COMMAND gzip -9n "${man1}/tarvi.1" COMMAND_ERROR_IS_FATAL ANY)
+  if(EXISTS "${man1}/indi_tarvi_st4.1")
+    execute_process(COMMAND gzip -9n "${man1}/indi_tarvi_st4.1" COMMAND_ERROR_IS_FATAL ANY)
+  endif()
   file(REMOVE "${man1}/tarvi-sim.1")
   file(CREATE_LINK tarvi.1.gz "${man1}/tarvi-sim.1.gz" SYMBOLIC)
 
@@ -116,6 +119,8 @@ if(TARVI_INDI)
   configure_file(${linux_sources}/indi_tarvi_st4.xml.in ${linux_generated}/indi_tarvi_st4.xml @ONLY)
   install(TARGETS indi_tarvi_st4 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${linux_generated}/indi_tarvi_st4.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/indi)
+  configure_file(${PROJECT_SOURCE_DIR}/man/indi_tarvi_st4.1 ${linux_generated}/indi_tarvi_st4.1 @ONLY)
+  install(FILES ${linux_generated}/indi_tarvi_st4.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
 set(TARVI_PACKAGE_MAINTAINER "" CACHE STRING "Maintainer of the Debian package: Name <address>")

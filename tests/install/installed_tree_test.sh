@@ -39,10 +39,12 @@ header=$(od -An -tx1 -N24 "$png" | tr -s ' \n' ' ')
 expected=" 89 50 4e 47 0d 0a 1a 0a 00 00 00 0d 49 48 44 52 00 00 01 00 00 00 01 00 "
 [[ "$header" == "$expected" ]] || fail "$icon.png is not a 256x256 PNG: header$header"
 
+for name in tarvi indi_tarvi_st4; do
+  [[ -f "$prefix/share/man/man1/$name.1" ]] || fail "no share/man/man1/$name.1"
+  warnings=$(groff -man -ww -z "$prefix/share/man/man1/$name.1" 2>&1)
+  [[ -z "$warnings" ]] || fail "groff warns about $name.1: $warnings"
+done
 page="$prefix/share/man/man1/tarvi.1"
-[[ -f "$page" ]] || fail "no share/man/man1/tarvi.1"
-warnings=$(groff -man -ww -z "$page" 2>&1)
-[[ -z "$warnings" ]] || fail "groff warns about tarvi.1: $warnings"
 
 # The page has to keep up with the programs: every long option their help
 # texts print must be in it.

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <iostream>
 #include <memory>
-#include <ranges>
+#include <numeric>
 #include <set>
 
 #include "camera/st4_protocol.h"
@@ -185,9 +185,10 @@ protected:
         // Each row in turn, asked for again after a bad or late reply.
         auto requests = rowRequests(*camera);
         const std::size_t asked = requests.size();
-        requests.erase(std::ranges::unique(requests).begin(), requests.end());
-        const auto rows = std::views::iota(c.frame.y, c.frame.y + c.frame.height);
-        EXPECT_EQ(requests, std::vector<int>(rows.begin(), rows.end()));
+        requests.erase(std::unique(requests.begin(), requests.end()), requests.end());
+        std::vector<int> rows(std::size_t(c.frame.height));
+        std::iota(rows.begin(), rows.end(), c.frame.y);
+        EXPECT_EQ(requests, rows);
         if (c.corruptFraction > 0) {
             EXPECT_GT(asked, rows.size()) << "no reply arrived corrupted";
         }

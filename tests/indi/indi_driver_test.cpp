@@ -3,6 +3,7 @@
 // protocol over TCP: every exposure is checked pixel for pixel against the
 // frame the camera holds, and byte for byte in what the camera was sent.
 #include <fitsio.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,7 +25,7 @@ using test::IndiClient;
 
 constexpr const char* deviceName = "Tarvi ST-4";
 
-enum class Action { none, abortDuringExposure, abortDuringDownload, goSilent };
+enum class Action { none, abortDuringExposure, abortDuringDownload, goSilent, unplugDuringDownload };
 
 struct Frame {
     int x, y, width, height;
@@ -57,6 +58,8 @@ const Case cases[] = {
     // Seconds of download at 19200 baud: time enough to abort in the middle.
     {"AbortDuringDownload", 0, "19200", true, 0, fullFrame, false, 0.5, Action::abortDuringDownload},
     {"SilentCamera", 0, "57600", false, 0, fullFrame, false, 0.5, Action::goSilent},
+    // The adapter pulled out at row 60 and put back: the same name finds it.
+    {"UnpluggedAndBack", 0, "57600", false, 0, fullFrame, false, 0.5, Action::unplugDuringDownload},
     {"FoundAt9600MovedTo57600", st4::speedIndex9600, "57600", true, 0, fullFrame, false, 0.5, Action::none},
     // The countdown: each whole second as it passes, and no more for a
     // hundredth of a second than for half a second.
@@ -141,7 +144,9 @@ protected:
         client.send("<getProperties version=\"1.7\"/>\n");
         client.send(std::string("<enableBLOB device=\"") + deviceName + "\">Also</enableBLOB>\n");
         ASSERT_TRUE(client.waitFor([&] { return client.defined("DEVICE_PORT") && client.defined("DEVICE_BAUD_RATE"); }));
-        client.set("Text", "DEVICE_PORT", {{"PORT", camera->slavePath()}});
+        // The camera by a name of its own, as under /dev/serial/by-id.
+        ASSERT_EQ(::symlink(camera->slavePath().c_str(), port().c_str()), 0);
+        client.set("Text", "DEVICE_PORT", {{"PORT", port()}});
         client.set("Switch", "DEVICE_BAUD_RATE", {{c.wantedBaud, "On"}});
         client.set("Switch", "CONNECTION", {{"CONNECT", "On"}});
         ASSERT_TRUE(client.waitFor([&] {
@@ -160,6 +165,8 @@ protected:
         for (const std::string& message : client.messages())
             std::cout << message << '\n';
     }
+
+    std::string port() const { return home.path() + "/st4-camera"; }
 
     std::size_t countdownStart = 0;
     double exposedSeconds = 0;
@@ -224,6 +231,11 @@ TEST_P(IndiDriverTest, Exposure)
     client.set("Switch", "CCD_FRAME_TYPE", {{c.dark ? "FRAME_DARK" : "FRAME_LIGHT", "On"}});
     if (c.action == Action::goSilent)
         camera->setSilent(true);
+    if (c.action == Action::unplugDuringDownload) {
+        sim::CameraFaults faults;
+        faults.hangUpAtRow = 60;
+        camera->setFaults(faults);
+    }
     ASSERT_NO_FATAL_FAILURE(expose(c.seconds));
     const auto busyAnd = [&](auto started) {
         return client.waitFor([&] { return client.state("CCD_EXPOSURE") == "Busy" && started(); });
@@ -231,12 +243,20 @@ TEST_P(IndiDriverTest, Exposure)
     switch (c.action) {
     case Action::none:
         return expectExposure(c);
-    case Action::goSilent: {
+    case Action::goSilent:
+    case Action::unplugDuringDownload: {
         ASSERT_TRUE(client.waitFor([&] { return client.state("CCD_EXPOSURE") == "Alert"; }));
         EXPECT_TRUE(std::ranges::any_of(client.messages(), [&](const std::string& message) {
-            return message.find(camera->slavePath()) != std::string::npos;
-        })) << "no message names " << camera->slavePath();
-        return;
+            return message.find(port()) != std::string::npos;
+        })) << "no message names " << port();
+        if (c.action == Action::goSilent)
+            return;
+        // The next exposure opens the port afresh.
+        camera->plugIn();
+        ASSERT_EQ(::unlink(port().c_str()), 0);
+        ASSERT_EQ(::symlink(camera->slavePath().c_str(), port().c_str()), 0);
+        ASSERT_NO_FATAL_FAILURE(expose(0.5));
+        return expectExposure(c);
     }
     case Action::abortDuringExposure:
         ASSERT_TRUE(busyAnd([&] { return camera->stats().exposuresStarted == 1; }));

@@ -4,9 +4,6 @@
 // and come back to the loop through a queue.
 #include "indi/st4_ccd.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -17,7 +14,6 @@
 
 #include "app/version.h"
 #include "camera/st4_protocol.h"
-#include "platform/console_ui.h"
 #include "platform/tcp_serial_port.h"
 
 namespace tarvi::indi {
@@ -44,57 +40,20 @@ std::string portProblem(const std::string& port)
 
 }  // namespace
 
-LoopQueue::LoopQueue() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+LoopQueue::LoopQueue()
 {
-    callback_ = addCallback(fd_, &LoopQueue::ready, this);
+    callback_ = addCallback(
+        queue_.fd(), [](int, void* queue) { static_cast<WakeQueue*>(queue)->runAll(); }, &queue_);
 }
 
 LoopQueue::~LoopQueue()
 {
     rmCallback(callback_);
-    ::close(fd_);
 }
 
-void LoopQueue::post(std::function<void()> fn)
-{
-    {
-        const std::lock_guard lock(mutex_);
-        queue_.push_back(std::move(fn));
-    }
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(fd_, &one, sizeof one);
-}
-
-void LoopQueue::ready(int fd, void* self)
-{
-    std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t read = ::read(fd, &count, sizeof count);
-    static_cast<LoopQueue*>(self)->runAll();
-}
-
-void LoopQueue::runAll()
-{
-    for (;;) {
-        std::function<void()> fn;
-        {
-            const std::lock_guard lock(mutex_);
-            if (queue_.empty())
-                return;
-            fn = std::move(queue_.front());
-            queue_.pop_front();
-        }
-        fn();
-    }
-}
-
-Answer DriverUi::messageBox(std::string_view text, std::string_view, Buttons buttons, BoxStyle)
-{
-    if (said)
-        said(ConsoleUi::oneLine(text));
-    return safeAnswer(buttons);
-}
-
-St4Ccd::St4Ccd() : app_(ui_, clock_, CTarviApp::WithoutSettingsFile{})
+St4Ccd::St4Ccd()
+    : ui_([this](const std::string& line) { loop_.post([this, line] { LOG_WARN(line.c_str()); }); }),
+      app_(ui_, clock_, CTarviApp::WithoutSettingsFile{})
 {
     int major = 0, minor = 0;
     std::sscanf(tarviVersion, "%d.%d", &major, &minor);
@@ -102,7 +61,6 @@ St4Ccd::St4Ccd() : app_(ui_, clock_, CTarviApp::WithoutSettingsFile{})
 
     // Nothing but the INDI protocol goes to standard output.
     app_.log = [](const std::string& line) { std::fprintf(stderr, "indi_tarvi_st4: %s\n", line.c_str()); };
-    ui_.said = [this](const std::string& line) { loop_.post([this, line] { LOG_WARN(line.c_str()); }); };
     app_.setPortOpener(&opener_);
     // A guiding client waits for every exposure's picture.
     app_.quickReplies = true;

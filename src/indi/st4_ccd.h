@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -12,13 +11,15 @@
 
 #include "app/tarvi_app.h"
 #include "platform/clock.h"
+#include "platform/console_ui.h"
 #include "platform/device_opener.h"
 #include "platform/device_session.h"
+#include "platform/wake_queue.h"
 
 namespace tarvi::indi {
 
-// Hands work from other threads to the driver's event loop, where every
-// INDI call is made: a queue under a mutex and an eventfd the loop watches.
+// Work from the camera's thread, run on the driver's event loop, where
+// every INDI call is made.
 class LoopQueue {
 public:
     LoopQueue();
@@ -26,32 +27,11 @@ public:
     LoopQueue(const LoopQueue&) = delete;
     LoopQueue& operator=(const LoopQueue&) = delete;
 
-    void post(std::function<void()> fn);
+    void post(std::function<void()> fn) { queue_.post(std::move(fn)); }
 
 private:
-    static void ready(int fd, void* self);
-    void runAll();
-
-    int fd_ = -1;
+    WakeQueue queue_;
     int callback_ = -1;
-    std::mutex mutex_;
-    std::deque<std::function<void()>> queue_;
-};
-
-// What the program's camera routines would show in a box: a line for the
-// clients' log, and the box's safe answer. Status texts, cursors and sounds
-// have nowhere to go.
-class DriverUi final : public Ui {
-public:
-    std::function<void(const std::string&)> said;
-
-    Answer messageBox(std::string_view text, std::string_view caption, Buttons buttons, BoxStyle style) override;
-    void setStatusText(int, std::string_view) override {}
-    void beginWaitCursor() override {}
-    void endWaitCursor() override {}
-    InputSeen lookForInput() override { return {}; }
-    void playSound(const std::string&) override {}
-    void beep() override {}
 };
 
 // The ST-4 camera as an INDI CCD: the program's own camera link, its port
@@ -101,7 +81,9 @@ private:
     double secondsSinceStart() const;
 
     LoopQueue loop_;
-    DriverUi ui_;
+    // What the program's camera routines would show in a box goes to the
+    // clients' log; the box gets its safe answer.
+    ConsoleUi ui_;
     SystemClock clock_;
     DeviceOpener opener_;
     CTarviApp app_;

@@ -42,9 +42,14 @@ std::string ConsoleUi::oneLine(std::string_view text)
     return line;
 }
 
+ConsoleUi::ConsoleUi(std::ostream& out)
+    : said_([&out](const std::string& line) { out << line << '\n' << std::flush; })
+{
+}
+
 Answer ConsoleUi::messageBox(std::string_view text, std::string_view caption, Buttons buttons, BoxStyle)
 {
-    out_ << captionOrTitle(caption) << ": " << oneLine(text) << '\n' << std::flush;
+    said_(std::string(captionOrTitle(caption)) + ": " + oneLine(text));
     return safeAnswer(buttons);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 
@@ -8,11 +9,13 @@
 namespace tarvi {
 
 // Ui for runs without a window: each message box becomes one line
-// "caption: text" on a stream and is answered with its safe way out (OK,
-// Cancel, No). Status texts, cursors and sounds have nowhere to go.
+// "caption: text", on a stream or handed to a function, and is answered
+// with its safe way out (OK, Cancel, No). Status texts, cursors and sounds
+// have nowhere to go.
 class ConsoleUi final : public Ui {
 public:
-    explicit ConsoleUi(std::ostream& out) : out_(out) {}
+    explicit ConsoleUi(std::ostream& out);
+    explicit ConsoleUi(std::function<void(const std::string& line)> said) : said_(std::move(said)) {}
 
     // The text on one line: line breaks, with the blanks around them, become
     // one space; those at either end go.
@@ -28,7 +31,7 @@ public:
     void beep() override {}
 
 private:
-    std::ostream& out_;
+    std::function<void(const std::string& line)> said_;
 };
 
 }  // namespace tarvi

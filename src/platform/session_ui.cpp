@@ -2,9 +2,6 @@
 
 #include <QThread>
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <stdexcept>
@@ -19,37 +16,16 @@ struct GuiBridge::Pending {
     Answer answer = Answer::ok;
 };
 
-GuiBridge::GuiBridge() : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+GuiBridge::GuiBridge()
 {
-    if (wake_ < 0)
-        throw std::runtime_error("no event file descriptor for the device threads");
-    woken_ = std::make_unique<QSocketNotifier>(wake_, QSocketNotifier::Read);
-    connect(woken_.get(), &QSocketNotifier::activated, this, [this] { drain(); });
+    woken_ = std::make_unique<QSocketNotifier>(posted_.fd(), QSocketNotifier::Read);
+    connect(woken_.get(), &QSocketNotifier::activated, this, [this] { posted_.runAll(); });
 }
 
 GuiBridge::~GuiBridge()
 {
     close();
     woken_.reset();
-    ::close(wake_);
-}
-
-void GuiBridge::drain()
-{
-    std::uint64_t count = 0;
-    while (::read(wake_, &count, sizeof count) == static_cast<ssize_t>(sizeof count)) {
-    }
-    for (;;) {
-        std::function<void()> fn;
-        {
-            const std::lock_guard lock(mutex_);
-            if (posted_.empty())
-                return;
-            fn = std::move(posted_.front());
-            posted_.pop_front();
-        }
-        fn();
-    }
 }
 
 bool GuiBridge::onGuiThread() const
@@ -59,12 +35,7 @@ bool GuiBridge::onGuiThread() const
 
 void GuiBridge::post(std::function<void()> fn)
 {
-    {
-        const std::lock_guard lock(mutex_);
-        posted_.push_back(std::move(fn));
-    }
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
+    posted_.post(std::move(fn));
 }
 
 void GuiBridge::finish(const std::shared_ptr<Pending>& pending, Answer answer)

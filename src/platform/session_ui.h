@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/ui.h"
+#include "platform/wake_queue.h"
 
 namespace tarvi {
 
@@ -43,14 +44,11 @@ public:
 private:
     struct Pending;
     void finish(const std::shared_ptr<Pending>& pending, Answer answer);
-    // On the GUI thread: everything posted so far runs.
-    void drain();
 
     std::mutex mutex_;
     bool closed_ = false;
     std::vector<std::shared_ptr<Pending>> waiting_;
-    std::deque<std::function<void()>> posted_;
-    int wake_ = -1;
+    WakeQueue posted_;
     std::unique_ptr<QSocketNotifier> woken_;
 };
 

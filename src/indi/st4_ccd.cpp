@@ -67,6 +67,8 @@ St4Ccd::St4Ccd()
 
     session_ = std::make_unique<DeviceSession>("tarvi camera");
     PortOwner& line = app_.cameraLine();
+    // Messages name the port as the user gave it.
+    line.describe = [this] { return app_.portMap.device(app_.settings.cameraPort); };
     line.setDeviceThread(session_->threadId());
     line.runner = [this](std::function<void()> job, std::function<void()> ended) {
         session_->post([this, job = std::move(job), ended = std::move(ended)]() mutable {
@@ -326,7 +328,10 @@ bool St4Ccd::StartExposure(float duration)
 {
     const std::uint64_t number = ++exposureNumber_;
     {
+        // One that is still under way ends at its next wait or row.
         const std::lock_guard lock(stopMutex_);
+        if (current_ != 0)
+            app_.stopRequested = 1;
         current_ = number;
     }
     const INDI::CCDChip::CCD_FRAME type = PrimaryCCD.getFrameType();

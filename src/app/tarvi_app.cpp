@@ -59,7 +59,7 @@ CTarviApp::CTarviApp(Ui& ui, Clock& clock, std::string startDir)
 }
 
 CTarviApp::CTarviApp(Ui& ui, Clock& clock, WithoutSettingsFile)
-    : keepsSettingsFile_(false), ini_(std::string()), ui_(ui), clock_(clock),
+    : ini_(std::string()), ui_(ui), clock_(clock),
       cameraLine_(ui, ports, settings.cameraHandle), telescopeLine_(ui, ports, settings.telescopeHandle)
 {
     settings = st4Settings::defaults();
@@ -110,7 +110,7 @@ void CTarviApp::requestStop()
 
 int CTarviApp::loadSettings()
 {
-    if (!keepsSettingsFile_)
+    if (iniPath.empty())
         return 1;
     const std::string text = ini_.readString(settingsSection, settingsKey, missingValue, settingsBufferSize);
     if (text == missingValue) {
@@ -130,7 +130,7 @@ int CTarviApp::loadSettings()
 
 int CTarviApp::saveSettings()
 {
-    if (!keepsSettingsFile_)
+    if (iniPath.empty())
         return 1;
     // Said once for a run of failures, which "Cannot get settings" at the
     // start already begins; the settings stay in force meanwhile.

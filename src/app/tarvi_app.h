@@ -157,7 +157,7 @@ public:
 
     // Shell state.
     std::string startDirectory;
-    std::string iniPath;
+    std::string iniPath;  // empty: the settings are kept in memory only
     int colorsSaved = 0;
     std::array<std::uint32_t, 256> sysColorValues{};  // 0x00BBGGRR
     double displaySize = 1.0;        // for image windows made from now on
@@ -258,7 +258,6 @@ private:
 
     CaptureWindows* windows_ = nullptr;
 
-    bool keepsSettingsFile_ = true;
     IniFile ini_;
     PortOpener* opener_ = nullptr;
     KeptPortState keptCamera_;

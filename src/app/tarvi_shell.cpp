@@ -43,16 +43,7 @@ TarviShell::TarviShell(std::string startDirectory, Ui* ui)
     // Each device's jobs run on its session's thread, and their ends are
     // told on the GUI thread.
     const auto runOn = [this](DeviceSession& session, bool urgent) {
-        return [this, &session, urgent](std::function<void()> job, std::function<void()> ended) {
-            auto run = [this, job = std::move(job), ended = std::move(ended)] {
-                job();
-                bridge_.post(ended);
-            };
-            if (urgent)
-                session.postUrgent(std::move(run));
-            else
-                session.post(std::move(run));
-        };
+        return sessionRunner(session, urgent, [this](JobEnd ended) { bridge_.post(std::move(ended)); });
     };
     PortOwner& camera = app_.cameraLine();
     camera.setDeviceThread(cameraSession_->threadId());

@@ -24,6 +24,15 @@ constexpr int drainReadsAllowed = 50;
 // A row's read passes; the last one may complete the frame too.
 constexpr int rowPasses = 4;
 
+// A speed index of the settings as an index into the speed tables: one out
+// of range counts as 57600.
+std::size_t speedTableIndex(int speedIndex)
+{
+    return speedIndex >= 0 && speedIndex < static_cast<int>(st4::baudRates.size())
+               ? static_cast<std::size_t>(speedIndex)
+               : 0;
+}
+
 }  // namespace
 
 int CTarviApp::sendCameraSettings()
@@ -107,8 +116,7 @@ int CTarviApp::openCameraPort()
         return 0;
     }
 
-    const int wanted = settings.cameraSpeed >= 0 && settings.cameraSpeed < 4 ? settings.cameraSpeed : 0;
-    const std::uint8_t divisor[] = {st4::divisors[static_cast<std::size_t>(wanted)]};
+    const std::uint8_t divisor[] = {st4::divisors[speedTableIndex(settings.cameraSpeed)]};
     const auto speedFrame = writeRamFrame(st4::ram::divisor, divisor);
     if (writeCamera(speedFrame.data(), static_cast<int>(speedFrame.size())) != 1) {
         ui_.setStatusText(0, "");
@@ -135,8 +143,7 @@ int CTarviApp::openCameraPort()
         store(settings.cameraSpeed, settings.cameraSpeedInUse);
     }
 
-    const int inUse = settings.cameraSpeedInUse >= 0 && settings.cameraSpeedInUse < 4 ? settings.cameraSpeedInUse : 0;
-    ui_.setStatusText(1, "Baud rate: " + std::string(st4::speedLabels[static_cast<std::size_t>(inUse)])
+    ui_.setStatusText(1, "Baud rate: " + std::string(st4::speedLabels[speedTableIndex(settings.cameraSpeedInUse)])
                              + ".  ST-4 Version:  " + std::to_string(version));
     ui_.setStatusText(0, "");
     cameraLine_.forgetLoss();
@@ -225,10 +232,9 @@ int CTarviApp::downloadRow(int row, std::uint8_t* destination)
 
     // Below 9600 baud a row takes longer on the line than the passes'
     // reads wait for it: they get as many more as the speed is slower.
-    const int inUse = settings.cameraSpeedInUse >= 0 && settings.cameraSpeedInUse < 4 ? settings.cameraSpeedInUse : 0;
     const int passes = rowPasses
                        * std::max<int>(1, st4::baudRates[st4::speedIndex9600]
-                                              / st4::baudRates[static_cast<std::size_t>(inUse)]);
+                                              / st4::baudRates[speedTableIndex(settings.cameraSpeedInUse)]);
     for (int pass = 0; pass < passes; ++pass) {
         // Two bytes tell the frame's length; then exactly the rest is asked
         // for, so that a healthy line never waits out a read's deadline.

@@ -70,12 +70,7 @@ St4Ccd::St4Ccd()
     // Messages name the port as the user gave it.
     line.describe = [this] { return app_.portMap.device(app_.settings.cameraPort); };
     line.setDeviceThread(session_->threadId());
-    line.runner = [this](std::function<void()> job, std::function<void()> ended) {
-        session_->post([this, job = std::move(job), ended = std::move(ended)]() mutable {
-            job();
-            loop_.post(std::move(ended));
-        });
-    };
+    line.runner = sessionRunner(*session_, false, [this](JobEnd ended) { loop_.post(std::move(ended)); });
 }
 
 St4Ccd::~St4Ccd()
@@ -335,13 +330,12 @@ bool St4Ccd::StartExposure(float duration)
         current_ = number;
     }
     const INDI::CCDChip::CCD_FRAME type = PrimaryCCD.getFrameType();
-    dark_ = type == INDI::CCDChip::DARK_FRAME || type == INDI::CCDChip::BIAS_FRAME;
     duration_ = duration;
     started_ = std::chrono::steady_clock::now();
     PrimaryCCD.setExposureDuration(duration);
 
     CTarviApp::FrameRequest request;
-    request.dark = dark_;
+    request.dark = type == INDI::CCDChip::DARK_FRAME || type == INDI::CCDChip::BIAS_FRAME;
     request.firstRow = PrimaryCCD.getSubY();
     request.rowCount = PrimaryCCD.getSubH();
     const int x = PrimaryCCD.getSubX();
@@ -374,12 +368,18 @@ bool St4Ccd::StartExposure(float duration)
 // exposure's end.
 void St4Ccd::countDown()
 {
-    if (countdownTimer_ >= 0)
-        RemoveTimer(countdownTimer_);
+    stopCountdown();
     const double remaining = duration_ - secondsSinceStart();
     // Until the next whole second of what remains.
     const double next = std::max(0.0, std::ceil(remaining - 1e-3) - 1);
     countdownTimer_ = SetTimer(static_cast<std::uint32_t>(std::max(1L, std::lround(1000 * (remaining - next)))));
+}
+
+void St4Ccd::stopCountdown()
+{
+    if (countdownTimer_ >= 0)
+        RemoveTimer(countdownTimer_);
+    countdownTimer_ = -1;
 }
 
 double St4Ccd::secondsSinceStart() const
@@ -406,10 +406,7 @@ void St4Ccd::finishExposure(std::uint64_t number, CTarviApp::FrameResult result,
             return;  // stopped, or another exposure has begun
         current_ = 0;
     }
-    if (countdownTimer_ >= 0) {
-        RemoveTimer(countdownTimer_);
-        countdownTimer_ = -1;
-    }
+    stopCountdown();
     switch (result.outcome) {
     case CTarviApp::FrameOutcome::taken: {
         {
@@ -442,10 +439,7 @@ bool St4Ccd::AbortExposure()
         current_ = 0;
         app_.stopRequested = 1;
     }
-    if (countdownTimer_ >= 0) {
-        RemoveTimer(countdownTimer_);
-        countdownTimer_ = -1;
-    }
+    stopCountdown();
     return true;
 }
 

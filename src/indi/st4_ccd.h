@@ -78,6 +78,7 @@ private:
     void finishExposure(std::uint64_t number, CTarviApp::FrameResult result, int width, int x);
     void showSpeed(int speedIndex, int version);
     void countDown();
+    void stopCountdown();
     double secondsSinceStart() const;
 
     LoopQueue loop_;
@@ -104,11 +105,10 @@ private:
     INumberVectorProperty versionNP_{};
 
     // The exposure under way: its number (a stop applies to it alone), its
-    // length and start for the countdown, and whether it is a dark frame.
+    // length and start for the countdown.
     std::uint64_t exposureNumber_ = 0;
     std::mutex stopMutex_;
     std::uint64_t current_ = 0;  // under stopMutex_
-    bool dark_ = false;
     double duration_ = 0;
     std::chrono::steady_clock::time_point started_;
     int countdownTimer_ = -1;

@@ -83,4 +83,19 @@ void DeviceSession::run()
     }
 }
 
+std::function<void(std::function<void()> job, JobEnd ended)> sessionRunner(
+    DeviceSession& session, bool urgent, std::function<void(JobEnd)> toLoop)
+{
+    return [&session, urgent, toLoop = std::move(toLoop)](std::function<void()> job, JobEnd ended) {
+        auto run = [toLoop, job = std::move(job), ended = std::move(ended)]() mutable {
+            job();
+            toLoop(std::move(ended));
+        };
+        if (urgent)
+            session.postUrgent(std::move(run));
+        else
+            session.post(std::move(run));
+    };
+}
+
 }  // namespace tarvi

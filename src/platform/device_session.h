@@ -52,4 +52,11 @@ private:
     std::thread thread_;
 };
 
+// A runner of a port's jobs: each runs on the session's thread (before the
+// jobs that wait, when urgent), and then `toLoop` hands `ended` to the
+// thread of the event loop that counts the port's jobs.
+using JobEnd = std::function<void()>;
+std::function<void(std::function<void()> job, JobEnd ended)> sessionRunner(
+    DeviceSession& session, bool urgent, std::function<void(JobEnd)> toLoop);
+
 }  // namespace tarvi
